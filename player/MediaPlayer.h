@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <memory>
+#include <stdexcept>
+
+// Raised by the media device; what() is the readable reason.
+class EMCIDeviceError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class TMPModes { mpNotReady, mpStopped, mpPlaying, mpRecording, mpSeeking, mpPaused, mpOpen };
+
+// One media device: one file at a time, positions and lengths in milliseconds.
+// OpenMedia is synchronous and bounded in time; PlayMedia returns at once.
+// The end of a track is found by polling: once played to its end the device
+// reports MediaPosition() == MediaLength() and the mode stopped.
+class TMediaPlayer : public QObject {
+    Q_OBJECT
+public:
+    explicit TMediaPlayer(QObject* parent = nullptr);
+    ~TMediaPlayer() override;
+
+    // Path of the file that OpenMedia opens next, as bytes (file names on
+    // Linux need not be valid UTF-8).
+    QByteArray FileName;
+
+    void OpenMedia();
+    void CloseMedia();
+    void PlayMedia();
+    void PauseMedia();
+    void StopMedia();
+    void SeekMedia(qint64 ms);
+    qint64 MediaPosition() const;
+    qint64 MediaLength() const;
+    TMPModes MediaMode() const;
+
+    bool isOpen() const;
+
+    // An open that has not prerolled within this time fails.
+    static constexpr int OpenTimeoutMs = 10000;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};

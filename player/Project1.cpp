@@ -1,0 +1,24 @@
+// The program entry: the main window first (it becomes the application's main
+// window), then the playlist window below it, then the hidden alarm window.
+
+#include "player/Unit1.h"
+#include "playlist/Unit2.h"
+#include "windows/Unit5.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tolvane"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    TForm1 form1;
+    form1.show();
+    TForm2 form2(&form1);
+    TForm5 form5;
+    form1.Form5 = &form5;
+
+    const int result = application.exec();
+    form2.SaveAutomaticPlaylist();
+    return result;
+}

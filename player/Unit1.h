@@ -1,0 +1,156 @@
+#pragma once
+
+#include <QAction>
+#include <QWidget>
+
+class QComboBox;
+class QFileDialog;
+class QLabel;
+class QProgressBar;
+class QScrollBar;
+class QTimer;
+class TForm2;
+class TForm5;
+class TMediaPlayer;
+class TPanel;
+class TSeekBar;
+class TSpeedButton;
+class SystemVolume;
+
+// The main window: the player. It owns the media device MP and keeps the
+// playback state in its controls:
+//   Timer1 running   - a track is loaded and followed (playing or paused),
+//   Timer2 running   - the title scrolls: a track plays and is not paused,
+//   Panel1 "Paused"  - the track is paused.
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The windows this one works with, set by the program entry.
+    TForm2* Form2 = nullptr;
+    TForm5* Form5 = nullptr;
+
+    // --- controls ---
+    QLabel* Image1 = nullptr;
+    TPanel* Panel2 = nullptr;
+    TPanel* Panel1 = nullptr;
+    TSpeedButton* SpeedButton5 = nullptr;
+    QComboBox* PlayOrder = nullptr;
+    QScrollBar* ScrollBar1 = nullptr;
+    TPanel* Panel3 = nullptr;
+    TPanel* Panel6 = nullptr;
+    TSeekBar* Bar = nullptr;
+    TSpeedButton* Prev = nullptr;
+    TSpeedButton* Play = nullptr;
+    TSpeedButton* SpeedButton2 = nullptr;
+    TSpeedButton* SpeedButton1 = nullptr;
+    TSpeedButton* Next = nullptr;
+    TSpeedButton* Open = nullptr;
+    TSpeedButton* SpeedButton3 = nullptr;
+    TSpeedButton* SpeedButton6 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    TSpeedButton* SpeedButton4 = nullptr;
+    TMediaPlayer* MP = nullptr;
+    QFileDialog* OD = nullptr;
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;
+
+    // The hidden shortcut menu "TheShorCut", in menu order.
+    QAction* Vol1 = nullptr;
+    QAction* Volmin1 = nullptr;
+    QAction* Next1 = nullptr;
+    QAction* Prev1 = nullptr;
+    QAction* Pause1 = nullptr;
+    QAction* Open1 = nullptr;
+    QAction* OpenFolder1 = nullptr;
+    QAction* Pos1 = nullptr;
+    QAction* Stop1 = nullptr;
+    QAction* Play1 = nullptr;
+    QAction* PosMin1 = nullptr;
+    QAction* PlayShuffle1 = nullptr;
+    QAction* Shuffle1 = nullptr;
+    QAction* Repeat1 = nullptr;
+    QAction* Continuous1 = nullptr;
+    QAction* OnTop1 = nullptr;
+    QAction* PlayListShow1 = nullptr;
+    QList<QAction*> TheShortCut; // the items above, in menu order
+
+    // The text the marquee shows and scrolls.
+    QString MarqueeText;
+
+    // --- playback state, read from the controls ---
+    bool isLoaded() const;
+    bool isPlaying() const;
+    bool isPaused() const;
+
+    // --- playback controller ---
+    void PlayCurrentEntry();
+    void SelectNextEntry();
+    void SelectPreviousEntry();
+    void PlayRandomEntry();
+    void ReplayCurrentEntry();
+    void TrackChangeDelay();
+    void UpdateTimePanels();
+    void ToggleTimeMode();
+
+    // --- playback fallbacks ---
+    void OfferFilesOnEmptyPlay();
+    void RecoverFromFailedOpen();
+    void RecoverFromFailedTick();
+
+    // The open-file dialog with the media filter; appends what is chosen.
+    void AddFilesByDialog();
+
+    // --- commands and handlers ---
+    void PlayClick();
+    void SpeedButton2Click(); // Pause
+    void SpeedButton1Click(); // Stop
+    void NextClick();
+    void PrevClick();
+    void PlayShuffle1Click();
+    void Pos1Click();
+    void PosMin1Click();
+    void Continuous1Click();
+    void Shuffle1Click();
+    void Repeat1Click();
+    void Vol1Click();
+    void Volmin1Click();
+    void OpenClick();
+    void OpenFolder1Click();
+    void Timer1Timer();
+    void Timer2Timer();
+    void Panel2Click();
+    void Panel2MouseMove();
+    void Panel1MouseMove();
+    void Panel3Click();
+    void Panel3MouseMove();
+    void BarMouseDown(Qt::MouseButton button, int x);
+    void BarMouseMove();
+    void SpeedButton3Click(); // show/hide the playlist window
+    void SpeedButton5Click(); // show/hide the alarm window
+    void SpeedButton6Click(); // CD door
+    void SpeedButton4Click(); // connection state
+    void ScrollBar1Change(int position);
+
+    // The seek bar's divisor uses the window's outer width; frameWidth() is
+    // the frame on one side as the window manager reports it.
+    int OuterWidth() const;
+
+    // The play order as the item index of PlayOrder: 0 Con, 1 Shu, 2 Rep.
+    int PlayOrderIndex() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate();
+    void CreateControls();
+    void AssignShortcuts();
+    void SetApplicationTitle(const QString& title);
+    int RandomIndex(int count);
+
+    QString startText_;
+    bool inFallbackScan_ = false;
+};

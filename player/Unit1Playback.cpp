@@ -1,0 +1,262 @@
+// The playback controller: which entry plays, when, and what follows it.
+
+#include "player/Clock.h"
+#include "player/MediaPlayer.h"
+#include "player/Unit1.h"
+#include "platform/Dialogs.h"
+#include "platform/MessageBox.h"
+#include "playlist/Playlist.h"
+#include "playlist/Unit2.h"
+#include "windows/Controls.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QProgressBar>
+#include <QTimer>
+#include <chrono>
+#include <random>
+
+static const QString PausedText = QStringLiteral("Paused");
+static const QString EndText = QStringLiteral("==> Korvu Player <==");
+static const QString StoppedText = QStringLiteral("=> Korvu Player <=");
+static const QString NoTimeText = QStringLiteral("- - : - -");
+
+// A timer that is already running keeps its rhythm when enabled again.
+static void enable(QTimer* timer) {
+    if (!timer->isActive())
+        timer->start();
+}
+
+bool TForm1::isLoaded() const { return Timer1->isActive(); }
+bool TForm1::isPlaying() const { return Timer2->isActive(); }
+bool TForm1::isPaused() const { return Panel1->text() == PausedText; }
+
+int TForm1::PlayOrderIndex() const { return PlayOrder->currentIndex(); }
+
+void TForm1::PlayCurrentEntry() {
+    if (Form2->EntryCount() == 0)
+        return;
+    try {
+        MP->FileName = Form2->EntryPath(Form2->CurrentIndex());
+        Form2->Lists->SetSelectedA(Form2->CurrentIndex(), true);
+        MP->OpenMedia();
+        MP->PlayMedia();
+        enable(Timer1);
+        MarqueeText = MarqueeTextFor(MP->FileName);
+        enable(Timer2);
+    } catch (const std::exception&) {
+        RecoverFromFailedOpen();
+    }
+}
+
+void TForm1::SelectNextEntry() {
+    const int n = Form2->EntryCount();
+    const int i = Form2->CurrentIndex();
+    if (n > 0 && i != -1) {
+        Form2->SetCurrentIndex(i == n - 1 ? 0 : i + 1);
+        return;
+    }
+    if (i == -1)
+        Form2->SetCurrentIndex(0);
+}
+
+void TForm1::SelectPreviousEntry() {
+    const int n = Form2->EntryCount();
+    const int i = Form2->CurrentIndex();
+    if (n > 0)
+        Form2->SetCurrentIndex(i == 0 ? n - 1 : i - 1);
+    if (Form2->CurrentIndex() == -1)
+        Form2->SetCurrentIndex(0);
+}
+
+int TForm1::RandomIndex(int count) {
+    // Seeded afresh on every draw, from a high-resolution clock. Every entry
+    // is a candidate, the last one included.
+    std::mt19937 generator(
+        unsigned(std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    return std::uniform_int_distribution<int>(0, count - 1)(generator);
+}
+
+void TForm1::PlayRandomEntry() {
+    const int n = Form2->EntryCount();
+    if (n == 0)
+        return;
+    Form2->SetCurrentIndex(RandomIndex(n));
+    PlayCurrentEntry();
+}
+
+void TForm1::ReplayCurrentEntry() {
+    if (Form2->EntryCount() > 0)
+        PlayCurrentEntry();
+}
+
+void TForm1::TrackChangeDelay() {
+    // Counted, not timed: a hundred steps, each one handing control to the
+    // event loop so that the windows stay responsive and the bar repaints.
+    ProgressBar1->setValue(0);
+    int c = 0;
+    while (c < 5000000) {
+        ++c;
+        if (c % 50000 == 0) {
+            ProgressBar1->setValue(c / 50000);
+            QApplication::processEvents();
+        }
+    }
+}
+
+void TForm1::UpdateTimePanels() {
+    QString text;
+    if (Form2->TimeMode.isEmpty() || Form2->TimeMode == QLatin1String("counting")) {
+        text = ElapsedText(MP->MediaPosition());
+    } else {
+        try {
+            text = RemainingText(MP->MediaLength(), MP->MediaPosition());
+        } catch (const std::exception&) {
+            return; // both panels keep their old text
+        }
+    }
+    Panel2->setText(text);
+    Form2->Panel1->setText(text);
+}
+
+void TForm1::ToggleTimeMode() {
+    QString& mode = Form2->TimeMode;
+    mode = (mode.isEmpty() || mode == QLatin1String("counting")) ? QStringLiteral("elapsed")
+                                                                 : QStringLiteral("counting");
+}
+
+void TForm1::PlayClick() {
+    RunCommand([this] {
+        if (isPaused()) {
+            enable(Timer2);
+            MP->SeekMedia(Bar->value());
+            MP->PlayMedia();
+        } else if (Form2->Lists->HighlightedRow() == -1) {
+            Form2->SetCurrentIndex(0);
+            PlayCurrentEntry();
+        } else {
+            TrackChangeDelay();
+            PlayCurrentEntry();
+        }
+    });
+    if (Form2->EntryCount() == 0 && !Timer1->isActive())
+        OfferFilesOnEmptyPlay();
+}
+
+void TForm1::SpeedButton2Click() {
+    RunCommand([this] {
+        if (Timer1->isActive() && Timer2->isActive()) {
+            MP->PauseMedia();
+            Timer2->stop();
+            Panel1->setText(PausedText);
+        } else if (isPaused()) {
+            enable(Timer2);
+            MP->SeekMedia(Bar->value());
+            MP->PlayMedia();
+        }
+    });
+}
+
+void TForm1::SpeedButton1Click() {
+    if (!Timer1->isActive())
+        return;
+    RunCommand([this] {
+        MP->StopMedia();
+        Timer1->stop();
+        Timer2->stop();
+        Panel1->setText(StoppedText);
+        SetApplicationTitle(windowTitle());
+        Bar->setValue(0);
+        Panel2->setText(NoTimeText);
+        Form2->Panel1->setText(NoTimeText);
+    });
+}
+
+void TForm1::NextClick() {
+    TrackChangeDelay();
+    SelectNextEntry();
+    PlayCurrentEntry();
+}
+
+void TForm1::PrevClick() {
+    TrackChangeDelay();
+    SelectPreviousEntry();
+    PlayCurrentEntry();
+}
+
+void TForm1::PlayShuffle1Click() { PlayRandomEntry(); }
+
+void TForm1::Pos1Click() {
+    if (!Timer1->isActive())
+        return;
+    RunCommand([this] {
+        MP->SeekMedia(MP->MediaPosition() + 5000);
+        if (!isPaused())
+            MP->PlayMedia();
+    });
+}
+
+void TForm1::PosMin1Click() {
+    if (!Timer1->isActive())
+        return;
+    RunCommand([this] {
+        MP->SeekMedia(MP->MediaPosition() - 5000);
+        if (!isPaused())
+            MP->PlayMedia();
+    });
+}
+
+void TForm1::Continuous1Click() { PlayOrder->setCurrentIndex(0); }
+void TForm1::Shuffle1Click() { PlayOrder->setCurrentIndex(1); }
+void TForm1::Repeat1Click() { PlayOrder->setCurrentIndex(2); }
+
+void TForm1::Timer1Timer() {
+    try {
+        UpdateTimePanels();
+        Bar->setMaximum(int(MP->MediaLength()));
+        Bar->setValue(int(MP->MediaPosition()));
+        Panel6->setText(QString::number(PercentOf(Bar->value(), Bar->maximum())) +
+                        QStringLiteral("%"));
+    } catch (const std::exception&) {
+        RecoverFromFailedTick();
+    }
+    if (!Timer1->isActive())
+        return; // the recovery ended playback
+    RunCommand([this] {
+        if (Bar->value() != MP->MediaLength())
+            return;
+        Timer1->stop();
+        Timer2->stop();
+        Bar->setValue(0);
+        Panel1->setText(EndText);
+        MP->CloseMedia();
+        switch (PlayOrderIndex()) {
+        case 1:
+            PlayRandomEntry();
+            break;
+        case 2:
+            ReplayCurrentEntry();
+            break;
+        default:
+            SelectNextEntry();
+            PlayCurrentEntry();
+            break;
+        }
+    });
+}
+
+void TForm1::AddFilesByDialog() {
+    SetDialogFilter(OD, QStringLiteral(
+        "All supported files|*.mp3;*.wav;*.mid;*.rmi;*.avi;*.mpg;*.mpeg;*.wma|"
+        "Audio module files (*.mp3;*.wav;*.wma)|*.mp3;*.wav;*.wma|"
+        "Midi module files (*.mid;*.rmi)|*.mid;*.rmi|"
+        "Video files (*.avi;*.mpg;*.mpeg)|*.avi;*.mpg;*.mpeg|"
+        "All files (*.*)|*.*"));
+    if (const auto chosen = ShowOpenDialog(OD)) {
+        Form2->Lists->AppendEntries(*chosen);
+        if (Form2->CurrentIndex() == -1)
+            Form2->SetCurrentIndex(0);
+    }
+    Form2->UpdateCaption();
+}

@@ -1,0 +1,130 @@
+#include "playlist/ListBox.h"
+
+#include "playlist/Playlist.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+
+namespace {
+// Draws the rows from the playlist's own flags: selected rows inverted, the
+// highlighted row (the item index) with a focus frame.
+class RowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* p, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const bool selected = index.data(Playlist::SelectedRole).toBool();
+        const bool highlight = index.data(Playlist::HighlightRole).toBool();
+        const QPalette& pal = option.palette;
+        QColor back = pal.color(QPalette::Base), text = pal.color(QPalette::Text);
+        if (selected)
+            std::swap(back, text);
+        p->fillRect(option.rect, back);
+        p->setPen(text);
+        p->setFont(option.font);
+        p->drawText(option.rect.adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                    index.data(Qt::DisplayRole).toString());
+        if (highlight) {
+            p->setPen(QPen(pal.color(QPalette::Text), 1, Qt::DotLine));
+            p->drawRect(option.rect.adjusted(0, 0, -1, -1));
+        }
+    }
+};
+} // namespace
+
+TListBox::TListBox(Playlist* lists, QWidget* parent) : QListView(parent), lists_(lists) {
+    setModel(lists);
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setItemDelegate(new RowDelegate(this));
+    // A list box keeps its scroll position when its lines are replaced.
+    connect(lists, &QAbstractItemModel::modelAboutToBeReset, this,
+            [this] { keptFirstRow_ = FirstVisibleRow(); });
+    connect(lists, &QAbstractItemModel::modelReset, this,
+            [this] { SetFirstVisibleRow(keptFirstRow_); });
+    connect(lists, &Playlist::highlightChanged, this, [this](int row) {
+        if (row >= 0)
+            scrollTo(model()->index(row, 0));
+    });
+}
+
+int TListBox::FirstVisibleRow() const {
+    const QModelIndex top = indexAt(QPoint(1, 1));
+    return top.isValid() ? top.row() : 0;
+}
+
+void TListBox::SetFirstVisibleRow(int row) {
+    if (model()->rowCount() == 0)
+        return;
+    row = std::clamp(row, 0, model()->rowCount() - 1);
+    scrollTo(model()->index(row, 0), QAbstractItemView::PositionAtTop);
+}
+
+int TListBox::RowAt(const QPoint& pos) const {
+    const QModelIndex at = indexAt(pos);
+    return at.isValid() ? at.row() : -1;
+}
+
+void TListBox::clickRow(int row, Qt::KeyboardModifiers modifiers) {
+    if (row < 0)
+        return;
+    if (lists_->MultiSelect()) {
+        if (modifiers & Qt::ControlModifier) {
+            lists_->SetSelectedB(row, !lists_->SelectedB(row));
+        } else {
+            lists_->SetAllSelectedB(false);
+            lists_->SetSelectedB(row, true);
+        }
+    }
+    lists_->SetHighlightedRow(row);
+    emit currentRowChanged();
+}
+
+void TListBox::keyPressEvent(QKeyEvent* event) {
+    emit keyDown(event->key(), event->modifiers());
+    const int n = model()->rowCount();
+    const int page = std::max(1, viewport()->height() / std::max(1, sizeHintForRow(0)) - 1);
+    int row = lists_->HighlightedRow();
+    switch (event->key()) {
+    case Qt::Key_Home: row = 0; break;
+    case Qt::Key_End: row = n - 1; break;
+    case Qt::Key_PageDown: row = std::min(n - 1, row + page); break;
+    case Qt::Key_PageUp: row = std::max(0, row - page); break;
+    case Qt::Key_Up: row = std::max(0, row - 1); break;
+    case Qt::Key_Down: row = std::min(n - 1, row + 1); break;
+    default: return;
+    }
+    if (n > 0 && row != lists_->HighlightedRow())
+        clickRow(row, Qt::NoModifier);
+}
+
+void TListBox::keyReleaseEvent(QKeyEvent* event) { emit keyUp(event->key(), event->modifiers()); }
+
+void TListBox::mousePressEvent(QMouseEvent* event) {
+    setFocus(Qt::MouseFocusReason);
+    if (event->button() == Qt::LeftButton)
+        clickRow(RowAt(event->position().toPoint()), event->modifiers());
+    emit mousePressed(event->button());
+}
+
+void TListBox::mouseMoveEvent(QMouseEvent* event) {
+    // While the left button is held in single selection the highlight
+    // follows the pointer: the release then names the drag's target row.
+    if ((event->buttons() & Qt::LeftButton) && !lists_->MultiSelect()) {
+        const int row = RowAt(event->position().toPoint());
+        if (row >= 0 && row != lists_->HighlightedRow())
+            clickRow(row, Qt::NoModifier);
+    }
+}
+
+void TListBox::mouseReleaseEvent(QMouseEvent* event) { emit mouseReleased(event->button()); }
+
+void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        emit doubleClicked();
+}

@@ -1,0 +1,351 @@
+#include "playlist/Playlist.h"
+
+#include <QFile>
+#include <algorithm>
+
+QByteArray DisplayName(const QByteArray& path) {
+    qsizetype cut = -1;
+    for (qsizetype i = path.size() - 1; i >= 0; --i) {
+        const char c = path[i];
+        if (c == '/' || c == '\\' || c == ':') {
+            cut = i;
+            break;
+        }
+    }
+    return path.mid(cut + 1);
+}
+
+QString PathText(const QByteArray& path) { return QString::fromUtf8(path); }
+
+QByteArray PathBytes(const QString& text) { return QFile::encodeName(text); }
+
+Playlist::Playlist(QObject* parent) : QAbstractListModel(parent) {}
+
+const QByteArray& Playlist::EntryPath(int i) const {
+    if (i < 0 || i >= EntryCount())
+        throw EListError(QStringLiteral("List index out of bounds (%1)").arg(i).toStdString());
+    return paths_[size_t(i)];
+}
+
+void Playlist::SetCurrentIndex(int i) {
+    if (i < -1 || i >= EntryCount())
+        i = -1;
+    indexA_ = i;
+    SetHighlightedRow(i);
+}
+
+void Playlist::SetHighlightedRow(int row) {
+    if (row < -1 || row >= EntryCount())
+        row = -1;
+    if (row == indexB_)
+        return;
+    const int old = indexB_;
+    indexB_ = row;
+    emitRowChanged(old);
+    emitRowChanged(row);
+    emit highlightChanged(row);
+}
+
+void Playlist::AppendEntry(const QByteArray& path) {
+    const int row = EntryCount();
+    beginInsertRows(QModelIndex(), row, row);
+    paths_.push_back(path);
+    numbers_.push_back(0);
+    flags_.push_back(0);
+    endInsertRows();
+}
+
+void Playlist::AppendEntries(std::vector<QByteArray> paths) {
+    if (paths.empty())
+        return;
+    const int first = EntryCount();
+    beginInsertRows(QModelIndex(), first, first + int(paths.size()) - 1);
+    paths_.reserve(paths_.size() + paths.size());
+    for (QByteArray& p : paths)
+        paths_.push_back(std::move(p));
+    numbers_.resize(paths_.size(), 0);
+    flags_.resize(paths_.size(), 0);
+    endInsertRows();
+}
+
+// The removal rule: an index before the removed line moves up by one, the
+// removed line itself leaves no index, lines after it change nothing.
+static int followRemoval(int index, int removed) {
+    if (index == removed)
+        return -1;
+    return index > removed ? index - 1 : index;
+}
+
+void Playlist::RemoveEntry(int i) {
+    if (i < 0 || i >= EntryCount())
+        throw EListError(QStringLiteral("List index out of bounds (%1)").arg(i).toStdString());
+    beginRemoveRows(QModelIndex(), i, i);
+    paths_.erase(paths_.begin() + i);
+    numbers_.erase(numbers_.begin() + i);
+    flags_.erase(flags_.begin() + i);
+    indexA_ = followRemoval(indexA_, i);
+    const int oldB = indexB_;
+    indexB_ = followRemoval(indexB_, i);
+    endRemoveRows();
+    if (oldB != indexB_)
+        emit highlightChanged(indexB_);
+}
+
+void Playlist::ClearEntries() {
+    beginResetModel();
+    paths_.clear();
+    numbers_.clear();
+    flags_.clear();
+    indexA_ = -1;
+    indexB_ = -1;
+    endResetModel();
+    emit highlightChanged(-1);
+}
+
+void Playlist::RenumberList() {
+    // Rewriting the lines of a list box clears its flags and its item index;
+    // ListA, and with it the current entry, stays as it was.
+    const int n = EntryCount();
+    for (int i = 0; i < n; ++i) {
+        numbers_[size_t(i)] = i + 1;
+        flags_[size_t(i)] &= ~SelB;
+    }
+    const bool hadHighlight = indexB_ != -1;
+    indexB_ = -1;
+    if (n > 0)
+        emit dataChanged(index(0), index(n - 1));
+    if (hadHighlight)
+        emit highlightChanged(-1);
+}
+
+QString Playlist::StatusLine() const {
+    return QStringLiteral("Play List: %1 items").arg(EntryCount());
+}
+
+QString Playlist::DisplayLine(int i) const {
+    const QString name = PathText(DisplayName(paths_[size_t(i)]));
+    const int number = numbers_[size_t(i)];
+    return number > 0 ? QString::number(number) + QStringLiteral(". ") + name : name;
+}
+
+void Playlist::SetMultiSelect(bool on) {
+    if (on == multi_)
+        return;
+    // Switching keeps each list's item index. Into multi-selection the
+    // selected row (the item index) keeps its flag; back into single
+    // selection only the item index stays selected, which is what single
+    // selection means.
+    if (on) {
+        for (uint8_t& f : flags_)
+            f = 0;
+        if (indexA_ >= 0)
+            flags_[size_t(indexA_)] |= SelA;
+        if (indexB_ >= 0)
+            flags_[size_t(indexB_)] |= SelB;
+    }
+    multi_ = on;
+    if (!flags_.empty())
+        emit dataChanged(index(0), index(EntryCount() - 1), {SelectedRole});
+}
+
+bool Playlist::SelectedA(int i) const { return multi_ ? (flags_[size_t(i)] & SelA) : i == indexA_; }
+
+bool Playlist::SelectedB(int i) const { return multi_ ? (flags_[size_t(i)] & SelB) : i == indexB_; }
+
+void Playlist::SetSelectedA(int i, bool on) {
+    if (i < 0 || i >= EntryCount())
+        return;
+    if (!multi_) {
+        // In single selection the selected line is the item index.
+        if (on)
+            indexA_ = i;
+        else if (indexA_ == i)
+            indexA_ = -1;
+        return;
+    }
+    flags_[size_t(i)] = on ? (flags_[size_t(i)] | SelA) : (flags_[size_t(i)] & ~SelA);
+}
+
+void Playlist::SetSelectedB(int i, bool on) {
+    if (i < 0 || i >= EntryCount())
+        return;
+    if (!multi_) {
+        if (on)
+            SetHighlightedRow(i);
+        else if (indexB_ == i)
+            SetHighlightedRow(-1);
+        return;
+    }
+    flags_[size_t(i)] = on ? (flags_[size_t(i)] | SelB) : (flags_[size_t(i)] & ~SelB);
+    emitRowChanged(i);
+}
+
+void Playlist::SetAllSelectedA(bool on) {
+    if (!multi_) {
+        if (!on)
+            indexA_ = -1;
+        else if (EntryCount() == 1)
+            indexA_ = 0;
+        return;
+    }
+    for (uint8_t& f : flags_)
+        f = on ? (f | SelA) : (f & ~SelA);
+}
+
+void Playlist::SetAllSelectedB(bool on) {
+    if (!multi_) {
+        if (!on)
+            SetHighlightedRow(-1);
+        else if (EntryCount() == 1)
+            SetHighlightedRow(0);
+        return;
+    }
+    for (uint8_t& f : flags_)
+        f = on ? (f | SelB) : (f & ~SelB);
+    if (!flags_.empty())
+        emit dataChanged(index(0), index(EntryCount() - 1), {SelectedRole});
+}
+
+int Playlist::SelectedCountB() const {
+    if (!multi_)
+        return indexB_ >= 0 ? 1 : 0;
+    return int(std::count_if(flags_.begin(), flags_.end(), [](uint8_t f) { return f & SelB; }));
+}
+
+void Playlist::removeIf(const std::function<bool(int)>& doomed) {
+    const int n = EntryCount();
+    std::vector<uint8_t> gone(size_t(n), 0);
+    int count = 0;
+    for (int i = 0; i < n; ++i)
+        if (doomed(i)) {
+            gone[size_t(i)] = 1;
+            ++count;
+        }
+    if (count == 0)
+        return;
+    auto follow = [&](int index) {
+        if (index < 0 || gone[size_t(index)])
+            return -1;
+        int before = 0;
+        for (int i = 0; i < index; ++i)
+            before += gone[size_t(i)];
+        return index - before;
+    };
+    const int newA = follow(indexA_);
+    const int newB = follow(indexB_);
+    const int oldB = indexB_;
+    beginResetModel();
+    size_t out = 0;
+    for (size_t i = 0; i < size_t(n); ++i) {
+        if (gone[i])
+            continue;
+        if (out != i) {
+            paths_[out] = std::move(paths_[i]);
+            numbers_[out] = numbers_[i];
+            flags_[out] = flags_[i];
+        }
+        ++out;
+    }
+    paths_.resize(out);
+    numbers_.resize(out);
+    flags_.resize(out);
+    indexA_ = newA;
+    indexB_ = newB;
+    endResetModel();
+    if (oldB != indexB_)
+        emit highlightChanged(indexB_);
+}
+
+void Playlist::DeleteSelectedEntries() {
+    if (!multi_) {
+        if (indexB_ >= 0)
+            RemoveEntry(indexB_);
+        return;
+    }
+    removeIf([this](int i) { return (flags_[size_t(i)] & SelB) != 0; });
+}
+
+void Playlist::MoveEntry(int from, int to) {
+    const int n = EntryCount();
+    if (from < 0 || from >= n || to < 0 || to >= n || from == to)
+        return;
+    auto rotate = [from, to](auto& v) {
+        if (from < to)
+            std::rotate(v.begin() + from, v.begin() + from + 1, v.begin() + to + 1);
+        else
+            std::rotate(v.begin() + to, v.begin() + from, v.begin() + from + 1);
+    };
+    // Taking a line out and inserting it again carries each list's item
+    // index the way a list box does: by position, shifted over the move.
+    auto follow = [from, to](int index) {
+        if (index == from)
+            return to;
+        if (from < to && index > from && index <= to)
+            return index - 1;
+        if (to < from && index >= to && index < from)
+            return index + 1;
+        return index;
+    };
+    const int lo = std::min(from, to), hi = std::max(from, to);
+    rotate(paths_);
+    rotate(numbers_);
+    rotate(flags_);
+    indexA_ = follow(indexA_);
+    const int oldB = indexB_;
+    indexB_ = follow(indexB_);
+    emit dataChanged(index(lo), index(hi));
+    if (oldB != indexB_)
+        emit highlightChanged(indexB_);
+}
+
+void Playlist::ExchangeEntriesA(int i, int j) {
+    if (i == j)
+        return;
+    std::swap(paths_[size_t(i)], paths_[size_t(j)]);
+    const uint8_t fi = flags_[size_t(i)] & SelA, fj = flags_[size_t(j)] & SelA;
+    flags_[size_t(i)] = (flags_[size_t(i)] & ~SelA) | fj;
+    flags_[size_t(j)] = (flags_[size_t(j)] & ~SelA) | fi;
+    if (indexA_ == i)
+        indexA_ = j;
+    else if (indexA_ == j)
+        indexA_ = i;
+}
+
+void Playlist::RefillListB() {
+    beginResetModel();
+    std::fill(numbers_.begin(), numbers_.end(), 0);
+    for (uint8_t& f : flags_)
+        f &= ~SelB;
+    const int oldB = indexB_;
+    indexB_ = -1;
+    endResetModel();
+    if (oldB != -1)
+        emit highlightChanged(-1);
+}
+
+int Playlist::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : EntryCount();
+}
+
+QVariant Playlist::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= EntryCount())
+        return {};
+    const int row = index.row();
+    switch (role) {
+    case Qt::DisplayRole:
+        return DisplayLine(row);
+    case Qt::ToolTipRole:
+        return PathText(paths_[size_t(row)]);
+    case SelectedRole:
+        return SelectedB(row);
+    case HighlightRole:
+        return row == indexB_;
+    default:
+        return {};
+    }
+}
+
+void Playlist::emitRowChanged(int row) {
+    if (row >= 0 && row < EntryCount())
+        emit dataChanged(index(row), index(row));
+}

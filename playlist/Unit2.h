@@ -1,0 +1,155 @@
+#pragma once
+
+#include <QAction>
+#include <QWidget>
+#include <vector>
+
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTextEdit;
+class Playlist;
+class TForm1;
+class TListBox;
+class TMediaPlayer;
+class TPanel;
+class TSpeedButton;
+
+// The playlist window. It owns the playlist (the paths of ListA and the
+// numbered lines of ListB, both held by `Lists`), carries every command that
+// fills, edits, saves and plays it, and hosts the lyric view and the progress
+// box of the bad-file scan.
+class TForm2 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm2(TForm1* form1, QWidget* parent = nullptr);
+    ~TForm2() override;
+
+    TForm1* Form1;
+
+    // --- the playlist ---
+    Playlist* Lists = nullptr;
+    int EntryCount() const;
+    QByteArray EntryPath(int i) const; // throws EListError
+    int CurrentIndex() const;
+    void SetCurrentIndex(int i);
+    void AppendEntry(const QByteArray& path);
+    void RemoveEntry(int i);
+    void ClearEntries();
+    void RenumberList();
+    void UpdateCaption();
+
+    // --- controls ---
+    TListBox* ListB = nullptr;
+    TSpeedButton* Add = nullptr;
+    TSpeedButton* Rem = nullptr;
+    TSpeedButton* SpeedButton1 = nullptr;
+    TSpeedButton* List = nullptr;
+    TSpeedButton* SpeedButton2 = nullptr;
+    TPanel* Panel1 = nullptr; // time panel
+    QTextEdit* lirik = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QFileDialog* SD = nullptr;
+
+    // --- menus ---
+    QMenu* PopupMenu1 = nullptr; // "&List"
+    QMenu* PopupMenu2 = nullptr; // "&Clear"
+    QMenu* PopupMenu3 = nullptr; // "&Sel"
+    QMenu* PopupMenu4 = nullptr; // "&Add"
+    QMenu* PopupMenu5 = nullptr; // ListB
+    QMenu* PopupMenu6 = nullptr; // lirik
+    QMenu* PopupMenu7 = nullptr; // "&Help"
+    QAction* IncludeSubfolder1 = nullptr;
+    QAction* Next1 = nullptr;    // Down
+    QAction* Prev1 = nullptr;    // Up
+    QAction* Volplus1 = nullptr; // Ctrl+Up
+    QAction* volmin1 = nullptr;  // Ctrl+Down
+
+    // --- window state ---
+    QString TimeMode; // "", "counting" or "elapsed"
+    bool CtrlDown = false;
+    int DragOrigin = -1;
+    bool ScanStopRequested = false;
+    TMediaPlayer* TestPlayer = nullptr;
+
+    // --- playlist files ---
+    void Newlist1Click();
+    void Savelist1Click();
+    void LoadList1Click();
+    void Addtolist1Click();
+    void AppendListFile();
+    void SaveAutomaticPlaylist();
+
+    // --- adding media ---
+    void AddFiles1Click();
+    void AddFolder1Click();
+    void IncludeSubfolder1Click();
+    void HandleDroppedFiles(const std::vector<QByteArray>& paths);
+
+    // --- selection and editing ---
+    void Clearplaylist1Click();
+    void Clearselected1Click();
+    void Crop1Click();
+    void SelectAll1Click();
+    void DeselectAll2Click();
+    void InvertSelection1Click();
+    void InvertSelection();
+    void Shufflelist1Click();
+    void DeleteSelectedEntries();
+    void ListBClick();
+    void ListBDblClick();
+    void ListBKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    void ListBKeyUp(int key, Qt::KeyboardModifiers modifiers);
+    void ListBMouseDown(Qt::MouseButton button);
+    void ListBMouseUp(Qt::MouseButton button);
+
+    // --- bad-file scan ---
+    void ScanBadFiles();
+    void ClearBadFiles1Click();
+    void Button1Click();
+    bool isScanning() const { return scanning_; }
+
+    // --- window commands ---
+    void Gotofile1Click();
+    void Refresh1Click();
+    void Next1Click();
+    void Prev1Click();
+    void Volplus1Click();
+    void volmin1Click();
+    void Panel1Click();
+    void About1Click();
+    void Viewfileinfo1Click();
+
+    // --- lyric view ---
+    void Lyric1Click();
+    void LoadLyrics(const QByteArray& path);
+    void Reload1Click();
+    void Copy1Click();
+    void Edit1Click();
+    void Help1Click();
+    void Closelyricwindow1Click();
+
+    // Adds the main window's shortcut items after this window's own, leaving
+    // out keys this window already answers (its own come first).
+    void AdoptShortcuts(const QList<QAction*>& items);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void FormCreate();
+    void CreateControls();
+    void CreateMenus();
+    void FormResize();
+    void PopupAbove(TSpeedButton* button, QMenu* menu, int offset);
+
+    bool scanning_ = false;
+};

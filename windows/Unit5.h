@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QWidget>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QTimer;
+class TSpeedButton;
+
+// The alarm window: a clock that ticks every second and a box for a time;
+// its button greets when the two texts match.
+class TForm5 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm5(QWidget* parent = nullptr);
+
+    QWidget* Panel1 = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QLineEdit* Edit2 = nullptr; // the clock
+    QLabel* Label1 = nullptr;
+    QLineEdit* Edit1 = nullptr; // the user's time
+    TSpeedButton* SpeedButton1 = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    void Timer1Timer();
+    void SpeedButton1Click();
+};
