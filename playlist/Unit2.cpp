@@ -143,8 +143,6 @@ void TForm2::Panel1Click() { Form1->ToggleTimeMode(); }
 
 void TForm2::Gotofile1Click() {}
 void TForm2::Refresh1Click() {}
-void TForm2::About1Click() {}
-void TForm2::Viewfileinfo1Click() {}
 
 void TForm2::PopupAbove(TSpeedButton*, QMenu* menu, int offset) {
     menu->popup(QCursor::pos() - QPoint(0, offset));

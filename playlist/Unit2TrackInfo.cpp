@@ -1,4 +1,5 @@
-// The lyric view lirik, which lies over the playlist while it is shown.
+// Track information from the playlist window: the lyric view lirik, which
+// lies over the list while it is shown, the file info and the about windows.
 
 #include "playlist/Unit2.h"
 
@@ -9,3 +10,5 @@ void TForm2::Copy1Click() {}
 void TForm2::Edit1Click() {}
 void TForm2::Help1Click() {}
 void TForm2::Closelyricwindow1Click() {}
+void TForm2::About1Click() {}
+void TForm2::Viewfileinfo1Click() {}
