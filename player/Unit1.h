@@ -99,6 +99,10 @@ public:
     void OfferFilesOnEmptyPlay();
     void RecoverFromFailedOpen();
     void RecoverFromFailedTick();
+    // Opens and starts the current entry; false when that failed.
+    bool StartCurrentEntry();
+    // Playback has ended with nothing to follow: timers off, idle texts.
+    void ShowIdle(const QString& text);
 
     // The open-file dialog with the media filter; appends what is chosen.
     void AddFilesByDialog();

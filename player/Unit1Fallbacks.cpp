@@ -1,5 +1,6 @@
 // What the player does when Play meets an empty playlist, when the current
-// entry will not open, and when a tick of Timer1 fails.
+// entry will not open, and when a tick of Timer1 fails. None of it shows a
+// message: the playlist is cleaned and playback goes on with what plays.
 
 #include "player/MediaPlayer.h"
 #include "player/Unit1.h"
@@ -17,9 +18,46 @@ void TForm1::OfferFilesOnEmptyPlay() {
 void TForm1::RecoverFromFailedOpen() {
     Timer1->stop();
     Timer2->stop();
+    // A track that fails while a scan runs (one ended during "Clear Bad
+    // Files") must not start a second scan inside the first: the running
+    // scan is about to clean the playlist anyway.
+    if (!Form2->isScanning()) {
+        Form2->ScanBadFiles();
+        Form2->RenumberList();
+        Form2->UpdateCaption();
+    }
+    SelectNextEntry();
+    // After one scan everything left should open. Should an entry fail all
+    // the same (its file went away meanwhile), try each following entry once
+    // rather than scanning again and again; when none starts, stop.
+    bool started = false;
+    for (int tries = Form2->EntryCount(); tries > 0 && !started; --tries) {
+        started = StartCurrentEntry();
+        if (!started)
+            SelectNextEntry();
+    }
+    if (!started) {
+        ShowIdle(QStringLiteral("=> Korvu Player <="));
+        return;
+    }
+    Panel1->setText(QString::fromUtf8(MP->FileName));
+    MarqueeText = PathText(DisplayName(MP->FileName)) + QStringLiteral(" *** ");
 }
 
 void TForm1::RecoverFromFailedTick() {
-    Timer1->stop();
-    Timer2->stop();
+    // The scan assumes it alone changes the lists while it runs; a tick that
+    // fails meanwhile is dealt with by the first tick after the scan.
+    if (Form2->isScanning())
+        return;
+    Form2->SetCurrentIndex(Form2->Lists->HighlightedRow());
+    Form2->DeleteSelectedEntries();
+    Form2->RenumberList();
+    Form2->UpdateCaption();
+    // With every entry gone there is nothing to play: end playback instead
+    // of failing on every tick from now on.
+    if (Form2->EntryCount() == 0) {
+        ShowIdle(QStringLiteral("=> Korvu Player <="));
+        return;
+    }
+    PlayCurrentEntry();
 }

@@ -37,6 +37,11 @@ int TForm1::PlayOrderIndex() const { return PlayOrder->currentIndex(); }
 void TForm1::PlayCurrentEntry() {
     if (Form2->EntryCount() == 0)
         return;
+    if (!StartCurrentEntry())
+        RecoverFromFailedOpen();
+}
+
+bool TForm1::StartCurrentEntry() {
     try {
         MP->FileName = Form2->EntryPath(Form2->CurrentIndex());
         Form2->Lists->SetSelectedA(Form2->CurrentIndex(), true);
@@ -45,8 +50,9 @@ void TForm1::PlayCurrentEntry() {
         enable(Timer1);
         MarqueeText = MarqueeTextFor(MP->FileName);
         enable(Timer2);
+        return true;
     } catch (const std::exception&) {
-        RecoverFromFailedOpen();
+        return false;
     }
 }
 
@@ -163,14 +169,18 @@ void TForm1::SpeedButton1Click() {
         return;
     RunCommand([this] {
         MP->StopMedia();
-        Timer1->stop();
-        Timer2->stop();
-        Panel1->setText(StoppedText);
-        SetApplicationTitle(windowTitle());
-        Bar->setValue(0);
-        Panel2->setText(NoTimeText);
-        Form2->Panel1->setText(NoTimeText);
+        ShowIdle(StoppedText);
     });
+}
+
+void TForm1::ShowIdle(const QString& text) {
+    Timer1->stop();
+    Timer2->stop();
+    Panel1->setText(text);
+    SetApplicationTitle(windowTitle());
+    Bar->setValue(0);
+    Panel2->setText(NoTimeText);
+    Form2->Panel1->setText(NoTimeText);
 }
 
 void TForm1::NextClick() {

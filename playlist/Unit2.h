@@ -115,6 +115,7 @@ public:
     void ClearBadFiles1Click();
     void Button1Click();
     bool isScanning() const { return scanning_; }
+    void SetListCommandsEnabled(bool on);
 
     // --- window commands ---
     void Gotofile1Click();

@@ -2,6 +2,93 @@
 
 #include "playlist/Unit2.h"
 
-void TForm2::ScanBadFiles() {}
-void TForm2::ClearBadFiles1Click() {}
+#include "player/MediaPlayer.h"
+#include "player/Unit1.h"
+#include "playlist/ListBox.h"
+#include "playlist/Playlist.h"
+#include "windows/Controls.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+
+// While a scan runs it processes window events between entries, yet it
+// relies on being the only one to change the lists: the commands that could
+// change them are switched off for that time. Appending (Open, Add Folder
+// from the main window) stays possible; it does not move untried entries.
+void TForm2::SetListCommandsEnabled(bool on) {
+    for (QWidget* w : std::initializer_list<QWidget*>{ListB, Add, Rem, SpeedButton1, List})
+        w->setEnabled(on);
+}
+
+void TForm2::ScanBadFiles() {
+    if (scanning_)
+        return;
+    scanning_ = true;
+    SetListCommandsEnabled(false);
+
+    QPalette bar = ProgressBar1->palette();
+    bar.setColor(QPalette::Highlight, QColor(0, 255, 255));
+    ProgressBar1->setPalette(bar);
+    ScanStopRequested = false;
+    TestPlayer = new TMediaPlayer(this);
+    GroupBox1->show();
+
+    TMediaPlayer* MP = Form1->MP;
+    for (int p = EntryCount() - 1; p >= 0; --p) {
+        Label1->setText(PathText(DisplayName(EntryPath(p))));
+        Label1->adjustSize();
+        const int n = EntryCount();
+        const int pct = 100 - int(double(p) / double(n) * 100.0);
+        Label2->setText(QString::number(pct) + QStringLiteral("%"));
+        Label2->adjustSize();
+        ProgressBar1->setValue(pct);
+        QApplication::processEvents();
+        if (ScanStopRequested)
+            break;
+        try {
+            const QByteArray path = EntryPath(p);
+            if (path != MP->FileName) {
+                TestPlayer->FileName = path;
+                TestPlayer->OpenMedia();
+            } else {
+                // The main player's own file is reopened there and goes on
+                // from where it was, whatever the main window shows.
+                const qint64 pos = MP->MediaPosition();
+                MP->OpenMedia();
+                MP->SeekMedia(pos);
+                MP->PlayMedia();
+            }
+        } catch (const std::exception&) {
+            RemoveEntry(p);
+        }
+    }
+
+    delete TestPlayer;
+    TestPlayer = nullptr;
+    GroupBox1->hide();
+    SetListCommandsEnabled(true);
+    scanning_ = false;
+}
+
+void TForm2::ClearBadFiles1Click() {
+    if (scanning_)
+        return;
+    try {
+        ScanBadFiles();
+        RenumberList();
+        UpdateCaption();
+        const QByteArray& loaded = Form1->MP->FileName;
+        const auto& paths = Lists->Paths();
+        for (int i = 0; i < int(paths.size()); ++i)
+            if (paths[size_t(i)] == loaded) {
+                Lists->SetSelectedB(i, true);
+                break;
+            }
+    } catch (const std::exception&) {
+        // A failure after the scan ends the command without a message.
+    }
+}
+
 void TForm2::Button1Click() { ScanStopRequested = true; }
