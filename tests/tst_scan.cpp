@@ -1,0 +1,281 @@
+// The bad-file scan and the playback fallbacks, with real files.
+
+#include "TestSupport.h"
+
+#include "player/MediaPlayer.h"
+#include "player/Unit1.h"
+#include "platform/Dialogs.h"
+#include "playlist/ListBox.h"
+#include "playlist/Playlist.h"
+#include "playlist/Unit2.h"
+#include "windows/Controls.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+using TestSupport::Media;
+
+// Notes what the scan's labels show each time the scan lets events through.
+class ScanWatcher : public QObject {
+public:
+    explicit ScanWatcher(TForm2* form) : form_(form) {
+        timer_.setInterval(0);
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            if (!form_->isScanning())
+                return;
+            const QString shown = form_->Label1->text() + '|' + form_->Label2->text();
+            if (seen.isEmpty() || seen.last() != shown)
+                seen << shown;
+            if (onStep)
+                onStep();
+        });
+        timer_.start();
+    }
+    QStringList seen;
+    std::function<void()> onStep;
+
+private:
+    TForm2* form_;
+    QTimer timer_;
+};
+
+class ScanTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TForm1> form1;
+    std::unique_ptr<TForm2> form2;
+    std::unique_ptr<TestSupport::MessageRecorder> messages;
+    QTemporaryDir dir;
+
+    // A copy of a test file under a name of its own, so that entries differ.
+    QByteArray copy(const QString& media, const QString& name) {
+        const QString target = dir.filePath(name);
+        QFile::remove(target);
+        QFile::copy(QFile::decodeName(Media(media)), target);
+        return QFile::encodeName(target);
+    }
+    QByteArray missing(const QString& name) { return QFile::encodeName(dir.filePath(name)); }
+    void load(const QList<QByteArray>& paths) {
+        for (const QByteArray& p : paths)
+            form2->AppendEntry(p);
+        form2->RenumberList();
+        form2->UpdateCaption();
+    }
+    QList<QByteArray> entries() const {
+        QList<QByteArray> out;
+        for (const QByteArray& p : form2->Lists->Paths())
+            out << p;
+        return out;
+    }
+
+private slots:
+    void init() {
+        if (TestSupport::MediaDir().isEmpty())
+            QSKIP("test media not available");
+        TMediaPlayer probe;
+        probe.FileName = Media("tone.wav");
+        try {
+            probe.OpenMedia();
+        } catch (const std::exception&) {
+            QSKIP("media device not available");
+        }
+        messages = std::make_unique<TestSupport::MessageRecorder>();
+        form1 = std::make_unique<TForm1>();
+        form1->show();
+        form2 = std::make_unique<TForm2>(form1.get());
+    }
+    void cleanup() {
+        SetDialogStandIn({});
+        form2.reset();
+        form1.reset();
+        if (messages)
+            QVERIFY2(messages->errors.isEmpty(), qPrintable(messages->errors.join('|')));
+        messages.reset();
+    }
+
+    void fourGoodEntriesShowEachNameAndAQuarterMore() {
+        load({copy("tone.wav", "a.wav"), copy("tone.wav", "b.wav"), copy("tone.wav", "c.wav"),
+              copy("tone.wav", "d.wav")});
+        ScanWatcher watcher(form2.get());
+        form2->ClearBadFiles1Click();
+        QCOMPARE(watcher.seen, (QStringList{"d.wav|25%", "c.wav|50%", "b.wav|75%", "a.wav|100%"}));
+        QCOMPARE(form2->windowTitle(), QStringLiteral("Play List: 4 items"));
+        QVERIFY(form2->GroupBox1->isHidden());
+        QVERIFY(form2->TestPlayer == nullptr);
+    }
+
+    void lastEntryBadCountsTheRestFromWhatIsLeft() {
+        load({copy("tone.wav", "a.wav"), copy("tone.wav", "b.wav"), copy("tone.wav", "c.wav"),
+              copy("random.mp3", "d.mp3")});
+        ScanWatcher watcher(form2.get());
+        form2->ClearBadFiles1Click();
+        QCOMPARE(watcher.seen, (QStringList{"d.mp3|25%", "c.wav|34%", "b.wav|67%", "a.wav|100%"}));
+        QCOMPARE(form2->windowTitle(), QStringLiteral("Play List: 3 items"));
+        QCOMPARE(form2->Lists->DisplayLine(2), QStringLiteral("3. c.wav"));
+    }
+
+    void everyKindOfBrokenEntryIsRemoved() {
+        const QByteArray good = copy("tone.mp3", "good.mp3");
+        load({missing("gone.mp3"), Media("text.avi"), QByteArray(), good, Media("empty.mp3"),
+              Media("truncated.mp3"), Media("random.mp3"), Media("empty.wav"),
+              QFile::encodeName(dir.path())});
+        form2->ClearBadFiles1Click();
+        QCOMPARE(entries(), (QList<QByteArray>{good}));
+        QCOMPARE(form2->Lists->DisplayLine(0), QStringLiteral("1. good.mp3"));
+    }
+
+    void stopLeavesTheShownEntryAndThoseBeforeItUntried() {
+        load({missing("1.mp3"), missing("2.mp3"), missing("3.mp3"), missing("4.mp3"),
+              missing("5.mp3")});
+        ScanWatcher watcher(form2.get());
+        watcher.onStep = [this] {
+            if (form2->Label1->text() == QLatin1String("3.mp3"))
+                form2->Button1->click();
+        };
+        form2->ClearBadFiles1Click();
+        QCOMPARE(entries(), (QList<QByteArray>{missing("1.mp3"), missing("2.mp3"), missing("3.mp3")}));
+        // The next scan starts afresh.
+        watcher.onStep = nullptr;
+        form2->ClearBadFiles1Click();
+        QCOMPARE(form2->EntryCount(), 0);
+    }
+
+    void emptyPlaylistShowsAndHidesTheBox() {
+        form2->ClearBadFiles1Click();
+        QVERIFY(form2->GroupBox1->isHidden());
+        QCOMPARE(form2->windowTitle(), QStringLiteral("Play List: 0 items"));
+    }
+
+    void loadedFileIsReopenedAndPlaysOnFromItsPosition_data() {
+        QTest::addColumn<bool>("paused");
+        QTest::newRow("playing") << false;
+        QTest::newRow("paused") << true;
+    }
+    void loadedFileIsReopenedAndPlaysOnFromItsPosition() {
+        QFETCH(bool, paused);
+        const QByteArray song = copy("long.mp3", "song.mp3");
+        load({copy("tone.wav", "a.wav"), song, missing("gone.wav")});
+        form2->SetCurrentIndex(1);
+        form1->PlayCurrentEntry();
+        QTest::qWait(1500);
+        if (paused)
+            form1->SpeedButton2Click();
+        const qint64 before = form1->MP->MediaPosition();
+        form2->ClearBadFiles1Click();
+        QCOMPARE(form1->MP->MediaMode(), TMPModes::mpPlaying);
+        QVERIFY(qAbs(form1->MP->MediaPosition() - before) < 600);
+        QCOMPARE(entries(), (QList<QByteArray>{copy("tone.wav", "a.wav"), song}));
+        // The loaded file's row is highlighted; the current entry is untouched.
+        QCOMPARE(form2->Lists->HighlightedRow(), 1);
+        QCOMPARE(form2->CurrentIndex(), 1);
+    }
+
+    void withNothingLoadedNoRowIsHighlighted() {
+        load({copy("tone.wav", "a.wav"), copy("tone.wav", "b.wav")});
+        form2->SetCurrentIndex(1);
+        form2->ClearBadFiles1Click();
+        QCOMPARE(form2->Lists->HighlightedRow(), -1);
+    }
+
+    void listCommandsAreOffWhileAScanRuns() {
+        load({missing("1.mp3"), missing("2.mp3"), missing("3.mp3")});
+        ScanWatcher watcher(form2.get());
+        int nested = 0;
+        watcher.onStep = [&] {
+            QVERIFY(!form2->ListB->isEnabled());
+            QVERIFY(!form2->Rem->isEnabled());
+            // A second "Clear Bad Files" inside the first is ignored.
+            const int before = form2->EntryCount();
+            form2->ClearBadFiles1Click();
+            nested += form2->EntryCount() != before;
+        };
+        form2->ClearBadFiles1Click();
+        QCOMPARE(nested, 0);
+        QCOMPARE(form2->EntryCount(), 0);
+        QVERIFY(form2->ListB->isEnabled());
+        QVERIFY(form2->Rem->isEnabled());
+    }
+
+    // --- fallbacks ---
+
+    void playOnEmptyPlaylistOffersTheOpenDialogAndStartsNothing() {
+        int offered = 0;
+        DialogStandIn standIn;
+        standIn.open = [&](QFileDialog*) {
+            ++offered;
+            return std::optional<std::vector<QByteArray>>(
+                std::vector<QByteArray>{Media("tone.wav"), Media("tone.mp3")});
+        };
+        SetDialogStandIn(standIn);
+        form1->PlayClick();
+        QCOMPARE(offered, 1);
+        QCOMPARE(form2->windowTitle(), QStringLiteral("Play List: 2 items"));
+        QCOMPARE(form2->Lists->DisplayLine(1), QStringLiteral("2. tone.mp3"));
+        QCOMPARE(form2->CurrentIndex(), 0);
+        QVERIFY(!form1->isLoaded());
+    }
+
+    void failedOpenCleansThePlaylistAndPlaysTheNextThatOpens() {
+        const QByteArray a = copy("tone.wav", "a.wav"), c = copy("tone.mp3", "c.mp3");
+        load({a, missing("b.wav"), c, Media("random.mp3")});
+        form2->SetCurrentIndex(1);
+        form1->PlayCurrentEntry();
+        QCOMPARE(entries(), (QList<QByteArray>{a, c}));
+        QCOMPARE(form2->windowTitle(), QStringLiteral("Play List: 2 items"));
+        QCOMPARE(form1->MP->FileName, c);
+        QVERIFY(form1->isPlaying());
+        QCOMPARE(form1->Panel1->text(), QString::fromUtf8(c));
+        QTRY_COMPARE_WITH_TIMEOUT(form1->Panel1->text(), QStringLiteral("c.mp3 *** "), 1000);
+    }
+
+    void tickWithoutDeviceRemovesTheHighlightedRowAndPlaysTheFirst() {
+        const QByteArray a = copy("tone.wav", "a.wav"), b = copy("tone.wav", "b.wav"),
+                         c = copy("tone.wav", "c.wav"), d = copy("tone.wav", "d.wav");
+        load({a, b, c, d});
+        form2->SetCurrentIndex(2); // the third row highlighted
+        form1->Timer1->start();    // a tick with no device open
+        QTRY_COMPARE_WITH_TIMEOUT(form2->EntryCount(), 3, 2000);
+        QCOMPARE(entries(), (QList<QByteArray>{a, b, d}));
+        QCOMPARE(form2->windowTitle(), QStringLiteral("Play List: 3 items"));
+        QCOMPARE(form1->MP->FileName, a);
+        QVERIFY(form1->isPlaying());
+    }
+
+    void allEntriesBadEndsIdleWithoutErrors() {
+        load({missing("1.mp3"), Media("random.mp3"), Media("empty.wav")});
+        form2->SetCurrentIndex(0);
+        form1->PlayCurrentEntry();
+        QCOMPARE(form2->EntryCount(), 0);
+        QVERIFY(!form1->isLoaded());
+        QVERIFY(!form1->isPlaying());
+        QTest::qWait(1500); // no tick keeps failing
+        QVERIFY(!form1->isLoaded());
+        QCOMPARE(form1->Panel2->text(), QStringLiteral("- - : - -"));
+    }
+
+    void entryFailingAfterTheScanIsSkippedWithoutEndlessRecovery() {
+        // The only good file disappears while the scan lets events through:
+        // the recovery tries what is left once and stops.
+        const QByteArray a = copy("tone.wav", "a.wav");
+        load({missing("gone.wav"), a});
+        ScanWatcher watcher(form2.get());
+        watcher.onStep = [&] {
+            if (form2->Label1->text() == QLatin1String("gone.wav"))
+                QFile::remove(QFile::decodeName(a));
+        };
+        form2->SetCurrentIndex(0);
+        form1->PlayCurrentEntry();
+        QVERIFY(!form1->isLoaded());
+        QCOMPARE(form1->Panel1->text(), QStringLiteral("=> Korvu Player <="));
+    }
+};
+
+QTEST_MAIN(ScanTest)
+#include "tst_scan.moc"
