@@ -29,11 +29,18 @@ std::optional<QByteArray> FindLyricFile(const QByteArray& mediaPath) {
     if (mediaPath.isEmpty())
         return std::nullopt;
     const QByteArray asItStands = mediaPath + ".txt";
-    if (isRegularFile(asItStands))
-        return asItStands;
-    const QByteArray lower = AsciiLower(asItStands);
-    if (lower != asItStands && isRegularFile(lower))
-        return lower;
+    const qsizetype nameStart = asItStands.lastIndexOf('/') + 1;
+    const QByteArray candidates[] = {
+        asItStands,
+        // Lower-casing the folders too would miss every lyric file under a
+        // folder such as ~/Music, so the lower-cased name is looked for in
+        // the folder as it stands before the wholly lower-cased path.
+        asItStands.left(nameStart) + AsciiLower(asItStands.mid(nameStart)),
+        AsciiLower(asItStands),
+    };
+    for (const QByteArray& candidate : candidates)
+        if (isRegularFile(candidate))
+            return candidate;
     return std::nullopt;
 }
 

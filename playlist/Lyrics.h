@@ -17,9 +17,10 @@ class QTextEdit;
 QByteArray AsciiLower(const QByteArray& path);
 
 // Where the lyric file of `mediaPath` is. Names are case-sensitive here, so
-// the name as it stands is tried first and its lower-cased form second (the
-// form lyric files were always looked up by). Nothing for an empty path:
-// ".txt" would be looked for in whatever folder the program runs in.
+// the path as it stands is tried first, then lower-cased forms (the form
+// lyric files were always looked up by): the file name lower-cased in its
+// folder, then the whole path lower-cased. Nothing for an empty path: ".txt"
+// would be looked for in whatever folder the program runs in.
 std::optional<QByteArray> FindLyricFile(const QByteArray& mediaPath);
 
 // A lyric file larger than this shows its beginning only.
