@@ -33,7 +33,9 @@ void TForm2::LoadLyrics(const QByteArray& path) {
 }
 
 // The lyrics of the loaded file, which need not be the current entry.
-void TForm2::Reload1Click() { LoadLyrics(Form1->MP->FileName); }
+void TForm2::Reload1Click() {
+    LoadLyrics(Form1->MP->FileName);
+}
 
 void TForm2::Copy1Click() {
     const QTextCursor cursor = lirik->textCursor();
@@ -63,9 +65,13 @@ void TForm2::Help1Click() {
                 QStringLiteral("The lyric file is \"C:\\Music\\MyMusic.mp3.txt\""));
 }
 
-void TForm2::Closelyricwindow1Click() { lirik->stackUnder(ListB); }
+void TForm2::Closelyricwindow1Click() {
+    lirik->stackUnder(ListB);
+}
 
-void TForm2::lirikDblClick() { Closelyricwindow1Click(); }
+void TForm2::lirikDblClick() {
+    Closelyricwindow1Click();
+}
 
 void TForm2::About1Click() {
     TForm3 about(this);

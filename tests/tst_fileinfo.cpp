@@ -36,9 +36,13 @@ void writeFile(const QByteArray& path, const QByteArray& content) {
     std::fclose(file);
 }
 
-QList<TForm4*> infoWindows(TForm2& f2) { return f2.findChildren<TForm4*>(); }
+QList<TForm4*> infoWindows(TForm2& f2) {
+    return f2.findChildren<TForm4*>();
+}
 
-void deleteClosedWindows() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+void deleteClosedWindows() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
 
 } // namespace
 
@@ -56,7 +60,8 @@ class FileInfoTest : public QObject {
 
 private slots:
     void initTestCase() {
-        for (const QByteArray& title : {QByteArray("One"), QByteArray("Two"), QByteArray("Three")}) {
+        for (const QByteArray& title :
+             {QByteArray("One"), QByteArray("Two"), QByteArray("Three")}) {
             const QByteArray path = QFile::encodeName(dir.path()) + '/' + title + ".mp3";
             writeFile(path, taggedFile(title));
             paths << path;
@@ -286,9 +291,9 @@ private slots:
         QTRY_COMPARE(f1.MP->MediaMode(), TMPModes::mpPlaying);
         // Where it was, not from the start (allowing the device's frame steps).
         QTRY_VERIFY2(f1.MP->MediaPosition() >= remembered - 250,
-                 qPrintable(QStringLiteral("resumed at %1 ms, was at %2 ms")
-                                .arg(f1.MP->MediaPosition())
-                                .arg(remembered)));
+                     qPrintable(QStringLiteral("resumed at %1 ms, was at %2 ms")
+                                    .arg(f1.MP->MediaPosition())
+                                    .arg(remembered)));
 
         // Stepping on to a file that is not the loaded one leaves it playing.
         info->SpeedButton3Click();

@@ -26,7 +26,9 @@ struct TagBlock {
     TagBlock& genre(unsigned char g) { return at(127, QByteArray(1, char(g))); }
 };
 
-int openDescriptorCount() { return int(QDir(QStringLiteral("/proc/self/fd")).count()); }
+int openDescriptorCount() {
+    return int(QDir(QStringLiteral("/proc/self/fd")).count());
+}
 
 } // namespace
 
@@ -165,8 +167,8 @@ private slots:
     }
 
     void missingFileIsReportedAndGivesNoText() {
-        QVERIFY_THROWS_EXCEPTION(EFOpenError, ReadId3v1Tag(QFile::encodeName(dir.path()) +
-                                                           "/no such file.mp3"));
+        QVERIFY_THROWS_EXCEPTION(EFOpenError,
+                                 ReadId3v1Tag(QFile::encodeName(dir.path()) + "/no such file.mp3"));
     }
 
     void folderAndPipeAreReportedWithoutWaiting() {

@@ -91,7 +91,7 @@ private slots:
         QCOMPARE(LyricViewText(media("MyMusic.mp3")),
                  QStringLiteral("\nLyric file is not found for\n\"mymusic.mp3\""));
         // Only A..Z change.
-        QCOMPARE(LyricNotFoundText("/m/\xc3\x84" "BC.MP3"),
+        QCOMPARE(LyricNotFoundText(QByteArray("/m/\xc3\x84") + "BC.MP3"),
                  QStringLiteral("\nLyric file is not found for\n\"\u00c4bc.mp3\""));
     }
 
@@ -108,7 +108,7 @@ private slots:
         writeFile(media("latin.mp3.txt"), "Caf\xe9 \x93sung\x94\r\n\x80 5");
         QCOMPARE(LyricViewText(media("latin.mp3")),
                  QStringLiteral("\nCaf\u00e9 \u201csung\u201d\n\u20ac 5"));
-        writeFile(media("utf8.mp3.txt"), "\xef\xbb\xbf" "Caf\xc3\xa9 \xe2\x82\xac");
+        writeFile(media("utf8.mp3.txt"), QByteArray("\xef\xbb\xbf") + "Caf\xc3\xa9 \xe2\x82\xac");
         QCOMPARE(LyricViewText(media("utf8.mp3")), QStringLiteral("\nCaf\u00e9 \u20ac"));
     }
 
@@ -218,8 +218,9 @@ private slots:
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("before"));
 
         QTextCursor cursor(f2.lirik->document());
-        cursor.setPosition(7); // "line" of the first line ...
-        cursor.setPosition(18, QTextCursor::KeepAnchor); // ... to "second"
+        // From "line" of the first line to "second".
+        cursor.setPosition(7);
+        cursor.setPosition(18, QTextCursor::KeepAnchor);
         f2.lirik->setTextCursor(cursor);
         f2.Copy1Click();
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("line\nsecond"));

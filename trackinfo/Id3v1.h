@@ -27,5 +27,6 @@ QString GenreName(unsigned char genre);
 // Reads the tag in the last 128 bytes of the file at `path`. A file without
 // the marker "TAG" there, or shorter than a tag, gives six empty texts.
 // Throws EFOpenError (trackinfo/ReadOnlyFile.h) when the file cannot be
-// opened or read; the file is closed in every case.
+// opened or read; the file is closed in every case. The file is opened with
+// plain read access and no lock (ReadOnlyFile tells why).
 Id3v1Info ReadId3v1Tag(const QByteArray& path);

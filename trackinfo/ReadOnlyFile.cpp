@@ -35,7 +35,9 @@ ReadOnlyFile::ReadOnlyFile(const QByteArray& path) : path_(path) {
     size_ = qint64(info.st_size);
 }
 
-ReadOnlyFile::~ReadOnlyFile() { ::close(fd_); }
+ReadOnlyFile::~ReadOnlyFile() {
+    ::close(fd_);
+}
 
 QByteArray ReadOnlyFile::ReadAt(qint64 offset, qint64 count) const {
     QByteArray bytes(qsizetype(count), Qt::Uninitialized);

@@ -23,8 +23,8 @@ static QFont windowFont() {
 }
 
 TForm4::TForm4(TForm2* form2)
-    : QWidget(form2, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint),
+    : QWidget(form2,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       Form1(form2->Form1), Form2(form2) {
     setAttribute(Qt::WA_DeleteOnClose);
     CreateControls();
@@ -149,7 +149,9 @@ void TForm4::RefreshFileInfo() {
     mp->PlayMedia();
 }
 
-void TForm4::SpeedButton1Click() { close(); }
+void TForm4::SpeedButton1Click() {
+    close();
+}
 
 void TForm4::SpeedButton2Click() {
     RunCommand([this] {

@@ -88,7 +88,9 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent) {
     Timer1->start();
 }
 
-void TForm5::Timer1Timer() { Edit2->setText(AlarmClockText(QTime::currentTime())); }
+void TForm5::Timer1Timer() {
+    Edit2->setText(AlarmClockText(QTime::currentTime()));
+}
 
 void TForm5::SpeedButton1Click() {
     if (Edit2->text() == Edit1->text())
