@@ -136,6 +136,7 @@ public:
     void Edit1Click();
     void Help1Click();
     void Closelyricwindow1Click();
+    void lirikDblClick();
 
     // Adds the main window's shortcut items after this window's own, leaving
     // out keys this window already answers (its own come first).

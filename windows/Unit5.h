@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QLocale>
+#include <QTime>
 #include <QWidget>
 
 class QGroupBox;
@@ -8,8 +10,13 @@ class QLineEdit;
 class QTimer;
 class TSpeedButton;
 
+// The time of day as the alarm clock shows it: the locale's long time
+// format (hours, minutes and seconds), without the time zone that some
+// locales append to it.
+QString AlarmClockText(const QTime& time, const QLocale& locale = QLocale::system());
+
 // The alarm window: a clock that ticks every second and a box for a time;
-// its button greets when the two texts match.
+// its button greets when the two texts match. Closing it only hides it.
 class TForm5 : public QWidget {
     Q_OBJECT
 public:

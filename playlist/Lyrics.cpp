@@ -1,0 +1,162 @@
+#include "playlist/Lyrics.h"
+
+#include "playlist/Playlist.h"
+#include "trackinfo/ReadOnlyFile.h"
+#include "trackinfo/Windows1252.h"
+
+#include <QEvent>
+#include <QFont>
+#include <QStringDecoder>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QTextOption>
+#include <sys/stat.h>
+
+QByteArray AsciiLower(const QByteArray& path) {
+    QByteArray lower = path;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return lower;
+}
+
+static bool isRegularFile(const QByteArray& path) {
+    struct stat info {};
+    return ::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::optional<QByteArray> FindLyricFile(const QByteArray& mediaPath) {
+    if (mediaPath.isEmpty())
+        return std::nullopt;
+    const QByteArray asItStands = mediaPath + ".txt";
+    const qsizetype nameStart = asItStands.lastIndexOf('/') + 1;
+    const QByteArray candidates[] = {
+        asItStands,
+        // Lower-casing the folders too would miss every lyric file under a
+        // folder such as ~/Music, so the lower-cased name is looked for in
+        // the folder as it stands before the wholly lower-cased path.
+        asItStands.left(nameStart) + AsciiLower(asItStands.mid(nameStart)),
+        AsciiLower(asItStands),
+    };
+    for (const QByteArray& candidate : candidates)
+        if (isRegularFile(candidate))
+            return candidate;
+    return std::nullopt;
+}
+
+// Length of the complete UTF-8 text in `bytes` when only its end may hold
+// the first bytes of a character that the read cut off.
+static qsizetype withoutCutCharacter(const QByteArray& bytes) {
+    const qsizetype n = bytes.size();
+    for (qsizetype back = 1; back <= 3 && back <= n; ++back) {
+        const auto b = static_cast<unsigned char>(bytes[n - back]);
+        if ((b & 0xC0) == 0x80)
+            continue; // a continuation byte: look further back for the lead
+        const int need = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+        return need > back ? n - back : n;
+    }
+    return n;
+}
+
+QString LyricFileText(const QByteArray& bytes, bool truncated) {
+    const QByteArrayView whole =
+        QByteArrayView(bytes).first(truncated ? withoutCutCharacter(bytes) : bytes.size());
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(whole);
+    if (!utf8.hasError())
+        return text;
+    return Windows1252Text(bytes);
+}
+
+QStringList SplitLyricLines(const QString& text) {
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c != u'\r' && c != u'\n')
+            continue;
+        lines << text.mid(start, i - start);
+        if (c == u'\r' && i + 1 < n && text[i + 1] == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < n)
+        lines << text.mid(start);
+    return lines;
+}
+
+QString LyricNotFoundText(const QByteArray& mediaPath) {
+    const QString name = PathText(DisplayName(AsciiLower(mediaPath)));
+    return QStringLiteral("\nLyric file is not found for\n\"%1\"").arg(name);
+}
+
+QString LyricViewText(const QByteArray& mediaPath) {
+    const std::optional<QByteArray> lyricPath = FindLyricFile(mediaPath);
+    if (!lyricPath)
+        return LyricNotFoundText(mediaPath);
+    QByteArray bytes;
+    bool truncated = false;
+    try {
+        const ReadOnlyFile file(*lyricPath);
+        bytes = file.ReadAt(0, std::min(file.Size(), MaxLyricFileBytes));
+        truncated = file.Size() > MaxLyricFileBytes;
+    } catch (const EFOpenError&) {
+        return LyricNotFoundText(mediaPath);
+    }
+    // One empty line before the first line of the text.
+    return (QStringList{QString()} + SplitLyricLines(LyricFileText(bytes, truncated)))
+        .join(QLatin1Char('\n'));
+}
+
+namespace {
+
+// Turns double clicks on the view's text area into a call.
+class DoubleClickFilter : public QObject {
+public:
+    DoubleClickFilter(QObject* parent, std::function<void()> call)
+        : QObject(parent), call_(std::move(call)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonDblClick && call_) {
+            call_();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> call_;
+};
+
+} // namespace
+
+void SetupLyricView(QTextEdit* view, std::function<void()> doubleClicked) {
+    view->setReadOnly(true);
+    view->setAcceptRichText(false);
+    view->setFrameStyle(QFrame::NoFrame);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setLineWrapMode(QTextEdit::WidgetWidth);
+
+    // Alignment and wrapping are the document's defaults, so that every text
+    // put into the view later is centred as well.
+    QTextOption option = view->document()->defaultTextOption();
+    option.setAlignment(Qt::AlignHCenter);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    view->document()->setDefaultTextOption(option);
+
+    QPalette colours = view->palette();
+    colours.setColor(QPalette::Base, QColor(74, 70, 70));
+    colours.setColor(QPalette::Text, QColor(0, 255, 0));
+    view->setPalette(colours);
+
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setPointSize(8);
+    view->setFont(font);
+
+    view->viewport()->installEventFilter(new DoubleClickFilter(view, std::move(doubleClicked)));
+}

@@ -1,0 +1,307 @@
+#include "TestSupport.h"
+
+#include "platform/DesktopServices.h"
+#include "player/MediaPlayer.h"
+#include "player/Unit1.h"
+#include "playlist/ListBox.h"
+#include "playlist/Lyrics.h"
+#include "playlist/Unit2.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <cstdio>
+
+namespace {
+
+void writeFile(const QByteArray& path, const QByteArray& content) {
+    std::FILE* file = std::fopen(path.constData(), "wb");
+    if (!file)
+        qFatal("cannot write %s", path.constData());
+    std::fwrite(content.constData(), 1, size_t(content.size()), file);
+    std::fclose(file);
+}
+
+// Whether `view` lies in front of `other`, its sibling.
+bool inFront(QWidget* view, QWidget* other) {
+    const QObjectList order = view->parent()->children(); // back to front
+    return order.indexOf(view) > order.indexOf(other);
+}
+
+// Records what the desktop would have been asked to start.
+struct DesktopRequests {
+    QStringList actions;
+    QList<QByteArray> arguments;
+    DesktopRequests() {
+        SetDesktopRecorder([this](const QString& action, const QByteArray& argument) {
+            actions << action;
+            arguments << argument;
+        });
+    }
+    ~DesktopRequests() { SetDesktopRecorder(nullptr); }
+};
+
+} // namespace
+
+class LyricsTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QByteArray folder;
+
+    QByteArray media(const QByteArray& name) { return folder + '/' + name; }
+
+private slots:
+    void initTestCase() { folder = QFile::encodeName(dir.path()); }
+    // QTemporaryDir cannot remove a name that is not UTF-8 by itself.
+    void cleanupTestCase() { std::remove(media("caf\xe9.mp3.txt").constData()); }
+
+    // --- the loader ---
+
+    void threeLineFileShowsAnEmptyLineThenItsThreeLines() {
+        writeFile(media("three.mp3.txt"), "first\nsecond\nthird\n");
+        QCOMPARE(LyricViewText(media("three.mp3")), QStringLiteral("\nfirst\nsecond\nthird"));
+    }
+
+    void emptyFileShowsOneEmptyLine() {
+        writeFile(media("empty.mp3.txt"), "");
+        QCOMPARE(LyricViewText(media("empty.mp3")), QString());
+    }
+
+    void linesEndAtCarriageReturnLineFeedOrBoth() {
+        QCOMPARE(SplitLyricLines(QStringLiteral("a\rb\r\nc\nd")),
+                 QStringList({"a", "b", "c", "d"}));
+        // A line feed followed by a carriage return is two line ends.
+        QCOMPARE(SplitLyricLines(QStringLiteral("a\n\rb")), QStringList({"a", "", "b"}));
+        QCOMPARE(SplitLyricLines(QStringLiteral("a\n\n")), QStringList({"a", ""}));
+        QCOMPARE(SplitLyricLines(QStringLiteral("no end")), QStringList({"no end"}));
+        QCOMPARE(SplitLyricLines(QString()), QStringList());
+    }
+
+    void missingFileShowsTheLowerCasedNameInQuotes() {
+        QCOMPARE(LyricViewText(media("MyMusic.mp3")),
+                 QStringLiteral("\nLyric file is not found for\n\"mymusic.mp3\""));
+        // Only A..Z change.
+        QCOMPARE(LyricNotFoundText(QByteArray("/m/\xc3\x84") + "BC.MP3"),
+                 QStringLiteral("\nLyric file is not found for\n\"\u00c4bc.mp3\""));
+    }
+
+    void mixedCaseNameFindsTheFileAsItStandsThenLowerCased() {
+        writeFile(media("mysong.mp3.txt"), "lower");
+        QCOMPARE(LyricViewText(media("MySong.MP3")), QStringLiteral("\nlower"));
+        QCOMPARE(FindLyricFile(media("MySong.MP3")), std::optional(media("mysong.mp3.txt")));
+
+        writeFile(media("MySong.MP3.txt"), "as it stands");
+        QCOMPARE(LyricViewText(media("MySong.MP3")), QStringLiteral("\nas it stands"));
+    }
+
+    void textThatIsNotUtf8ShowsAsWindows1252() {
+        writeFile(media("latin.mp3.txt"), "Caf\xe9 \x93sung\x94\r\n\x80 5");
+        QCOMPARE(LyricViewText(media("latin.mp3")),
+                 QStringLiteral("\nCaf\u00e9 \u201csung\u201d\n\u20ac 5"));
+        writeFile(media("utf8.mp3.txt"), QByteArray("\xef\xbb\xbf") + "Caf\xc3\xa9 \xe2\x82\xac");
+        QCOMPARE(LyricViewText(media("utf8.mp3")), QStringLiteral("\nCaf\u00e9 \u20ac"));
+    }
+
+    void lyricFileNextToANameThatIsNotUtf8IsFound() {
+        writeFile(media("caf\xe9.mp3.txt"), "bytes kept");
+        QCOMPARE(LyricViewText(media("caf\xe9.mp3")), QStringLiteral("\nbytes kept"));
+    }
+
+    void largeFileShowsItsFirstMebibyteWithoutACutCharacter() {
+        // The first MiB ends with the first byte of a two-byte character.
+        QByteArray text(MaxLyricFileBytes - 1, 'a');
+        text += "\xc3\xa9 and more after the first mebibyte";
+        writeFile(media("long.mp3.txt"), text);
+        const QString shown = LyricViewText(media("long.mp3"));
+        QCOMPARE(shown, QLatin1Char('\n') + QString(MaxLyricFileBytes - 1, u'a'));
+    }
+
+    void folderNamedLikeALyricFileIsNotFound() {
+        QVERIFY(QDir().mkpath(QFile::decodeName(media("dir.mp3.txt"))));
+        QCOMPARE(LyricViewText(media("dir.mp3")),
+                 QStringLiteral("\nLyric file is not found for\n\"dir.mp3\""));
+    }
+
+    // --- the view in the playlist window ---
+
+    void lyricBringsTheViewToTheFrontWithTheCurrentEntrysLyrics() {
+        writeFile(media("a.mp3.txt"), "line a1\nline a2\nline a3");
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        f2.ClearEntries();
+        f2.AppendEntry(media("a.mp3"));
+        f2.SetCurrentIndex(0);
+        QVERIFY(!inFront(f2.lirik, f2.ListB));
+
+        f2.Lyric1Click();
+        QVERIFY(inFront(f2.lirik, f2.ListB));
+        QCOMPARE(f2.lirik->toPlainText(), QStringLiteral("\nline a1\nline a2\nline a3"));
+        QCOMPARE(f2.lirik->document()->blockCount(), 4);
+
+        f2.Closelyricwindow1Click();
+        QVERIFY(!inFront(f2.lirik, f2.ListB));
+        QCOMPARE(f2.lirik->toPlainText(), QStringLiteral("\nline a1\nline a2\nline a3"));
+    }
+
+    void reloadShowsTheLoadedFileWhereLyricShowsTheCurrentEntry() {
+        writeFile(media("playing.mp3.txt"), "playing words");
+        writeFile(media("chosen.mp3.txt"), "chosen words");
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        f2.ClearEntries();
+        f2.AppendEntry(media("playing.mp3"));
+        f2.AppendEntry(media("chosen.mp3"));
+        f2.SetCurrentIndex(1);
+        f1.MP->FileName = media("playing.mp3");
+
+        f2.Lyric1Click();
+        QCOMPARE(f2.lirik->toPlainText(), QStringLiteral("\nchosen words"));
+        f2.Reload1Click();
+        QCOMPARE(f2.lirik->toPlainText(), QStringLiteral("\nplaying words"));
+    }
+
+    void reloadWithNothingLoadedNamesNoFile() {
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        f1.MP->FileName.clear();
+        f2.Reload1Click();
+        QCOMPARE(f2.lirik->toPlainText(), QStringLiteral("\nLyric file is not found for\n\"\""));
+    }
+
+    void lyricWithoutCurrentEntryShowsTheViewAndReportsTheIndex() {
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        f2.ClearEntries();
+        f2.lirik->setPlainText(QStringLiteral("kept"));
+        TestSupport::MessageRecorder recorder;
+        f2.Lyric1Click();
+        QVERIFY(inFront(f2.lirik, f2.ListB));
+        QCOMPARE(f2.lirik->toPlainText(), QStringLiteral("kept"));
+        QCOMPARE(recorder.errors, QStringList{QStringLiteral("List index out of bounds (-1)")});
+    }
+
+    void doubleClickSendsTheViewBehindTheList() {
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        SetupLyricView(f2.lirik, [&f2] { f2.lirikDblClick(); });
+        f2.lirik->raise();
+        f2.lirik->setPlainText(QStringLiteral("\nwords"));
+        QVERIFY(inFront(f2.lirik, f2.ListB));
+        QTest::mouseDClick(f2.lirik->viewport(), Qt::LeftButton);
+        QVERIFY(!inFront(f2.lirik, f2.ListB));
+        QCOMPARE(f2.lirik->toPlainText(), QStringLiteral("\nwords"));
+    }
+
+    void copyPutsTheSelectionOnTheClipboardAsPlainText() {
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        f2.lirik->setPlainText(QStringLiteral("\nfirst line\nsecond line"));
+        QApplication::clipboard()->setText(QStringLiteral("before"));
+
+        f2.Copy1Click(); // nothing selected: the clipboard keeps its text
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("before"));
+
+        QTextCursor cursor(f2.lirik->document());
+        // From "line" of the first line to "second".
+        cursor.setPosition(7);
+        cursor.setPosition(18, QTextCursor::KeepAnchor);
+        f2.lirik->setTextCursor(cursor);
+        f2.Copy1Click();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("line\nsecond"));
+        QVERIFY(!QApplication::clipboard()->mimeData()->hasHtml());
+    }
+
+    void editOpensAnExistingLyricFileElseAnEmptyEditor() {
+        writeFile(media("edit.mp3.txt"), "words");
+        writeFile(media("upper.mp3.txt"), "words");
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        f2.ClearEntries();
+        f2.AppendEntry(media("edit.mp3"));
+        f2.AppendEntry(media("none.mp3"));
+        f2.AppendEntry(media("UPPER.mp3"));
+        DesktopRequests desktop;
+
+        f2.SetCurrentIndex(0);
+        f2.Edit1Click();
+        f2.SetCurrentIndex(1);
+        f2.Edit1Click();
+        f2.SetCurrentIndex(2);
+        f2.Edit1Click();
+        QCOMPARE(desktop.actions, QStringList({"edit-file", "start-editor", "edit-file"}));
+        QCOMPARE(desktop.arguments[0], media("edit.mp3.txt"));
+        QCOMPARE(desktop.arguments[1], QByteArray());
+        QCOMPARE(desktop.arguments[2], media("upper.mp3.txt"));
+    }
+
+    void editWithoutCurrentEntryReportsTheIndexAndStartsNothing() {
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        f2.ClearEntries();
+        DesktopRequests desktop;
+        TestSupport::MessageRecorder recorder;
+        f2.Edit1Click();
+        QVERIFY(desktop.actions.isEmpty());
+        QCOMPARE(recorder.errors, QStringList{QStringLiteral("List index out of bounds (-1)")});
+    }
+
+    void helpShowsTwoMessagesOneAfterTheOther() {
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        TestSupport::MessageRecorder recorder;
+        f2.Help1Click();
+        QCOMPARE(recorder.messages,
+                 QStringList({
+                     "To create lyric file, edit your lyric text using notepad, name it same with "
+                     "associated music file\n\rthen put it in the same folder",
+                     "For example:\n\rThe music file is \"C:\\Music\\MyMusic.mp3\"\n\r"
+                     "The lyric file is \"C:\\Music\\MyMusic.mp3.txt\"",
+                 }));
+        QVERIFY(recorder.errors.isEmpty());
+    }
+
+    void viewShowsCentredLimeLinesOnDarkGreyWithoutBorder() {
+        QTextEdit view;
+        SetupLyricView(&view, {});
+        view.setPlainText(LyricNotFoundText("/m/x.mp3"));
+        QVERIFY(view.isReadOnly());
+        QCOMPARE(view.frameShape(), QFrame::NoFrame);
+        QCOMPARE(view.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QCOMPARE(view.lineWrapMode(), QTextEdit::WidgetWidth);
+        QCOMPARE(view.palette().color(QPalette::Base), QColor(74, 70, 70));
+        QCOMPARE(view.palette().color(QPalette::Text), QColor(0, 255, 0));
+        // Text put in after the set-up is centred too.
+        QVERIFY(view.document()->defaultTextOption().alignment() & Qt::AlignHCenter);
+        view.resize(300, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QTextBlock line = view.document()->findBlockByNumber(1);
+        const QRectF box = view.document()->documentLayout()->blockBoundingRect(line);
+        const qreal textWidth = line.layout()->lineAt(0).naturalTextWidth();
+        const qreal left = line.layout()->lineAt(0).cursorToX(0); // after alignment
+        QVERIFY(left > 0);
+        QVERIFY(qAbs(left + textWidth / 2 - box.width() / 2) < 3);
+    }
+};
+
+QTEST_MAIN(LyricsTest)
+#include "tst_lyrics.moc"
