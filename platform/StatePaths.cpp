@@ -23,7 +23,9 @@ QByteArray StateFolder() {
     return base + "/tolvane";
 }
 
-QByteArray AutomaticPlaylistPath() { return StateFolder() + "/PlayList.plf"; }
+QByteArray AutomaticPlaylistPath() {
+    return StateFolder() + "/PlayList.plf";
+}
 
 int MakePrivateFolder(const QByteArray& folder) {
     struct stat st {};

@@ -74,8 +74,8 @@ bool isDotOrDotDot(const char* name) {
 
 // Opens a folder for listing; nullptr when it cannot be read.
 DIR* openFolder(const QByteArray& folder, struct stat* st) {
-    const int fd = ::open(folder.isEmpty() ? "." : folder.constData(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(folder.isEmpty() ? "." : folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
     DIR* dir = ::fstat(fd, st) == 0 ? ::fdopendir(fd) : nullptr;

@@ -10,8 +10,8 @@
 // kept exactly as the file system spells it.
 
 // The extensions a folder search or a drop accepts, in the order compared.
-inline constexpr std::array<QByteArrayView, 8> MediaExtensions = {
-    ".mp3", ".avi", ".mpg", ".mid", ".rmi", ".wav", ".wma", ".mpeg"};
+inline constexpr std::array<QByteArrayView, 8> MediaExtensions = {".mp3", ".avi", ".mpg", ".mid",
+                                                                  ".rmi", ".wav", ".wma", ".mpeg"};
 
 // The extension of a path: from its last full stop to the end, full stop
 // included, when that full stop comes after the last "/", "\" and ":";

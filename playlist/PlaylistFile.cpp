@@ -100,8 +100,9 @@ std::vector<QByteArray> SplitListText(const char* text, size_t size) {
     forEachLine(text, end, [&count](const char*, const char*) { ++count; });
     std::vector<QByteArray> lines;
     lines.reserve(count);
-    forEachLine(text, end,
-                [&lines](const char* b, const char* e) { lines.emplace_back(b, qsizetype(e - b)); });
+    forEachLine(text, end, [&lines](const char* b, const char* e) {
+        lines.emplace_back(b, qsizetype(e - b));
+    });
     return lines;
 }
 
@@ -158,8 +159,9 @@ void SaveListFile(const QByteArray& path, const std::vector<QByteArray>& lines, 
     // The new file is written beside the old one, so that the final rename
     // stays on one file system and replaces the old content in one step.
     const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/")
-                                                                       : target.left(slash);
+    const QByteArray folder = slash < 0    ? QByteArray(".")
+                              : slash == 0 ? QByteArray("/")
+                                           : target.left(slash);
     // The name is kept short enough for the longest file names.
     const QByteArray stem = folder + "/." + target.mid(slash + 1).left(200) + '.';
     QByteArray temporary;

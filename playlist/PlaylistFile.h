@@ -31,5 +31,4 @@ std::vector<QByteArray> ReadListFile(const QByteArray& path);
 // crash or a full disk never leaves a cut-off playlist in its place. A new
 // file gets `mode` (less the umask); a replaced one keeps its own mode.
 // Throws EFileError "Cannot create file ..." and leaves the old file as it was.
-void SaveListFile(const QByteArray& path, const std::vector<QByteArray>& lines,
-                  mode_t mode = 0666);
+void SaveListFile(const QByteArray& path, const std::vector<QByteArray>& lines, mode_t mode = 0666);

@@ -34,7 +34,9 @@ QByteArray CurrentFolder() {
 }
 
 // Returns whether the folder could be entered.
-bool SetCurrentFolder(const QByteArray& folder) { return ::chdir(folder.constData()) == 0; }
+bool SetCurrentFolder(const QByteArray& folder) {
+    return ::chdir(folder.constData()) == 0;
+}
 
 // The first chosen file of an open dialog, or empty when there is none.
 QByteArray FirstChosen(const std::optional<std::vector<QByteArray>>& chosen) {
@@ -80,7 +82,9 @@ void TForm2::LoadList1Click() {
         RunCommand([&failure] { std::rethrow_exception(failure); });
 }
 
-void TForm2::Addtolist1Click() { AppendListFile(); }
+void TForm2::Addtolist1Click() {
+    AppendListFile();
+}
 
 void TForm2::AppendListFile() {
     std::exception_ptr failure;

@@ -26,9 +26,13 @@ QByteArray readBytes(const QByteArray& path) {
     return file.readAll();
 }
 
-Lines toList(const std::vector<QByteArray>& lines) { return Lines(lines.begin(), lines.end()); }
+Lines toList(const std::vector<QByteArray>& lines) {
+    return Lines(lines.begin(), lines.end());
+}
 
-std::vector<QByteArray> toVector(const Lines& lines) { return {lines.begin(), lines.end()}; }
+std::vector<QByteArray> toVector(const Lines& lines) {
+    return {lines.begin(), lines.end()};
+}
 
 QString errorOf(const std::function<void()>& action) {
     try {
@@ -40,9 +44,8 @@ QString errorOf(const std::function<void()>& action) {
 }
 
 QStringList entriesOf(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                      QDir::NoDotAndDotDot,
-                                  QDir::Name);
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 mode_t modeOf(const QByteArray& path) {
