@@ -3,6 +3,15 @@
 #include "playlist/Playlist.h"
 
 #include <QFileDialog>
+#include <unistd.h>
+
+// A file chosen in the open or save dialog makes its folder the current
+// folder, as the folder dialog's choice does: the next "Add Folder" starts
+// where the user last was.
+static void enterDialogFolder(QFileDialog* dialog) {
+    if (::chdir(PathBytes(dialog->directory().absolutePath()).constData()) != 0)
+        return; // the current folder only sets where dialogs start
+}
 
 static DialogStandIn& standIn() {
     static DialogStandIn instance;
@@ -16,6 +25,7 @@ std::optional<std::vector<QByteArray>> ShowOpenDialog(QFileDialog* dialog) {
         return standIn().open(dialog);
     if (dialog->exec() != QDialog::Accepted)
         return std::nullopt;
+    enterDialogFolder(dialog);
     std::vector<QByteArray> chosen;
     for (const QString& file : dialog->selectedFiles())
         chosen.push_back(PathBytes(file));
@@ -27,6 +37,7 @@ std::optional<QByteArray> ShowSaveDialog(QFileDialog* dialog) {
         return standIn().save(dialog);
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return std::nullopt;
+    enterDialogFolder(dialog);
     return PathBytes(dialog->selectedFiles().first());
 }
 

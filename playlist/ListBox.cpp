@@ -2,11 +2,14 @@
 
 #include "playlist/Playlist.h"
 
+#include <QDropEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QUrl>
 
 namespace {
 // Draws the rows from the playlist's own flags: selected rows inverted, the
@@ -127,4 +130,43 @@ void TListBox::mouseReleaseEvent(QMouseEvent* event) { emit mouseReleased(event-
 void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton)
         emit doubleClicked();
+}
+
+// The local paths a drop carries. Each is taken from the URL's encoded form
+// and percent-decoded to bytes, never through QString, so that a name that
+// is not valid UTF-8 arrives as the file system spells it.
+static std::vector<QByteArray> droppedPaths(const QMimeData* data) {
+    std::vector<QByteArray> paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        const QByteArray path =
+            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        if (!path.isEmpty())
+            paths.push_back(path);
+    }
+    return paths;
+}
+
+// The playlist only names the files, so a drop is always a copy: accepting a
+// move would tell the file manager that it may take the files away.
+static void answerDrag(QDropEvent* event) {
+    if ((event->possibleActions() & Qt::CopyAction) && !droppedPaths(event->mimeData()).empty()) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void TListBox::dragEnterEvent(QDragEnterEvent* event) { answerDrag(event); }
+
+void TListBox::dragMoveEvent(QDragMoveEvent* event) { answerDrag(event); }
+
+void TListBox::dropEvent(QDropEvent* event) {
+    answerDrag(event);
+    if (event->isAccepted())
+        emit filesDropped(droppedPaths(event->mimeData()));
 }

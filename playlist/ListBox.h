@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QListView>
+#include <vector>
 
 class Playlist;
 
@@ -25,6 +27,9 @@ signals:
     void mouseReleased(Qt::MouseButton button);
     void doubleClicked();
     void currentRowChanged(); // the user moved the highlight
+    // Files and folders dropped from a file manager, as the bytes of their
+    // paths, in the order the drop names them.
+    void filesDropped(const std::vector<QByteArray>& paths);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -33,6 +38,9 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void clickRow(int row, Qt::KeyboardModifiers modifiers);

@@ -100,6 +100,9 @@ void TForm2::FormCreate() {
     show();
     resize(Form1->frameGeometry().width() - (frameGeometry().width() - width()), height());
     move(Form1->frameGeometry().left(), Form1->frameGeometry().top() + Form1->frameGeometry().height());
+    ListB->setAcceptDrops(true);
+    connect(ListB, &TListBox::filesDropped, this, &TForm2::HandleDroppedFiles);
+    ReadAutomaticPlaylist();
     UpdateCaption();
     for (QAction* a : {Next1, Prev1, Volplus1, volmin1})
         a->setShortcutContext(Qt::WindowShortcut), addAction(a);

@@ -85,6 +85,7 @@ public:
     void LoadList1Click();
     void Addtolist1Click();
     void AppendListFile();
+    void ReadAutomaticPlaylist();
     void SaveAutomaticPlaylist();
 
     // --- adding media ---

@@ -2,18 +2,184 @@
 
 #include "playlist/Unit2.h"
 
+#include "platform/Dialogs.h"
+#include "platform/MessageBox.h"
+#include "platform/StatePaths.h"
+#include "player/Unit1.h"
+#include "playlist/MediaSearch.h"
 #include "playlist/Playlist.h"
+#include "playlist/PlaylistFile.h"
+
+#include <QFileDialog>
+#include <cerrno>
+#include <climits>
+#include <exception>
+#include <unistd.h>
+
+namespace {
+
+const QString ListFilter = QStringLiteral("Play list files (*.plf)|*.plf");
+
+// The process's current folder as bytes: a folder whose name is not valid
+// UTF-8 must still be where the next "Add Folder" starts.
+QByteArray CurrentFolder() {
+    QByteArray folder(PATH_MAX, '\0');
+    while (!::getcwd(folder.data(), size_t(folder.size()))) {
+        if (errno != ERANGE)
+            return {};
+        folder.resize(folder.size() * 2);
+    }
+    folder.truncate(qsizetype(qstrlen(folder.constData())));
+    return folder;
+}
+
+// Returns whether the folder could be entered.
+bool SetCurrentFolder(const QByteArray& folder) {
+    return ::chdir(folder.constData()) == 0;
+}
+
+// The first chosen file of an open dialog, or empty when there is none.
+QByteArray FirstChosen(const std::optional<std::vector<QByteArray>>& chosen) {
+    return chosen && !chosen->empty() ? chosen->front() : QByteArray();
+}
+
+} // namespace
 
 void TForm2::Newlist1Click() {
     ClearEntries();
     UpdateCaption();
 }
-void TForm2::Savelist1Click() {}
-void TForm2::LoadList1Click() {}
-void TForm2::Addtolist1Click() {}
-void TForm2::AppendListFile() {}
-void TForm2::SaveAutomaticPlaylist() {}
-void TForm2::AddFiles1Click() {}
-void TForm2::AddFolder1Click() {}
-void TForm2::IncludeSubfolder1Click() { IncludeSubfolder1->setChecked(!IncludeSubfolder1->isChecked()); }
-void TForm2::HandleDroppedFiles(const std::vector<QByteArray>&) {}
+
+void TForm2::Savelist1Click() {
+    RunCommand([this] {
+        SetDialogFilter(SD, ListFilter);
+        // The name is taken as typed, and an existing file is replaced
+        // without a question.
+        SD->setDefaultSuffix(QString());
+        SD->setOption(QFileDialog::DontConfirmOverwrite, true);
+        if (const auto chosen = ShowSaveDialog(SD))
+            SaveListFile(*chosen, Lists->Paths());
+    });
+}
+
+void TForm2::LoadList1Click() {
+    // The caption and the numbering follow the list also when the file
+    // cannot be read: the list has been cleared by then.
+    std::exception_ptr failure;
+    try {
+        SetDialogFilter(Form1->OD, ListFilter);
+        const QByteArray path = FirstChosen(ShowOpenDialog(Form1->OD));
+        if (!path.isEmpty()) {
+            ClearEntries();
+            Lists->AppendEntries(ReadListFile(path));
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    UpdateCaption();
+    RenumberList();
+    if (failure)
+        RunCommand([&failure] { std::rethrow_exception(failure); });
+}
+
+void TForm2::Addtolist1Click() {
+    AppendListFile();
+}
+
+void TForm2::AppendListFile() {
+    std::exception_ptr failure;
+    try {
+        SetDialogFilter(Form1->OD, ListFilter);
+        const QByteArray path = FirstChosen(ShowOpenDialog(Form1->OD));
+        // Read in full before anything is added: a file that cannot be read
+        // leaves the playlist as it was.
+        if (!path.isEmpty())
+            Lists->AppendEntries(ReadListFile(path));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    UpdateCaption();
+    RenumberList();
+    if (failure)
+        RunCommand([&failure] { std::rethrow_exception(failure); });
+}
+
+void TForm2::ReadAutomaticPlaylist() {
+    // A missing playlist is the first run, not a fault; a folder of that
+    // name is no playlist either.
+    const QByteArray path = AutomaticPlaylistPath();
+    if (IsFolder(path, true))
+        return;
+    RunCommand([&] {
+        Lists->AppendEntries(ReadListFile(path));
+        if (EntryCount() > 0)
+            SetCurrentIndex(0);
+    });
+}
+
+void TForm2::SaveAutomaticPlaylist() {
+    RunCommand([this] {
+        // The playlist says what the user listens to: it is kept private.
+        MakePrivateFolder(StateFolder());
+        SaveListFile(AutomaticPlaylistPath(), Lists->Paths(), 0600);
+    });
+}
+
+void TForm2::AddFiles1Click() {
+    RunCommand([this] {
+        Form1->AddFilesByDialog();
+        RenumberList();
+        UpdateCaption();
+    });
+}
+
+void TForm2::AddFolder1Click() {
+    const auto chosen =
+        ShowFolderDialog(this, QStringLiteral("Search files on folder"), CurrentFolder());
+    if (!chosen)
+        return;
+    // The next search starts where this one was made; a folder that cannot
+    // be entered is still searched.
+    SetCurrentFolder(*chosen);
+    std::exception_ptr failure;
+    try {
+        // Everything is found and filtered first and appended in one step,
+        // so the list is laid out once however many files there are.
+        std::vector<QByteArray> found;
+        SearchFiles(*chosen + '/', "*.*", IncludeSubfolder1->isChecked(), found);
+        FilterMediaFiles(found);
+        Lists->AppendEntries(std::move(found));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    RenumberList();
+    UpdateCaption();
+    if (failure)
+        RunCommand([&failure] { std::rethrow_exception(failure); });
+}
+
+void TForm2::IncludeSubfolder1Click() {
+    IncludeSubfolder1->setChecked(!IncludeSubfolder1->isChecked());
+}
+
+void TForm2::HandleDroppedFiles(const std::vector<QByteArray>& paths) {
+    RunCommand([&] {
+        std::vector<QByteArray> accepted;
+        for (const QByteArray& path : paths) {
+            // A dropped folder gives the files directly inside it; its
+            // subfolders are not searched, whatever "Include Subfolder" says.
+            // A path that cannot be looked up gives nothing.
+            std::vector<QByteArray> candidates;
+            if (!IsFolder(path, true))
+                candidates.push_back(path);
+            else
+                candidates = FolderFiles(path);
+            FilterMediaFiles(candidates);
+            accepted.insert(accepted.end(), std::make_move_iterator(candidates.begin()),
+                            std::make_move_iterator(candidates.end()));
+        }
+        Lists->AppendEntries(std::move(accepted));
+    });
+    RenumberList();
+    UpdateCaption();
+}

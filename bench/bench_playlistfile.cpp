@@ -1,0 +1,139 @@
+// Loading and saving large playlists: the file routines alone, and the whole
+// "Load List" path as the window runs it (read, append in one step,
+// renumber, lay out and paint the list), with the memory it takes.
+// `wc -l` on the same file is the reference for reading it at all.
+//
+//   bench_playlistfile            runs 100,000 and 1,000,000 entries, each in
+//                                 a process of its own so that the peak
+//                                 memory of one does not hide the other's
+//   bench_playlistfile COUNT      runs one size
+
+#include "playlist/ListBox.h"
+#include "playlist/Playlist.h"
+#include "playlist/PlaylistFile.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cstdio>
+
+namespace {
+
+// VmRSS (resident now) or VmHWM (resident at the peak) in megabytes.
+double residentMegabytes(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qsizetype(strlen(field)) + 1).trimmed().split(' ').first().toDouble() /
+                   1024.0;
+    return -1;
+}
+
+std::vector<QByteArray> makePaths(int count) {
+    std::vector<QByteArray> paths;
+    paths.reserve(size_t(count));
+    for (int i = 0; i < count; ++i)
+        paths.push_back("/home/listener/Music/Artist " + QByteArray::number(i / 1000) + "/Album " +
+                        QByteArray::number(i / 10 % 100) + "/" + QByteArray::number(i % 10) +
+                        " - Track title " + QByteArray::number(i) + ".mp3");
+    return paths;
+}
+
+// Runs a program with its output thrown away; returns the milliseconds taken,
+// the start of the process included.
+double runQuietly(const QString& program, const QStringList& arguments) {
+    QElapsedTimer timer;
+    timer.start();
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    process.waitForFinished(-1);
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+double milliseconds(const QElapsedTimer& timer) {
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+int runOne(int count) {
+    QTemporaryDir dir;
+    const QByteArray file = QFile::encodeName(dir.filePath(QStringLiteral("big.plf")));
+    std::printf("--- %d entries ---\n", count);
+
+    {
+        const std::vector<QByteArray> paths = makePaths(count);
+        QElapsedTimer timer;
+        timer.start();
+        SaveListFile(file, paths);
+        std::printf("SaveListFile (written, flushed to disk, renamed): %8.1f ms, %.1f MB\n",
+                    milliseconds(timer), double(QFile(QFile::decodeName(file)).size()) / 1e6);
+    }
+
+    // Warm the page cache so that the figures below measure the program, not
+    // the disk; wc -l then reads the same cached bytes.
+    runQuietly(QStringLiteral("cat"), {QFile::decodeName(file)});
+    std::printf("reference: wc -l (including process start):   %8.1f ms\n",
+                runQuietly(QStringLiteral("wc"), {QStringLiteral("-l"), QFile::decodeName(file)}));
+    QElapsedTimer timer;
+
+    timer.start();
+    {
+        const std::vector<QByteArray> lines = ReadListFile(file);
+        std::printf("ReadListFile alone:                             %8.1f ms (%zu lines)\n",
+                    milliseconds(timer), lines.size());
+    }
+
+    const double before = residentMegabytes("VmRSS:");
+    Playlist lists;
+    TListBox view(&lists);
+    view.resize(254, 301);
+    view.show();
+    QApplication::processEvents();
+
+    // What "Load List" does after the dialog, up to the first painted list.
+    timer.start();
+    lists.ClearEntries();
+    lists.AppendEntries(ReadListFile(file));
+    const double appended = milliseconds(timer);
+    lists.RenumberList();
+    const double renumbered = milliseconds(timer);
+    QApplication::processEvents();
+    view.repaint();
+    const double painted = milliseconds(timer);
+    std::printf("Load List: read + append %8.1f ms, + renumber %8.1f ms, + layout and paint "
+                "%8.1f ms (window busy)\n",
+                appended, renumbered, painted);
+    std::printf("memory: resident before load %.0f MB, after %.0f MB, peak of the process %.0f "
+                "MB\n",
+                before, residentMegabytes("VmRSS:"), residentMegabytes("VmHWM:"));
+
+    timer.start();
+    SaveListFile(file, lists.Paths());
+    std::printf("SaveListFile of the loaded list:                %8.1f ms\n", milliseconds(timer));
+    return lists.EntryCount() == count ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    // The bench never opens a window on the user's screen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    if (argc > 1)
+        return runOne(QByteArray(argv[1]).toInt());
+    int failures = 0;
+    for (const char* count : {"100000", "1000000"}) {
+        std::fflush(stdout);
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QApplication::applicationFilePath(), {QString::fromLatin1(count)});
+        child.waitForFinished(-1);
+        failures += child.exitCode() != 0;
+    }
+    return failures;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <stdexcept>
+#include <sys/types.h>
+#include <vector>
+
+// A playlist file that cannot be read or written, with the message the user
+// sees: "Cannot open file "<path>". <reason>" or "Cannot create file ...".
+class EFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Playlist files (*.plf): one full path per line, the bytes of each path
+// exactly as the file system spells them, no header.
+
+// Splits the text of a playlist file into its lines. A line ends at CR LF, at
+// a CR alone or at an LF alone (so LF CR ends two lines); a last line without
+// an end is still a line, a final line end adds no empty line, and a NUL byte
+// ends the text. Lines are kept as they are: empty lines and blanks included.
+std::vector<QByteArray> SplitListText(const char* text, size_t size);
+
+// Reads a playlist file by the rules of SplitListText. Throws EFileError
+// "Cannot open file ..." when the file cannot be opened or read.
+std::vector<QByteArray> ReadListFile(const QByteArray& path);
+
+// Writes the lines, each followed by CR LF (an empty list gives an empty
+// file). The file is replaced as a whole: the lines go to a new file beside
+// it, which is flushed to the disk and then renamed over the old one, so a
+// crash or a full disk never leaves a cut-off playlist in its place. A new
+// file gets `mode` (less the umask); a replaced one keeps its own mode.
+// Throws EFileError "Cannot create file ..." and leaves the old file as it was.
+void SaveListFile(const QByteArray& path, const std::vector<QByteArray>& lines, mode_t mode = 0666);

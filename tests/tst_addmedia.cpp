@@ -1,0 +1,650 @@
+// The playlist window's ways of filling and keeping the playlist: the
+// automatic playlist at start and end, the "&List" commands, "Add File(s)",
+// "Add Folder", "Include Subfolder" and drops from a file manager.
+
+#include "TestSupport.h"
+
+#include "platform/Dialogs.h"
+#include "player/Unit1.h"
+#include "playlist/ListBox.h"
+#include "playlist/Playlist.h"
+#include "playlist/Unit2.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using Paths = QList<QByteArray>;
+
+namespace {
+
+const QString ListFilter = QStringLiteral("Play list files (*.plf)|*.plf");
+const QString MediaFilter =
+    QStringLiteral("All supported files|*.mp3;*.wav;*.mid;*.rmi;*.avi;*.mpg;*.mpeg;*.wma|"
+                   "Audio module files (*.mp3;*.wav;*.wma)|*.mp3;*.wav;*.wma|"
+                   "Midi module files (*.mid;*.rmi)|*.mid;*.rmi|"
+                   "Video files (*.avi;*.mpg;*.mpeg)|*.avi;*.mpg;*.mpeg|"
+                   "All files (*.*)|*.*");
+
+// The two windows as the program entry makes them.
+struct Windows {
+    TForm1 f1;
+    std::unique_ptr<TForm2> f2;
+    Windows() {
+        f1.show();
+        f2 = std::make_unique<TForm2>(&f1);
+    }
+    Playlist& list() const { return *f2->Lists; }
+    Paths paths() const { return Paths(list().Paths().begin(), list().Paths().end()); }
+    QString caption() const { return f2->windowTitle(); }
+};
+
+void writeBytes(const QByteArray& path, const QByteArray& bytes) {
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QVERIFY2(fd >= 0, path.constData());
+    QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+    ::close(fd);
+}
+
+QByteArray readBytes(const QByteArray& path) {
+    QFile file(QFile::decodeName(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void touch(const QByteArray& path) {
+    writeBytes(path, {});
+}
+
+void makeFolder(const QByteArray& path) {
+    QVERIFY2(::mkdir(path.constData(), 0755) == 0, path);
+}
+
+QByteArray currentFolder() {
+    char buffer[4096];
+    return ::getcwd(buffer, sizeof buffer) ? QByteArray(buffer) : QByteArray();
+}
+
+// The names among `wanted`, in the order the file system lists the folder.
+Paths inListingOrder(const QByteArray& folder, const Paths& wanted) {
+    Paths names;
+    if (DIR* dir = ::opendir(folder.constData())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (wanted.contains(QByteArray(entry->d_name)))
+                names << entry->d_name;
+        ::closedir(dir);
+    }
+    return names;
+}
+
+QStringList displayLines(const Playlist& list) {
+    QStringList lines;
+    for (int i = 0; i < list.EntryCount(); ++i)
+        lines << list.DisplayLine(i);
+    return lines;
+}
+
+// A file URL as a file manager writes it: every byte outside the unreserved
+// set percent-encoded, so any name travels, UTF-8 or not.
+QByteArray fileUrl(const QByteArray& path) {
+    return "file://" + path.toPercentEncoding("/");
+}
+
+// Drags the data onto ListB and drops it there, as the window system delivers
+// a drag from another program: enter, move, drop, all on the list's viewport.
+// Returns whether the list took the drop.
+bool dropOn(TListBox* list, QMimeData* data, Qt::DropActions actions = Qt::CopyAction) {
+    QWidget* target = list->viewport();
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, actions, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDragMoveEvent move(at, actions, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    if (!move.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(at), actions, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    return drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
+}
+
+bool dropPaths(TListBox* list, const Paths& paths) {
+    QByteArray uriList;
+    for (const QByteArray& path : paths)
+        uriList += fileUrl(path) + "\r\n";
+    QMimeData data;
+    data.setData(QStringLiteral("text/uri-list"), uriList);
+    return dropOn(list, &data);
+}
+
+// The dialogs answer as the user would, one kind of dialog at a time.
+void answerOpen(std::function<std::optional<std::vector<QByteArray>>(QFileDialog*)> answer) {
+    DialogStandIn standIn;
+    standIn.open = std::move(answer);
+    SetDialogStandIn(standIn);
+}
+void answerSave(std::function<std::optional<QByteArray>(QFileDialog*)> answer) {
+    DialogStandIn standIn;
+    standIn.save = std::move(answer);
+    SetDialogStandIn(standIn);
+}
+void answerFolder(
+    std::function<std::optional<QByteArray>(const QString&, const QByteArray&)> answer) {
+    DialogStandIn standIn;
+    standIn.folder = std::move(answer);
+    SetDialogStandIn(standIn);
+}
+
+// Lowers the largest file this process may write, so that a write runs into
+// its end as into a full disk; this holds for root as well.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit lowered = old_;
+        lowered.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
+
+private:
+    rlimit old_{};
+};
+
+} // namespace
+
+class AddMediaTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> dir_;
+    QByteArray root_;     // a fresh folder for the files of one case
+    QByteArray state_;    // XDG_STATE_HOME of the case
+    QByteArray playlist_; // the automatic playlist of the case
+    QByteArray startFolder_;
+
+    void writePlaylist(const QByteArray& text) {
+        QVERIFY(QDir().mkpath(QFile::decodeName(state_ + "/tolvane")));
+        writeBytes(playlist_, text);
+    }
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        root_ = QFile::encodeName(dir_->path());
+        state_ = root_ + "/state";
+        playlist_ = state_ + "/tolvane/PlayList.plf";
+        qputenv("XDG_STATE_HOME", state_);
+        startFolder_ = currentFolder();
+    }
+    void cleanup() {
+        SetDialogStandIn(DialogStandIn());
+        QVERIFY(::chdir(startFolder_.constData()) == 0);
+        dir_.reset();
+    }
+
+    // --- the automatic playlist at start ---
+    void startWithFiveSavedEntriesShowsThemWithTheFirstCurrentAndNoHighlight() {
+        writePlaylist("/m/a.mp3\r\n/m/b.mp3\r\n/m/c.wav\r\n/m/d.mid\r\n/m/e.avi\r\n");
+        TestSupport::MessageRecorder recorder;
+        Windows w;
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 5 items"));
+        QCOMPARE(w.list().CurrentIndex(), 0);
+        QCOMPARE(w.list().HighlightedRow(), -1);
+        QCOMPARE(displayLines(w.list()),
+                 (QStringList{"1. a.mp3", "2. b.mp3", "3. c.wav", "4. d.mid", "5. e.avi"}));
+        QVERIFY(recorder.errors.isEmpty());
+    }
+    void startWithoutAutomaticPlaylistIsEmptyAndSilent() {
+        TestSupport::MessageRecorder recorder;
+        Windows w;
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 0 items"));
+        QCOMPARE(w.list().CurrentIndex(), -1);
+        QVERIFY(recorder.errors.isEmpty() && recorder.messages.isEmpty());
+    }
+    void aFolderNamedLikeTheAutomaticPlaylistIsNoPlaylist() {
+        QVERIFY(QDir().mkpath(QFile::decodeName(playlist_)));
+        TestSupport::MessageRecorder recorder;
+        Windows w;
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 0 items"));
+        QVERIFY(recorder.errors.isEmpty());
+    }
+    void anAutomaticPlaylistThatCannotBeOpenedIsReportedAndTheListStartsEmpty() {
+        // A socket exists but cannot be opened, for root as for anyone.
+        QVERIFY(QDir().mkpath(QFile::decodeName(state_ + "/tolvane")));
+        const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        QVERIFY(size_t(playlist_.size()) < sizeof address.sun_path);
+        std::memcpy(address.sun_path, playlist_.constData(), size_t(playlist_.size()));
+        QVERIFY(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+        TestSupport::MessageRecorder recorder;
+        Windows w;
+        ::close(sock);
+        QCOMPARE(recorder.errors,
+                 QStringList{QStringLiteral("Cannot open file \"%1\". No such device or address")
+                                 .arg(QString::fromUtf8(playlist_))});
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 0 items"));
+        QCOMPARE(w.list().CurrentIndex(), -1);
+    }
+
+    // --- the automatic playlist at the end ---
+    void theEndWritesThePlaylistIntoAPrivateFolderMadeForIt() {
+        state_ = root_ + "/new/state";
+        playlist_ = state_ + "/tolvane/PlayList.plf";
+        qputenv("XDG_STATE_HOME", state_);
+        Windows w;
+        w.list().AppendEntries({"/m/a.mp3", "/m/\xE9t\xE9.wav"});
+        w.f2->SaveAutomaticPlaylist();
+        QCOMPARE(readBytes(playlist_), QByteArray("/m/a.mp3\r\n/m/\xE9t\xE9.wav\r\n"));
+        struct stat st {};
+        QVERIFY(::stat((state_ + "/tolvane").constData(), &st) == 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0700));
+    }
+    void whatTheEndWritesTheNextStartReads() {
+        {
+            Windows w;
+            w.list().AppendEntries({"/m/one.mp3", "", " /m/two.mp3 "});
+            w.f2->SaveAutomaticPlaylist();
+        }
+        Windows w;
+        QCOMPARE(w.paths(), (Paths{"/m/one.mp3", "", " /m/two.mp3 "}));
+    }
+    void anEmptyPlaylistAtTheEndEmptiesTheFile() {
+        writePlaylist("/m/a.mp3\r\n");
+        Windows w;
+        w.f2->Newlist1Click();
+        w.f2->SaveAutomaticPlaylist();
+        QCOMPARE(readBytes(playlist_), QByteArray());
+    }
+    void anAutomaticPlaylistThatCannotBeCreatedIsReported() {
+        writeBytes(root_ + "/plainfile", "x");
+        qputenv("XDG_STATE_HOME", root_ + "/plainfile");
+        TestSupport::MessageRecorder recorder;
+        Windows w;
+        w.f2->SaveAutomaticPlaylist();
+        QCOMPARE(recorder.errors,
+                 QStringList{QStringLiteral("Cannot create file \"%1/plainfile/tolvane/"
+                                            "PlayList.plf\". Not a directory")
+                                 .arg(QString::fromUtf8(root_))});
+    }
+    void aFailedWriteAtTheEndKeepsTheOldPlaylist() {
+        const QByteArray old = "/m/old1.mp3\r\n/m/old2.mp3\r\n";
+        writePlaylist(old);
+        TestSupport::MessageRecorder recorder;
+        Windows w;
+        w.list().AppendEntries(std::vector<QByteArray>(300, "/a/rather/long/folder/song.mp3"));
+        {
+            FileSizeLimit limit(64);
+            w.f2->SaveAutomaticPlaylist();
+        }
+        QCOMPARE(recorder.errors, QStringList{QStringLiteral("Cannot create file \"%1\". File "
+                                                             "too large")
+                                                  .arg(QString::fromUtf8(playlist_))});
+        QCOMPARE(readBytes(playlist_), old);
+        QCOMPARE(QDir(QFile::decodeName(state_ + "/tolvane"))
+                     .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"PlayList.plf"});
+    }
+
+    // --- "New List", "Save List", "Load List", "Add to List" ---
+    void newListEmptiesThePlaylistAndTheCaptionAtOnce() {
+        writePlaylist("/m/a.mp3\r\n/m/b.mp3\r\n");
+        Windows w;
+        w.f2->Newlist1Click();
+        QCOMPARE(w.list().EntryCount(), 0);
+        QCOMPARE(w.list().CurrentIndex(), -1);
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 0 items"));
+    }
+    void saveListWritesThePathsUnderTheNameAsTypedAndTouchesNothingElse() {
+        writePlaylist("/m/a.mp3\r\n/m/\xE9.wav\r\n");
+        Windows w;
+        w.list().SetCurrentIndex(1);
+        QString filter;
+        bool asksBeforeReplacing = true;
+        QString suffix = QStringLiteral("?");
+        answerSave([&](QFileDialog* dialog) -> std::optional<QByteArray> {
+            filter = dialog->property("filterText").toString();
+            asksBeforeReplacing = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+            suffix = dialog->defaultSuffix();
+            return root_ + "/mylist";
+        });
+        writeBytes(root_ + "/mylist", "replaced, not appended to\r\n");
+        w.f2->Savelist1Click();
+        QCOMPARE(filter, ListFilter);
+        QVERIFY(!asksBeforeReplacing);
+        QCOMPARE(suffix, QString());
+        QCOMPARE(readBytes(root_ + "/mylist"), QByteArray("/m/a.mp3\r\n/m/\xE9.wav\r\n"));
+        QCOMPARE(w.list().CurrentIndex(), 1);
+        QCOMPARE(w.list().HighlightedRow(), 1);
+    }
+    void cancellingSaveListWritesNothing() {
+        Windows w;
+        w.list().AppendEntries({"/m/a.mp3"});
+        answerSave([](QFileDialog*) -> std::optional<QByteArray> { return {}; });
+        w.f2->Savelist1Click();
+        QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList{});
+    }
+    void saveListThatCannotCreateTheFileIsReported() {
+        Windows w;
+        w.list().AppendEntries({"/m/a.mp3"});
+        const QByteArray target = root_ + "/missing/list.plf";
+        answerSave([&](QFileDialog*) -> std::optional<QByteArray> { return target; });
+        TestSupport::MessageRecorder recorder;
+        w.f2->Savelist1Click();
+        QCOMPARE(recorder.errors,
+                 QStringList{QStringLiteral("Cannot create file \"%1\". No such file or directory")
+                                 .arg(QString::fromUtf8(target))});
+        QCOMPARE(w.list().EntryCount(), 1);
+    }
+    void loadListReplacesThePlaylistWithTheFirstChosenFileAndLeavesNoCurrentEntry() {
+        writePlaylist("/m/old.mp3\r\n");
+        writeBytes(root_ + "/first.plf", "/m/x.mp3\n/m/y.wav\r/m/z.mid");
+        writeBytes(root_ + "/second.plf", "/m/never.mp3\r\n");
+        Windows w;
+        QString filter;
+        answerOpen([&](QFileDialog* dialog) {
+            filter = dialog->property("filterText").toString();
+            return std::optional(
+                std::vector<QByteArray>{root_ + "/first.plf", root_ + "/second.plf"});
+        });
+        w.f2->LoadList1Click();
+        QCOMPARE(filter, ListFilter);
+        QCOMPARE(w.paths(), (Paths{"/m/x.mp3", "/m/y.wav", "/m/z.mid"}));
+        QCOMPARE(displayLines(w.list()), (QStringList{"1. x.mp3", "2. y.wav", "3. z.mid"}));
+        QCOMPARE(w.list().CurrentIndex(), -1);
+        QCOMPARE(w.list().HighlightedRow(), -1);
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 3 items"));
+    }
+    void cancellingLoadListKeepsTheEntriesButRenumbersAndRefreshesTheCaption() {
+        writePlaylist("/m/a.mp3\r\n/m/b.mp3\r\n");
+        Windows w;
+        w.list().SetCurrentIndex(1);
+        w.f2->setWindowTitle(QStringLiteral("stale"));
+        answerOpen([](QFileDialog*) { return std::optional<std::vector<QByteArray>>(); });
+        w.f2->LoadList1Click();
+        QCOMPARE(w.paths(), (Paths{"/m/a.mp3", "/m/b.mp3"}));
+        QCOMPARE(w.list().CurrentIndex(), 1);
+        QCOMPARE(w.list().HighlightedRow(), -1);
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 2 items"));
+    }
+    void loadListOfAFileThatCannotBeOpenedLeavesAnEmptyPlaylistAndReports() {
+        writePlaylist("/m/a.mp3\r\n");
+        Windows w;
+        const QByteArray missing = root_ + "/missing.plf";
+        answerOpen([&](QFileDialog*) { return std::optional(std::vector<QByteArray>{missing}); });
+        TestSupport::MessageRecorder recorder;
+        w.f2->LoadList1Click();
+        QCOMPARE(recorder.errors,
+                 QStringList{QStringLiteral("Cannot open file \"%1\". No such file or directory")
+                                 .arg(QString::fromUtf8(missing))});
+        QCOMPARE(w.list().EntryCount(), 0);
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 0 items"));
+    }
+    void addToListAppendsTheFileEntriesAndKeepsTheCurrentEntry() {
+        writePlaylist("/m/a.mp3\r\n/m/b.mp3\r\n");
+        writeBytes(root_ + "/more.txt", "/m/c.wav\r\n\r\n/m/d.mid\r\n");
+        Windows w;
+        w.list().SetCurrentIndex(1);
+        QString filter;
+        answerOpen([&](QFileDialog* dialog) {
+            filter = dialog->property("filterText").toString();
+            return std::optional(std::vector<QByteArray>{root_ + "/more.txt"});
+        });
+        w.f2->Addtolist1Click();
+        QCOMPARE(filter, ListFilter);
+        QCOMPARE(w.paths(), (Paths{"/m/a.mp3", "/m/b.mp3", "/m/c.wav", "", "/m/d.mid"}));
+        QCOMPARE(displayLines(w.list()).at(3), QStringLiteral("4. "));
+        QCOMPARE(w.list().CurrentIndex(), 1);
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 5 items"));
+    }
+    void cancellingAddToListAddsNothingButRenumbers() {
+        writePlaylist("/m/a.mp3\r\n");
+        Windows w;
+        w.list().SetCurrentIndex(0);
+        answerOpen([](QFileDialog*) { return std::optional<std::vector<QByteArray>>(); });
+        w.f2->Addtolist1Click();
+        QCOMPARE(w.paths(), Paths{"/m/a.mp3"});
+        QCOMPARE(w.list().HighlightedRow(), -1);
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 1 items"));
+    }
+    void addToListOfAFileThatCannotBeOpenedLeavesThePlaylistAndReports() {
+        writePlaylist("/m/a.mp3\r\n");
+        Windows w;
+        answerOpen([&](QFileDialog*) { return std::optional(std::vector<QByteArray>{root_}); });
+        TestSupport::MessageRecorder recorder;
+        w.f2->Addtolist1Click();
+        QCOMPARE(recorder.errors, QStringList{QStringLiteral("Cannot open file \"%1\". Is a "
+                                                             "directory")
+                                                  .arg(QString::fromUtf8(root_))});
+        QCOMPARE(w.paths(), Paths{"/m/a.mp3"});
+    }
+    void saveListThenLoadListGivesBackTheSamePathsByteForByte() {
+        const Paths names = {"/m/\xE9t\xE9.mp3", "/m/\xFF.wav", "/m/ok.mid"};
+        writePlaylist(names.join("\r\n") + "\r\n");
+        Windows w;
+        DialogStandIn standIn;
+        standIn.open = [&](QFileDialog*) {
+            return std::optional(std::vector<QByteArray>{root_ + "/saved.plf"});
+        };
+        standIn.save = [&](QFileDialog*) -> std::optional<QByteArray> {
+            return root_ + "/saved.plf";
+        };
+        SetDialogStandIn(standIn);
+        w.f2->Savelist1Click();
+        w.f2->Newlist1Click();
+        w.f2->LoadList1Click();
+        QCOMPARE(w.paths(), names);
+    }
+
+    // --- "Add File(s)" ---
+    void addFilesAddsEveryChosenFileAndMakesTheFirstCurrentOnAnEmptyList() {
+        Windows w;
+        QString filter;
+        answerOpen([&](QFileDialog* dialog) {
+            filter = dialog->property("filterText").toString();
+            return std::optional(std::vector<QByteArray>{"/m/notes.txt", "/m/b.mp3"});
+        });
+        w.f2->AddFiles1Click();
+        QCOMPARE(filter, MediaFilter);
+        QCOMPARE(w.paths(), (Paths{"/m/notes.txt", "/m/b.mp3"}));
+        QCOMPARE(displayLines(w.list()), (QStringList{"1. notes.txt", "2. b.mp3"}));
+        QCOMPARE(w.list().CurrentIndex(), 0);
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 2 items"));
+    }
+    void addFilesKeepsAnExistingCurrentEntry() {
+        writePlaylist("/m/a.mp3\r\n/m/b.mp3\r\n");
+        Windows w;
+        w.list().SetCurrentIndex(1);
+        answerOpen([](QFileDialog*) { return std::optional(std::vector<QByteArray>{"/m/c.mp3"}); });
+        w.f2->AddFiles1Click();
+        QCOMPARE(w.list().CurrentIndex(), 1);
+        QCOMPARE(w.list().HighlightedRow(), -1);
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 3 items"));
+    }
+    void cancellingAddFilesAddsNothingButRenumbers() {
+        writePlaylist("/m/a.mp3\r\n");
+        Windows w;
+        w.list().SetCurrentIndex(0);
+        answerOpen([](QFileDialog*) { return std::optional<std::vector<QByteArray>>(); });
+        w.f2->AddFiles1Click();
+        QCOMPARE(w.list().EntryCount(), 1);
+        QCOMPARE(w.list().HighlightedRow(), -1);
+    }
+
+    // --- "Add Folder" and "Include Subfolder" ---
+    void includeSubfolderIsCheckedAtStartAndTogglesBack() {
+        Windows w;
+        QVERIFY(w.f2->IncludeSubfolder1->isChecked());
+        w.f2->IncludeSubfolder1Click();
+        QVERIFY(!w.f2->IncludeSubfolder1->isChecked());
+        w.f2->IncludeSubfolder1Click();
+        QVERIFY(w.f2->IncludeSubfolder1->isChecked());
+    }
+    void addFolderSearchesTheTreeFromTheCurrentFolderAndMovesThere() {
+        // A (a1.mp3, notes.txt, SONG.MP3), A/B (b1.mp3), A/C (c1.mp3), A/.hidden (h.mp3)
+        const QByteArray a = root_ + "/A";
+        makeFolder(a);
+        for (const char* sub : {"/B", "/C", "/.hidden", "/my.folder"})
+            makeFolder(a + sub);
+        for (const char* file : {"/a1.mp3", "/notes.txt", "/B/b1.mp3", "/C/c1.mp3",
+                                 "/.hidden/h.mp3", "/my.folder/readme"})
+            touch(a + file);
+        Paths expected = {a + "/a1.mp3"};
+        for (const QByteArray& sub : inListingOrder(a, {"B", "C"}))
+            expected << a + '/' + sub + '/' + sub.toLower() + "1.mp3";
+
+        writePlaylist("/m/old.mp3\r\n");
+        Windows w;
+        QString title;
+        QByteArray start;
+        answerFolder([&](const QString& t, const QByteArray& s) {
+            title = t;
+            start = s;
+            return std::optional(a);
+        });
+        w.f2->AddFolder1Click();
+        QCOMPARE(title, QStringLiteral("Search files on folder"));
+        QCOMPARE(start, startFolder_);
+        QCOMPARE(currentFolder(), a);
+        QCOMPARE(w.paths(), Paths{"/m/old.mp3"} + expected);
+        QCOMPARE(w.list().CurrentIndex(), 0);
+        QCOMPARE(w.list().HighlightedRow(), -1);
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 4 items"));
+
+        // The next search starts where the last one was made.
+        w.f2->AddFolder1Click();
+        QCOMPARE(start, a);
+    }
+    void addFolderWithoutSubfoldersAddsOnlyTheFolderOwnMediaFiles() {
+        makeFolder(root_ + "/A");
+        makeFolder(root_ + "/A/B");
+        touch(root_ + "/A/a1.mp3");
+        touch(root_ + "/A/B/b1.mp3");
+        Windows w;
+        w.f2->IncludeSubfolder1Click();
+        answerFolder(
+            [&](const QString&, const QByteArray&) { return std::optional(root_ + "/A"); });
+        w.f2->AddFolder1Click();
+        QCOMPARE(w.paths(), Paths{root_ + "/A/a1.mp3"});
+        QCOMPARE(w.list().CurrentIndex(), -1);
+    }
+    void cancellingAddFolderChangesNothing() {
+        writePlaylist("/m/a.mp3\r\n/m/b.mp3\r\n");
+        Windows w;
+        w.list().SetCurrentIndex(1);
+        w.f2->setWindowTitle(QStringLiteral("unchanged"));
+        answerFolder([](const QString&, const QByteArray&) { return std::optional<QByteArray>(); });
+        w.f2->AddFolder1Click();
+        QCOMPARE(w.list().EntryCount(), 2);
+        QCOMPARE(w.list().HighlightedRow(), 1);
+        QCOMPARE(w.caption(), QStringLiteral("unchanged"));
+        QCOMPARE(currentFolder(), startFolder_);
+    }
+
+    // --- drops from a file manager ---
+    void theListAcceptsDropsAlsoAfterSwitchingSelectionModes() {
+        Windows w;
+        QVERIFY(w.f2->ListB->acceptDrops());
+        w.list().SetMultiSelect(true);
+        w.list().SetMultiSelect(false);
+        QVERIFY(w.f2->ListB->acceptDrops());
+        touch(root_ + "/x.mp3");
+        QVERIFY(dropPaths(w.f2->ListB, {root_ + "/x.mp3"}));
+        QCOMPARE(w.paths(), Paths{root_ + "/x.mp3"});
+    }
+    void droppingThreeFilesAddsTheMediaFilesOnceEachInDropOrder() {
+        for (const char* name : {"/x.mp3", "/y.txt", "/z.wav"})
+            touch(root_ + name);
+        writePlaylist("/m/a.mp3\r\n");
+        Windows w;
+        w.list().SetCurrentIndex(0);
+        QVERIFY(dropPaths(w.f2->ListB, {root_ + "/z.wav", root_ + "/y.txt", root_ + "/x.mp3"}));
+        QCOMPARE(w.paths(), (Paths{"/m/a.mp3", root_ + "/z.wav", root_ + "/x.mp3"}));
+        QCOMPARE(displayLines(w.list()), (QStringList{"1. a.mp3", "2. z.wav", "3. x.mp3"}));
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 3 items"));
+        QCOMPARE(w.list().CurrentIndex(), 0);
+    }
+    void droppingAFolderAddsOnlyTheMediaFilesDirectlyInside() {
+        const QByteArray folder = root_ + "/drop";
+        makeFolder(folder);
+        makeFolder(folder + "/sub");
+        for (const char* name : {"/one.mp3", "/two.MID", "/skip.txt", "/sub/deep.mp3"})
+            touch(folder + name);
+        Windows w;
+        QVERIFY(w.f2->IncludeSubfolder1->isChecked());
+        QVERIFY(dropPaths(w.f2->ListB, {folder}));
+        Paths expected;
+        for (const QByteArray& name : inListingOrder(folder, {"one.mp3", "two.MID"}))
+            expected << folder + '/' + name;
+        QCOMPARE(w.paths(), expected);
+        QCOMPARE(w.list().CurrentIndex(), -1);
+    }
+    void aFileAndAFolderDroppedTogetherAreTakenInDropOrder() {
+        makeFolder(root_ + "/f");
+        touch(root_ + "/f/in.wav");
+        touch(root_ + "/single.mp3");
+        Windows w;
+        QVERIFY(dropPaths(w.f2->ListB, {root_ + "/f", root_ + "/single.mp3"}));
+        QCOMPARE(w.paths(), (Paths{root_ + "/f/in.wav", root_ + "/single.mp3"}));
+        QVERIFY(dropPaths(w.f2->ListB, {root_ + "/single.mp3", root_ + "/f"}));
+        QCOMPARE(w.paths().mid(2), (Paths{root_ + "/single.mp3", root_ + "/f/in.wav"}));
+    }
+    void droppedNamesThatAreNotUtf8ArriveByteForByte() {
+        const QByteArray name = root_ + "/\xE9t\xE9 \xFF.mp3";
+        touch(name);
+        Windows w;
+        const bool taken = dropPaths(w.f2->ListB, {name});
+        ::unlink(name.constData()); // Qt cannot remove a name it cannot decode
+        QVERIFY(taken);
+        QCOMPARE(w.paths(), Paths{name});
+    }
+    void urlsSetThroughQtArriveAsTheirPaths() {
+        touch(root_ + "/a b#c.mp3");
+        Windows w;
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QFile::decodeName(root_ + "/a b#c.mp3"))});
+        QVERIFY(dropOn(w.f2->ListB, &data));
+        QCOMPARE(w.paths(), Paths{root_ + "/a b#c.mp3"});
+    }
+    void aDropIsAlwaysTakenAsACopy() {
+        touch(root_ + "/x.mp3");
+        Windows w;
+        QMimeData data;
+        data.setData(QStringLiteral("text/uri-list"), fileUrl(root_ + "/x.mp3") + "\r\n");
+        QVERIFY(dropOn(w.f2->ListB, &data, Qt::CopyAction | Qt::MoveAction));
+        QCOMPARE(w.list().EntryCount(), 1);
+    }
+    void dragsWithoutLocalFilesAreRefused() {
+        Windows w;
+        QMimeData text;
+        text.setText(QStringLiteral("/m/a.mp3"));
+        QVERIFY(!dropOn(w.f2->ListB, &text));
+        QMimeData web;
+        web.setUrls({QUrl(QStringLiteral("https://example.org/a.mp3"))});
+        QVERIFY(!dropOn(w.f2->ListB, &web));
+        QCOMPARE(w.list().EntryCount(), 0);
+    }
+    void droppedPathsThatDoNotExistAddNothing() {
+        Windows w;
+        QVERIFY(dropPaths(w.f2->ListB, {root_ + "/gone.mp3"}));
+        QCOMPARE(w.list().EntryCount(), 0);
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 0 items"));
+    }
+};
+
+QTEST_MAIN(AddMediaTest)
+#include "tst_addmedia.moc"

@@ -1,0 +1,264 @@
+#include "playlist/MediaSearch.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using Paths = QList<QByteArray>;
+
+namespace {
+
+void touch(const QByteArray& path) {
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QVERIFY2(fd >= 0, path.constData());
+    ::close(fd);
+}
+
+void makeFolder(const QByteArray& path) {
+    QVERIFY2(::mkdir(path.constData(), 0755) == 0, path);
+}
+
+void makeLink(const QByteArray& target, const QByteArray& link) {
+    QVERIFY2(::symlink(target.constData(), link.constData()) == 0, link.constData());
+}
+
+// The names of a folder in the order the file system lists them, which is
+// not alphabetical on most file systems: the search must keep this order.
+QList<QByteArray> listingOrder(const QByteArray& folder) {
+    QList<QByteArray> names;
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name = entry->d_name;
+        if (name != "." && name != "..")
+            names << name;
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// The names among `wanted`, in the folder's listing order.
+QList<QByteArray> inListingOrder(const QByteArray& folder, const QList<QByteArray>& wanted) {
+    QList<QByteArray> names;
+    for (const QByteArray& name : listingOrder(folder))
+        if (wanted.contains(name))
+            names << name;
+    return names;
+}
+
+Paths search(const QByteArray& folder, bool recurse, const QByteArray& mask = "*.*") {
+    std::vector<QByteArray> found;
+    SearchFiles(folder, mask, recurse, found);
+    return Paths(found.begin(), found.end());
+}
+
+Paths media(Paths paths) {
+    std::vector<QByteArray> list(paths.begin(), paths.end());
+    FilterMediaFiles(list);
+    return Paths(list.begin(), list.end());
+}
+
+Paths sorted(Paths paths) {
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+} // namespace
+
+class MediaSearchTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+    QByteArray root_;
+    int cases_ = 0;
+
+private slots:
+    void init() {
+        // A fresh tree for every case, so that the listing orders are those
+        // of files made in that case alone.
+        root_ = QFile::encodeName(dir_.path()) + "/case" + QByteArray::number(cases_++);
+        makeFolder(root_);
+    }
+
+    // --- the extension rule ---
+    void extensionRunsFromTheLastFullStopAfterTheLastDelimiter_data() {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("extension");
+        QTest::newRow("plain") << QByteArray("/music/a.mp3") << QByteArray(".mp3");
+        QTest::newRow("last full stop") << QByteArray("/m/song.mp3.bak") << QByteArray(".bak");
+        QTest::newRow("case kept") << QByteArray("/m/SONG.MP3") << QByteArray(".MP3");
+        QTest::newRow("full stop in folder") << QByteArray("/my.folder/readme") << QByteArray();
+        QTest::newRow("backslash folder") << QByteArray("C:\\my.folder\\readme") << QByteArray();
+        QTest::newRow("after colon") << QByteArray("a.b:c") << QByteArray();
+        QTest::newRow("no full stop") << QByteArray("/m/noext") << QByteArray();
+        QTest::newRow("trailing full stop") << QByteArray("/m/a.") << QByteArray(".");
+        QTest::newRow("name is the extension") << QByteArray("/m/.mp3") << QByteArray(".mp3");
+        QTest::newRow("empty") << QByteArray() << QByteArray();
+    }
+    void extensionRunsFromTheLastFullStopAfterTheLastDelimiter() {
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, extension);
+        QCOMPARE(PathExtension(path), extension);
+    }
+    void filterKeepsTheEightMediaExtensionsInAnyCaseAndKeepsOrder() {
+        const Paths all = {"/a.mp3",
+                           "/notes.txt",
+                           "/b.AVI",
+                           "/c.Mpg",
+                           "/d.mid",
+                           "/e.RMI",
+                           "/song.mp3.bak",
+                           "/f.wav",
+                           "/g.WmA",
+                           "/noext",
+                           "/my.folder/readme",
+                           "/clip.MPEG",
+                           "/h.mp4",
+                           "/i.mp",
+                           "/j.\xC9MP3",
+                           "C:\\x.mp3"};
+        QCOMPARE(media(all), (Paths{"/a.mp3", "/b.AVI", "/c.Mpg", "/d.mid", "/e.RMI", "/f.wav",
+                                    "/g.WmA", "/clip.MPEG", "C:\\x.mp3"}));
+    }
+
+    // --- searching folders ---
+    void subfoldersAreSearchedAfterTheFolderOwnFilesDepthFirst() {
+        // A (a1.mp3), A/B (b1.mp3), A/B/D (d1.mp3), A/C (c1.mp3)
+        const QByteArray a = root_ + "/A";
+        makeFolder(a);
+        makeFolder(a + "/B");
+        makeFolder(a + "/B/D");
+        makeFolder(a + "/C");
+        touch(a + "/B/b1.mp3");
+        touch(a + "/B/D/d1.mp3");
+        touch(a + "/C/c1.mp3");
+        touch(a + "/a1.mp3");
+        Paths expected = {a + "/a1.mp3"};
+        for (const QByteArray& sub : inListingOrder(a, {"B", "C"})) {
+            if (sub == "B")
+                expected << a + "/B/b1.mp3" << a + "/B/D/d1.mp3";
+            else
+                expected << a + "/C/c1.mp3";
+        }
+        QCOMPARE(search(a, true), expected);
+        QCOMPARE(search(a + '/', true), expected);
+    }
+    void withoutSubfoldersOnlyTheFolderOwnFilesAreFound() {
+        const QByteArray a = root_ + "/A";
+        makeFolder(a);
+        makeFolder(a + "/B");
+        touch(a + "/B/b1.mp3");
+        touch(a + "/a1.mp3");
+        touch(a + "/a2.wav");
+        Paths expected;
+        for (const QByteArray& name : inListingOrder(a, {"a1.mp3", "a2.wav"}))
+            expected << a + '/' + name;
+        QCOMPARE(search(a, false), expected);
+    }
+    void aSubfolderWhoseNameBeginsWithAFullStopIsNotSearched() {
+        makeFolder(root_ + "/.hidden");
+        touch(root_ + "/.hidden/h1.mp3");
+        touch(root_ + "/.dotfile.mp3");
+        QCOMPARE(search(root_, true), Paths{root_ + "/.dotfile.mp3"});
+    }
+    void onlyMediaFilesOfTheTreeSurviveTheFilter() {
+        for (const char* name : {"SONG.MP3", "clip.MPEG", "notes.txt", "song.mp3.bak", "noext"})
+            touch(root_ + '/' + name);
+        makeFolder(root_ + "/my.folder");
+        touch(root_ + "/my.folder/readme");
+        const Paths found = search(root_, true);
+        QCOMPARE(found.size(), 6);
+        QCOMPARE(sorted(media(found)), (Paths{root_ + "/SONG.MP3", root_ + "/clip.MPEG"}));
+    }
+    void theMaskStarDotStarMatchesNamesWithoutAFullStop() {
+        touch(root_ + "/noext");
+        QCOMPARE(search(root_, false), Paths{root_ + "/noext"});
+        touch(root_ + "/SONG.MP3");
+        QCOMPARE(search(root_, false, "*.mp3"), Paths{root_ + "/SONG.MP3"});
+    }
+    void namesThatAreNotUtf8AreFoundByteForByte() {
+        makeFolder(root_ + "/m\xE9tal");
+        touch(root_ + "/m\xE9tal/\xE9t\xE9.mp3");
+        const Paths found = search(root_, true);
+        // Qt cannot remove names it cannot decode; the case cleans up itself.
+        ::unlink((root_ + "/m\xE9tal/\xE9t\xE9.mp3").constData());
+        ::rmdir((root_ + "/m\xE9tal").constData());
+        QCOMPARE(found, Paths{root_ + "/m\xE9tal/\xE9t\xE9.mp3"});
+    }
+    void anEmptyFolderMeansTheCurrentFolderAndGivesBareNames() {
+        touch(root_ + "/here.mp3");
+        const QString old = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(QFile::decodeName(root_)));
+        const Paths found = search("", false);
+        QDir::setCurrent(old);
+        QCOMPARE(found, Paths{"here.mp3"});
+    }
+    void aFolderThatCannotBeReadAddsNothing() {
+        touch(root_ + "/file.mp3");
+        QCOMPARE(search(root_ + "/missing", true), Paths{});
+        QCOMPARE(search(root_ + "/file.mp3", true), Paths{});
+    }
+
+    // --- links and other kinds of entry ---
+    void linksBackUpTheTreeEndAndEachFileIsFoundOnce() {
+        const QByteArray a = root_ + "/A";
+        makeFolder(a);
+        makeFolder(a + "/B");
+        touch(a + "/a1.mp3");
+        touch(a + "/B/b1.mp3");
+        makeLink(a, a + "/B/up");
+        makeLink(".", a + "/B/self");
+        makeLink("..", a + "/B/parent");
+        const Paths found = search(a, true);
+        QCOMPARE(sorted(found), (Paths{a + "/B/b1.mp3", a + "/a1.mp3"}));
+    }
+    void linksToFoldersAreFollowedAndLinksToFilesAreFiles() {
+        const QByteArray outside = root_ + "/outside";
+        makeFolder(outside);
+        touch(outside + "/o1.mp3");
+        const QByteArray a = root_ + "/A";
+        makeFolder(a);
+        makeLink(outside, a + "/linked");
+        makeLink(outside + "/o1.mp3", a + "/alias.mp3");
+        QCOMPARE(sorted(search(a, true)), (Paths{a + "/alias.mp3", a + "/linked/o1.mp3"}));
+    }
+    void brokenLinksPipesAndSocketsAreNotFiles() {
+        makeLink(root_ + "/gone.mp3", root_ + "/broken.mp3");
+        QVERIFY(::mkfifo((root_ + "/pipe.mp3").constData(), 0600) == 0);
+        touch(root_ + "/real.mp3");
+        QCOMPARE(search(root_, true), Paths{root_ + "/real.mp3"});
+        QCOMPARE(FolderFiles(root_), (std::vector<QByteArray>{root_ + "/real.mp3"}));
+    }
+
+    // --- one level, for drops ---
+    void folderFilesAreTheFilesDirectlyInsideInListingOrder() {
+        makeFolder(root_ + "/sub");
+        touch(root_ + "/sub/deep.mp3");
+        touch(root_ + "/x.mp3");
+        touch(root_ + "/y.txt");
+        touch(root_ + "/z.wav");
+        makeLink(root_ + "/x.mp3", root_ + "/w.mp3");
+        std::vector<QByteArray> expected;
+        for (const QByteArray& name : inListingOrder(root_, {"x.mp3", "y.txt", "z.wav", "w.mp3"}))
+            expected.push_back(root_ + '/' + name);
+        QCOMPARE(FolderFiles(root_), expected);
+        QVERIFY(FolderFiles(root_ + "/missing").empty());
+    }
+    void isFolderFollowsLinksAndAnswersTheFallbackForMissingPaths() {
+        touch(root_ + "/f.mp3");
+        makeLink(root_, root_ + "/link");
+        QVERIFY(IsFolder(root_, false));
+        QVERIFY(IsFolder(root_ + "/link", false));
+        QVERIFY(!IsFolder(root_ + "/f.mp3", true));
+        QVERIFY(IsFolder(root_ + "/missing", true));
+        QVERIFY(!IsFolder(root_ + "/missing", false));
+    }
+};
+
+QTEST_GUILESS_MAIN(MediaSearchTest)
+#include "tst_mediasearch.moc"

@@ -1,0 +1,235 @@
+#include "playlist/PlaylistFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using Lines = QList<QByteArray>;
+
+namespace {
+
+void writeBytes(const QByteArray& path, const QByteArray& bytes) {
+    QFile file(QFile::decodeName(path));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray readBytes(const QByteArray& path) {
+    QFile file(QFile::decodeName(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return "<unreadable>";
+    return file.readAll();
+}
+
+Lines toList(const std::vector<QByteArray>& lines) {
+    return Lines(lines.begin(), lines.end());
+}
+
+std::vector<QByteArray> toVector(const Lines& lines) {
+    return {lines.begin(), lines.end()};
+}
+
+QString errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const EFileError& error) {
+        return QString::fromUtf8(error.what());
+    }
+    return QStringLiteral("<no error>");
+}
+
+QStringList entriesOf(const QString& folder) {
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+mode_t modeOf(const QByteArray& path) {
+    struct stat st {};
+    ::stat(path.constData(), &st);
+    return st.st_mode & 07777;
+}
+
+// Lowers the largest file this process may write, so that a write runs into
+// its end as it would into a full disk; root is held to it too.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit lowered = old_;
+        lowered.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
+
+private:
+    rlimit old_{};
+};
+
+} // namespace
+
+class PlaylistFileTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+    QByteArray path(const char* name) const { return QFile::encodeName(dir_.filePath(name)); }
+
+private slots:
+    // --- writing ---
+    void twoPathsAreWrittenAsTheirTwentySixBytesEachEndingWithCrLf() {
+        SaveListFile(path("two.plf"), {"C:\\Music\\a.mp3", "D:\\b.wav"});
+        const QByteArray bytes = readBytes(path("two.plf"));
+        QCOMPARE(bytes, QByteArray("C:\\Music\\a.mp3\r\nD:\\b.wav\r\n"));
+        QCOMPARE(bytes.size(), 26);
+    }
+    void emptyPlaylistIsWrittenAsAnEmptyFileAndReadBackEmpty() {
+        writeBytes(path("empty.plf"), "old content\r\n");
+        SaveListFile(path("empty.plf"), {});
+        QCOMPARE(QFileInfo(dir_.filePath("empty.plf")).size(), 0);
+        QVERIFY(ReadListFile(path("empty.plf")).empty());
+    }
+    void savingReplacesTheWholeOfALongerFile() {
+        writeBytes(path("long.plf"), QByteArray(5000, 'x'));
+        SaveListFile(path("long.plf"), {"/a.mp3"});
+        QCOMPARE(readBytes(path("long.plf")), QByteArray("/a.mp3\r\n"));
+    }
+    void emptyPathsAndBlanksAreWrittenAsTheyAre() {
+        SaveListFile(path("blank.plf"), {"", " /a b.mp3 ", "\t"});
+        QCOMPARE(readBytes(path("blank.plf")), QByteArray("\r\n /a b.mp3 \r\n\t\r\n"));
+    }
+
+    // --- reading ---
+    void linesAreSplitByTheLineEndRules_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<Lines>("lines");
+        QTest::newRow("CR LF") << QByteArray("a\r\nb\r\n") << Lines{"a", "b"};
+        QTest::newRow("LF alone") << QByteArray("a\nb\nc\n") << Lines{"a", "b", "c"};
+        QTest::newRow("CR alone") << QByteArray("a\rb\rc\r") << Lines{"a", "b", "c"};
+        QTest::newRow("LF then CR ends two lines") << QByteArray("a\n\rb") << Lines{"a", "", "b"};
+        QTest::newRow("CR then CR LF") << QByteArray("a\r\r\nb") << Lines{"a", "", "b"};
+        QTest::newRow("last line without end") << QByteArray("a\r\nb") << Lines{"a", "b"};
+        QTest::newRow("final line end adds no line") << QByteArray("a\r\n") << Lines{"a"};
+        QTest::newRow("two final line ends") << QByteArray("a\n\n") << Lines{"a", ""};
+        QTest::newRow("only a line end") << QByteArray("\r\n") << Lines{""};
+        QTest::newRow("empty line between") << QByteArray("a\r\n\r\nb\r\n") << Lines{"a", "", "b"};
+        QTest::newRow("blanks kept") << QByteArray("  a b \r\n\t\r\n") << Lines{"  a b ", "\t"};
+        QTest::newRow("no text") << QByteArray() << Lines{};
+        QTest::newRow("NUL inside a line") << QByteArray("a\r\nb\0c\r\nd", 10) << Lines{"a", "b"};
+        QTest::newRow("NUL first") << QByteArray("\0a\r\n", 4) << Lines{};
+        QTest::newRow("NUL after a line end") << QByteArray("a\r\n\0b", 5) << Lines{"a"};
+        QTest::newRow("CR before NUL") << QByteArray("a\r\0\nb", 5) << Lines{"a"};
+        QTest::newRow("other extension's text") << QByteArray("x;y\r\n") << Lines{"x;y"};
+    }
+    void linesAreSplitByTheLineEndRules() {
+        QFETCH(QByteArray, text);
+        QFETCH(Lines, lines);
+        QCOMPARE(toList(SplitListText(text.constData(), size_t(text.size()))), lines);
+        writeBytes(path("rules.txt"), text);
+        QCOMPARE(toList(ReadListFile(path("rules.txt"))), lines);
+    }
+    void aDeviceIsReadOnlyUpToItsFirstNul() {
+        // /dev/zero never ends; only the NUL rule lets this come back.
+        QVERIFY(ReadListFile("/dev/zero").empty());
+    }
+    void aNamedPipeWithoutWriterReadsAsEmptyInsteadOfBlocking() {
+        QVERIFY(::mkfifo(path("pipe.plf").constData(), 0600) == 0);
+        QVERIFY(ReadListFile(path("pipe.plf")).empty());
+    }
+
+    // --- round trips ---
+    void namesThatAreNotUtf8RoundTripByteForByte() {
+        const Lines names = {"/m\xE9tal/\xE9t\xE9.mp3", "/\xFF\xFE.wav", "/bad\xC3(.mid", "",
+                             "/ok/\xC3\xA9.mp3"};
+        SaveListFile(path("bytes.plf"), toVector(names));
+        QByteArray expected;
+        for (const QByteArray& name : names)
+            expected += name + "\r\n";
+        QCOMPARE(readBytes(path("bytes.plf")), expected);
+        QCOMPARE(toList(ReadListFile(path("bytes.plf"))), names);
+    }
+    void aListLargerThanOneWriteRoundTripsInOrder() {
+        Lines names;
+        for (int i = 0; i < 60000; ++i)
+            names << "/music/" + QByteArray(i % 53, 'a' + char(i % 26)) + '/' +
+                         QByteArray::number(i) + ".mp3";
+        SaveListFile(path("large.plf"), toVector(names));
+        QVERIFY(QFileInfo(dir_.filePath("large.plf")).size() > (1 << 20));
+        QCOMPARE(toList(ReadListFile(path("large.plf"))), names);
+    }
+
+    // --- failures ---
+    void aMissingFileCannotBeOpened() {
+        const QByteArray missing = path("missing.plf");
+        QCOMPARE(errorOf([&] { ReadListFile(missing); }),
+                 QStringLiteral("Cannot open file \"%1\". No such file or directory")
+                     .arg(QString::fromUtf8(missing)));
+    }
+    void aFolderCannotBeOpenedAsAPlaylist() {
+        QVERIFY(QDir(dir_.path()).mkpath("folder.plf"));
+        QCOMPARE(errorOf([&] { ReadListFile(path("folder.plf")); }),
+                 QStringLiteral("Cannot open file \"%1\". Is a directory")
+                     .arg(dir_.filePath("folder.plf")));
+    }
+    void aFileInAMissingFolderCannotBeCreated() {
+        const QByteArray target = path("nowhere/list.plf");
+        QCOMPARE(errorOf([&] { SaveListFile(target, {"/a.mp3"}); }),
+                 QStringLiteral("Cannot create file \"%1\". No such file or directory")
+                     .arg(QString::fromUtf8(target)));
+    }
+    void aFolderCannotBeReplacedByAPlaylistAndNothingIsLeftBehind() {
+        QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkpath("taken.plf"));
+        const QByteArray target = QFile::encodeName(folder.filePath("taken.plf"));
+        QCOMPARE(errorOf([&] { SaveListFile(target, {"/a.mp3"}); }),
+                 QStringLiteral("Cannot create file \"%1\". Is a directory")
+                     .arg(QString::fromUtf8(target)));
+        QCOMPARE(entriesOf(folder.path()), QStringList{"taken.plf"});
+        QVERIFY(QFileInfo(QFile::decodeName(target)).isDir());
+    }
+    void aWriteThatRunsOutOfSpaceKeepsTheOldFileAndLeavesNothingBehind() {
+        QTemporaryDir folder;
+        const QByteArray target = QFile::encodeName(folder.filePath("kept.plf"));
+        const QByteArray old = "/old/one.mp3\r\n/old/two.mp3\r\n";
+        writeBytes(target, old);
+        std::vector<QByteArray> many(500, "/a/rather/long/path/to/some/song.mp3");
+        QString error;
+        {
+            FileSizeLimit limit(100);
+            error = errorOf([&] { SaveListFile(target, many); });
+        }
+        QCOMPARE(error, QStringLiteral("Cannot create file \"%1\". File too large")
+                            .arg(QString::fromUtf8(target)));
+        QCOMPARE(readBytes(target), old);
+        QCOMPARE(entriesOf(folder.path()), QStringList{"kept.plf"});
+    }
+
+    // --- what replacing keeps ---
+    void replacingAFileKeepsItsMode() {
+        writeBytes(path("mode.plf"), "x\r\n");
+        QVERIFY(::chmod(path("mode.plf").constData(), 0640) == 0);
+        SaveListFile(path("mode.plf"), {"/a.mp3"});
+        QCOMPARE(modeOf(path("mode.plf")), mode_t(0640));
+    }
+    void aNewFileGetsTheAskedModeLessTheUmask() {
+        const mode_t oldMask = ::umask(022);
+        SaveListFile(path("new.plf"), {"/a.mp3"});
+        SaveListFile(path("private.plf"), {"/a.mp3"}, 0600);
+        ::umask(oldMask);
+        QCOMPARE(modeOf(path("new.plf")), mode_t(0644));
+        QCOMPARE(modeOf(path("private.plf")), mode_t(0600));
+    }
+    void savingThroughALinkReplacesTheFileItPointsTo() {
+        writeBytes(path("real.plf"), "old\r\n");
+        QVERIFY(QFile::link(dir_.filePath("real.plf"), dir_.filePath("link.plf")));
+        SaveListFile(path("link.plf"), {"/new.mp3"});
+        QVERIFY(QFileInfo(dir_.filePath("link.plf")).isSymLink());
+        QCOMPARE(readBytes(path("real.plf")), QByteArray("/new.mp3\r\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(PlaylistFileTest)
+#include "tst_playlistfile.moc"
