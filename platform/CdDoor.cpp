@@ -11,7 +11,9 @@ static CdDoorRecorder& recorder() {
     return instance;
 }
 
-void SetCdDoorRecorder(CdDoorRecorder r) { recorder() = std::move(r); }
+void SetCdDoorRecorder(CdDoorRecorder r) {
+    recorder() = std::move(r);
+}
 
 QList<QByteArray> CdDeviceCandidates() {
     QList<QByteArray> devices{"/dev/cdrom", "/dev/dvd"};

@@ -9,13 +9,17 @@ static ConnectionStandIn& standIn() {
     return instance;
 }
 
-void SetConnectionStandIn(ConnectionStandIn s) { standIn() = std::move(s); }
+void SetConnectionStandIn(ConnectionStandIn s) {
+    standIn() = std::move(s);
+}
 
 namespace {
 constexpr unsigned RouteUp = 0x0001;     // RTF_UP
 constexpr unsigned RouteReject = 0x0200; // RTF_REJECT
 
-QList<QByteArray> fieldsOf(const QByteArray& line) { return line.simplified().split(' '); }
+QList<QByteArray> fieldsOf(const QByteArray& line) {
+    return line.simplified().split(' ');
+}
 
 unsigned hexValue(const QByteArray& field) {
     bool ok = false;
@@ -32,8 +36,7 @@ bool hasIpv4DefaultRoute(const QByteArray& table) {
         if (f.size() < 8)
             continue;
         const unsigned flags = hexValue(f[3]);
-        if (f[1] == "00000000" && f[7] == "00000000" && (flags & RouteUp) &&
-            !(flags & RouteReject))
+        if (f[1] == "00000000" && f[7] == "00000000" && (flags & RouteUp) && !(flags & RouteReject))
             return true;
     }
     return false;

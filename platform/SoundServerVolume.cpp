@@ -41,9 +41,7 @@ struct SoundServerVolume::Private {
         context = nullptr;
     }
 
-    bool ContextFailed() const {
-        return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context));
-    }
+    bool ContextFailed() const { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)); }
 
     // Runs the loop until done() holds, the connection breaks or the
     // deadline passes; true only in the first case.
@@ -51,8 +49,8 @@ struct SoundServerVolume::Private {
         while (!done()) {
             if (ContextFailed())
                 return false;
-            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-                deadline - Clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
             if (left.count() <= 0)
                 return false;
             if (pa_mainloop_prepare(loop, int(left.count())) < 0 || pa_mainloop_poll(loop) < 0 ||
@@ -89,7 +87,8 @@ struct SoundServerVolume::Private {
     // Waits for an operation; on a timeout the operation is cancelled so that
     // its callback can no longer reach the caller's answer, which is about to
     // go out of scope.
-    template <class Done> bool Await(pa_operation* operation, Done done, Clock::time_point deadline) {
+    template <class Done>
+    bool Await(pa_operation* operation, Done done, Clock::time_point deadline) {
         if (!operation)
             return false;
         const bool answered = RunUntil(done, deadline);
@@ -112,8 +111,9 @@ struct SoundServerVolume::Private {
                 a->sink = info->default_sink_name;
             a->done = true;
         };
-        if (!Await(pa_context_get_server_info(context, received, &answer),
-                   [&answer] { return answer.done; }, deadline) ||
+        if (!Await(
+                pa_context_get_server_info(context, received, &answer),
+                [&answer] { return answer.done; }, deadline) ||
             answer.sink.empty())
             return std::nullopt;
         return answer.sink;
@@ -142,8 +142,9 @@ struct SoundServerVolume::Private {
                 a->sink.map = info->channel_map;
             }
         };
-        if (!Await(pa_context_get_sink_info_by_name(context, name.c_str(), received, &answer),
-                   [&answer] { return answer.done; }, deadline) ||
+        if (!Await(
+                pa_context_get_sink_info_by_name(context, name.c_str(), received, &answer),
+                [&answer] { return answer.done; }, deadline) ||
             !answer.found)
             return std::nullopt;
         return answer.sink;
@@ -159,9 +160,10 @@ struct SoundServerVolume::Private {
             a->success = success != 0;
             a->done = true;
         };
-        return Await(pa_context_set_sink_volume_by_name(context, name.c_str(), &volume, finished,
-                                                        &answer),
-                     [&answer] { return answer.done; }, deadline) &&
+        return Await(
+                   pa_context_set_sink_volume_by_name(context, name.c_str(), &volume, finished,
+                                                      &answer),
+                   [&answer] { return answer.done; }, deadline) &&
                answer.success;
     }
 
@@ -189,9 +191,8 @@ SoundServerVolume::SoundServerVolume() : d(std::make_unique<Private>()) {}
 SoundServerVolume::~SoundServerVolume() = default;
 
 bool SoundServerVolume::IsAvailable() {
-    return d->WithServer([this](Clock::time_point deadline) {
-        return d->DefaultSink(deadline).has_value();
-    });
+    return d->WithServer(
+        [this](Clock::time_point deadline) { return d->DefaultSink(deadline).has_value(); });
 }
 
 std::optional<ChannelVolumes> SoundServerVolume::Read() {

@@ -4,14 +4,14 @@
 
 #include "player/Unit1.h"
 
-#include "player/Clock.h"
-#include "player/MediaPlayer.h"
-#include "player/Volume.h"
 #include "platform/CdDoor.h"
 #include "platform/Connection.h"
 #include "platform/DesktopServices.h"
 #include "platform/MessageBox.h"
 #include "platform/SoundServerVolume.h"
+#include "player/Clock.h"
+#include "player/MediaPlayer.h"
+#include "player/Volume.h"
 #include "playlist/Playlist.h"
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
@@ -83,8 +83,7 @@ void TForm1::CreateControls() {
         b->setToolTip(hint);
         const QString picture = QStringLiteral(":/%1.png").arg(glyph);
         const QString disabled = QStringLiteral(":/%1_disabled.png").arg(glyph);
-        b->setGlyph(QPixmap(picture),
-                    QFile::exists(disabled) ? QPixmap(disabled) : QPixmap());
+        b->setGlyph(QPixmap(picture), QFile::exists(disabled) ? QPixmap(disabled) : QPixmap());
         return b;
     };
     const QFont sansSerif = DesignFont(QStringLiteral("MS Sans Serif"));
@@ -93,8 +92,8 @@ void TForm1::CreateControls() {
     Panel2 = panel(4, 3, 53, 21, QStringLiteral("- - : - -"),
                    DesignFont(QStringLiteral("Microsoft Sans Serif")));
     Panel1 = panel(64, 3, 154, 21, QString(), DesignFont(QStringLiteral("Modern"), 11, true));
-    SpeedButton5 = button(218, 3, 62, 22, QStringLiteral("&Alarm"),
-                          QStringLiteral("Alarm you use"), QStringLiteral("alarm"));
+    SpeedButton5 = button(218, 3, 62, 22, QStringLiteral("&Alarm"), QStringLiteral("Alarm you use"),
+                          QStringLiteral("alarm"));
 
     auto* playOrder = new TComboBox(this);
     playOrder->setGeometry(4, 27, 53, 19);
@@ -122,13 +121,13 @@ void TForm1::CreateControls() {
 
     Prev = button(4, 57, 33, 33, QString(), QStringLiteral("Previous"), QStringLiteral("prev"));
     Play = button(37, 57, 33, 33, QString(), QStringLiteral("Play!"), QStringLiteral("play"));
-    SpeedButton2 = button(70, 57, 33, 33, QString(), QStringLiteral("Pause"),
-                          QStringLiteral("pause"));
-    SpeedButton1 = button(103, 57, 33, 33, QString(), QStringLiteral("Stop"),
-                          QStringLiteral("stop"));
+    SpeedButton2 =
+        button(70, 57, 33, 33, QString(), QStringLiteral("Pause"), QStringLiteral("pause"));
+    SpeedButton1 =
+        button(103, 57, 33, 33, QString(), QStringLiteral("Stop"), QStringLiteral("stop"));
     Next = button(136, 57, 33, 33, QString(), QStringLiteral("Next"), QStringLiteral("next"));
-    Open = button(174, 57, 29, 33, QString(), QStringLiteral("Open file(s)"),
-                  QStringLiteral("open"));
+    Open =
+        button(174, 57, 29, 33, QString(), QStringLiteral("Open file(s)"), QStringLiteral("open"));
     SpeedButton3 = button(204, 56, 76, 18, QStringLiteral("   &Play List"),
                           QStringLiteral("Show/hide play list"), QStringLiteral("playlist"));
     SpeedButton6 = button(205, 75, 75, 16, QStringLiteral("       &Eject"),
@@ -227,8 +226,8 @@ void TForm1::AssignShortcuts() {
     PlayShuffle1 = item(QStringLiteral("PlayShuffle"), Qt::Key_N, &TForm1::PlayShuffle1Click);
     Shuffle1 = item(QStringLiteral("Shuffle"), QKeySequence(Qt::SHIFT | Qt::Key_S),
                     &TForm1::Shuffle1Click);
-    Repeat1 = item(QStringLiteral("Repeat"), QKeySequence(Qt::SHIFT | Qt::Key_R),
-                   &TForm1::Repeat1Click);
+    Repeat1 =
+        item(QStringLiteral("Repeat"), QKeySequence(Qt::SHIFT | Qt::Key_R), &TForm1::Repeat1Click);
     Continuous1 = item(QStringLiteral("Continuous"), QKeySequence(Qt::SHIFT | Qt::Key_C),
                        &TForm1::Continuous1Click);
     // T is taken so that it does nothing, rather than reaching the control
@@ -250,7 +249,9 @@ void TForm1::Timer2Timer() {
     MarqueeText = RotateMarquee(MarqueeText);
 }
 
-void TForm1::Panel2Click() { ToggleTimeMode(); }
+void TForm1::Panel2Click() {
+    ToggleTimeMode();
+}
 
 void TForm1::Panel2MouseMove() {
     Panel2->setToolTip(Form2 && Form2->TimeMode == QLatin1String("elapsed")
@@ -258,9 +259,13 @@ void TForm1::Panel2MouseMove() {
                            : QStringLiteral("Time elapsed"));
 }
 
-void TForm1::Panel1MouseMove() { Panel1->setToolTip(PathText(MP->FileName)); }
+void TForm1::Panel1MouseMove() {
+    Panel1->setToolTip(PathText(MP->FileName));
+}
 
-void TForm1::Panel3Click() { StartVolumeControl(); }
+void TForm1::Panel3Click() {
+    StartVolumeControl();
+}
 
 void TForm1::Panel3MouseMove() {
     Panel3->setToolTip(QStringLiteral("Volume") + QStringLiteral("\n\r") +
@@ -291,8 +296,7 @@ void TForm1::BarMouseDown(Qt::MouseButton button, int x) {
 
 void TForm1::BarMouseMove() {
     // An empty bar (a length of 0) has played nothing yet.
-    const int percent =
-        Bar->maximum() > 0 ? int(double(Bar->value()) / Bar->maximum() * 100) : 0;
+    const int percent = Bar->maximum() > 0 ? int(double(Bar->value()) / Bar->maximum() * 100) : 0;
     Bar->setToolTip(QStringLiteral("Step: %1%").arg(percent));
 }
 
@@ -362,9 +366,13 @@ void TForm1::ScrollBar1Change(int position) {
     Panel3->setText(VolumePercentText(position));
 }
 
-void TForm1::Vol1Click() { ScrollBar1->setValue(ScrollBar1->value() + 2); }
+void TForm1::Vol1Click() {
+    ScrollBar1->setValue(ScrollBar1->value() + 2);
+}
 
-void TForm1::Volmin1Click() { ScrollBar1->setValue(ScrollBar1->value() - 2); }
+void TForm1::Volmin1Click() {
+    ScrollBar1->setValue(ScrollBar1->value() - 2);
+}
 
 // --- files ---------------------------------------------------------------------
 

@@ -41,7 +41,8 @@ bool setSinkVolume(quint32 left, quint32 right) {
 }
 
 ServerChannels sinkVolume() {
-    const QString text = pactl({QStringLiteral("get-sink-volume"), QStringLiteral("@DEFAULT_SINK@")});
+    const QString text =
+        pactl({QStringLiteral("get-sink-volume"), QStringLiteral("@DEFAULT_SINK@")});
     static const QRegularExpression channel(QStringLiteral("front-(left|right): (\\d+) /"));
     ServerChannels result;
     for (auto it = channel.globalMatch(text); it.hasNext();) {
@@ -54,8 +55,7 @@ ServerChannels sinkVolume() {
 
 // Points the sound server variable elsewhere for as long as it lives.
 struct PulseServerOverride {
-    explicit PulseServerOverride(const QByteArray& server)
-        : saved_(qgetenv("PULSE_SERVER")) {
+    explicit PulseServerOverride(const QByteArray& server) : saved_(qgetenv("PULSE_SERVER")) {
         qputenv("PULSE_SERVER", server);
     }
     ~PulseServerOverride() { qputenv("PULSE_SERVER", saved_); }

@@ -26,8 +26,8 @@ static void useFontSubstitutes() {
         const QStringList sans{QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")};
         QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), sans);
         QFont::insertSubstitutions(QStringLiteral("Microsoft Sans Serif"), sans);
-        QFont::insertSubstitutions(QStringLiteral("Tahoma"),
-                                   {QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
+        QFont::insertSubstitutions(QStringLiteral("Tahoma"), {QStringLiteral("DejaVu Sans"),
+                                                              QStringLiteral("Liberation Sans")});
         QFont::insertSubstitutions(QStringLiteral("Modern"), {QStringLiteral("DejaVu Sans Mono"),
                                                               QStringLiteral("Liberation Mono")});
         return true;
@@ -166,7 +166,9 @@ void TSpeedButton::setGlyph(const QPixmap& normal, const QPixmap& disabled) {
     setIcon(glyph);
 }
 
-bool TSpeedButton::isStruckOut() const { return font().strikeOut(); }
+bool TSpeedButton::isStruckOut() const {
+    return font().strikeOut();
+}
 
 void TSpeedButton::setStruckOut(bool on) {
     QFont f = font();
@@ -302,7 +304,8 @@ void TComboBox::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
     p.setBrush(palette().color(QPalette::Text));
-    p.drawPolygon(QPolygonF{{c.x() - 3.5, c.y() - 1.5}, {c.x() + 3.5, c.y() - 1.5}, {c.x(), c.y() + 2.5}});
+    p.drawPolygon(
+        QPolygonF{{c.x() - 3.5, c.y() - 1.5}, {c.x() + 3.5, c.y() - 1.5}, {c.x(), c.y() + 2.5}});
     p.setRenderHint(QPainter::Antialiasing, false);
 
     QRect textRect = frame.adjusted(2, 2, -side - 2, -2);
@@ -340,8 +343,8 @@ public:
         return QProxyStyle::styleHint(hint, option, widget, answer);
     }
 
-    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
-                            QPainter* p, const QWidget* widget) const override {
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* p,
+                            const QWidget* widget) const override {
         const auto* bar = qstyleoption_cast<const QStyleOptionSlider*>(option);
         if (control != CC_ScrollBar || !bar) {
             QProxyStyle::drawComplexControl(control, option, p, widget);
@@ -363,11 +366,12 @@ public:
             const QPointF c = QRectF(r).center();
             const bool horizontal = bar->orientation == Qt::Horizontal;
             const double d = pointsBack ? -1 : 1;
-            QPolygonF arrow = horizontal
-                                  ? QPolygonF{{c.x() + 2 * d, c.y()}, {c.x() - 1.5 * d, c.y() - 3},
-                                              {c.x() - 1.5 * d, c.y() + 3}}
-                                  : QPolygonF{{c.x(), c.y() + 2 * d}, {c.x() - 3, c.y() - 1.5 * d},
-                                              {c.x() + 3, c.y() - 1.5 * d}};
+            QPolygonF arrow = horizontal ? QPolygonF{{c.x() + 2 * d, c.y()},
+                                                     {c.x() - 1.5 * d, c.y() - 3},
+                                                     {c.x() - 1.5 * d, c.y() + 3}}
+                                         : QPolygonF{{c.x(), c.y() + 2 * d},
+                                                     {c.x() - 3, c.y() - 1.5 * d},
+                                                     {c.x() + 3, c.y() - 1.5 * d}};
             p->save();
             p->setRenderHint(QPainter::Antialiasing);
             p->setPen(Qt::NoPen);
