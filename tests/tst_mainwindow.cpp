@@ -568,6 +568,14 @@ private slots:
         }
     }
 
+    void fileNamesThatLookLikeMarkupShowAsTheyAre() {
+        Windows w;
+        w.f1.MarqueeText = MarqueeTextFor("/music/<i>x<br>.mp3");
+        w.f1.Timer2Timer();
+        QCOMPARE(w.f1.Panel1->text(), QStringLiteral("<i>x<br>.mp3"));
+        QCOMPARE(w.f1.Panel1->textFormat(), Qt::PlainText);
+    }
+
     // --- seek bar ---
 
     void seekPositionSpreadsTheLengthOverTheWindowWidthLess54() {
