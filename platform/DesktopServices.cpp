@@ -68,7 +68,20 @@ bool StartTextEditor() {
 bool StartVolumeControl() {
     if (record(QStringLiteral("volume-control"), QByteArray()))
         return true;
-    return startFirst({QStringLiteral("pavucontrol"), QStringLiteral("pavucontrol-qt"),
-                       QStringLiteral("gnome-control-center"), QStringLiteral("kmix")},
-                      {});
+    // The mixers of the common desktops, the plain sound server mixer first;
+    // the desktop settings programs need to be told to open their sound page.
+    const std::pair<QString, QStringList> mixers[] = {
+        {QStringLiteral("pavucontrol"), {}},
+        {QStringLiteral("pavucontrol-qt"), {}},
+        {QStringLiteral("mate-volume-control"), {}},
+        {QStringLiteral("gnome-control-center"), {QStringLiteral("sound")}},
+        {QStringLiteral("kcmshell6"), {QStringLiteral("kcm_pulseaudio")}},
+        {QStringLiteral("kcmshell5"), {QStringLiteral("kcm_pulseaudio")}},
+        {QStringLiteral("kmix"), {}},
+    };
+    for (const auto& [program, arguments] : mixers) {
+        if (startFirst({program}, arguments))
+            return true;
+    }
+    return false;
 }

@@ -6,10 +6,14 @@
 #include "windows/Unit5.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tolvane"));
+    // The program's windows share the player's icon. The title a task bar
+    // shows is the main window's icon text, which the marquee keeps.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
     QApplication::setQuitOnLastWindowClosed(false);
 
     TForm1 form1;

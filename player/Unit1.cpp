@@ -1,7 +1,18 @@
+// The main window: its layout and looks, the shortcut menu, the marquee, the
+// hints, the seek bar, the show/hide buttons, the CD door, the connection
+// state and the system volume.
+
 #include "player/Unit1.h"
 
+#include "platform/CdDoor.h"
+#include "platform/Connection.h"
+#include "platform/DesktopServices.h"
+#include "platform/MessageBox.h"
+#include "platform/SoundServerVolume.h"
 #include "player/Clock.h"
 #include "player/MediaPlayer.h"
+#include "player/Volume.h"
+#include "playlist/Playlist.h"
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
 #include "windows/Unit5.h"
@@ -9,13 +20,25 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QTimer>
+#include <algorithm>
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+namespace {
+const QColor PanelGround(74, 70, 70);
+const QColor PanelText(0, 255, 0);
+const QColor WindowGround(0, 255, 115);
+} // namespace
+
+qint64 SeekPosition(qint64 mediaLength, int outerWidth, int barLeft, int x) {
+    return qint64(double(mediaLength) / double(outerWidth - barLeft - 50) * x);
+}
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent), mixer_(std::make_unique<SoundServerVolume>()) {
     setWindowTitle(QStringLiteral("Tolvane"));
     CreateControls();
     FormCreate();
@@ -24,64 +47,104 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 TForm1::~TForm1() = default;
 
 void TForm1::CreateControls() {
+    // A small tool of fixed size: a frame that cannot be resized, a system
+    // menu and a minimise box, no maximise box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(283, 111);
     move(227, 205);
+    setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    setFont(DesignFont(QStringLiteral("MS Sans Serif")));
+    QPalette ground = palette();
+    ground.setColor(QPalette::Window, WindowGround);
+    setPalette(ground);
+    setAutoFillBackground(true);
 
     Image1 = new QLabel(this);
     Image1->setGeometry(0, 0, 283, 111);
     Image1->setScaledContents(true);
+    Image1->setPixmap(QPixmap(QStringLiteral(":/background.jpg")));
 
-    auto panel = [this](int x, int y, int w, int h, const QString& text) {
+    auto panel = [this](int x, int y, int w, int h, const QString& text, const QFont& font) {
         auto* p = new TPanel(this);
         p->setGeometry(x, y, w, h);
         p->setText(text);
-        p->setColors(QColor(74, 70, 70), QColor(0, 255, 0));
+        p->setColors(PanelGround, PanelText);
+        p->setBevels(TBevel::Raised, TBevel::Lowered);
+        p->setFont(font);
         return p;
     };
-    auto button = [this](int x, int y, int w, int h, const QString& text, const QString& hint) {
+    auto button = [this](int x, int y, int w, int h, const QString& text, const QString& hint,
+                         const QString& glyph) {
         auto* b = new TSpeedButton(this);
         b->setGeometry(x, y, w, h);
         b->setText(text);
         b->setToolTip(hint);
+        const QString picture = QStringLiteral(":/%1.png").arg(glyph);
+        const QString disabled = QStringLiteral(":/%1_disabled.png").arg(glyph);
+        b->setGlyph(QPixmap(picture), QFile::exists(disabled) ? QPixmap(disabled) : QPixmap());
         return b;
     };
+    const QFont sansSerif = DesignFont(QStringLiteral("MS Sans Serif"));
+    const QFont sansSerifFixed = DesignFont(QStringLiteral("MS Sans Serif"), 11, true);
 
-    Panel2 = panel(4, 3, 53, 21, QStringLiteral("- - : - -"));
-    Panel1 = panel(64, 3, 154, 21, QString());
-    SpeedButton5 = button(218, 3, 62, 22, QStringLiteral("&Alarm"), QStringLiteral("Alarm you use"));
-    PlayOrder = new QComboBox(this);
-    PlayOrder->setGeometry(4, 27, 53, 19);
-    PlayOrder->setToolTip(QStringLiteral("Play order"));
-    ScrollBar1 = new QScrollBar(Qt::Horizontal, this);
+    Panel2 = panel(4, 3, 53, 21, QStringLiteral("- - : - -"),
+                   DesignFont(QStringLiteral("Microsoft Sans Serif")));
+    Panel1 = panel(64, 3, 154, 21, QString(), DesignFont(QStringLiteral("Modern"), 11, true));
+    SpeedButton5 = button(218, 3, 62, 22, QStringLiteral("&Alarm"), QStringLiteral("Alarm you use"),
+                          QStringLiteral("alarm"));
+
+    auto* playOrder = new TComboBox(this);
+    playOrder->setGeometry(4, 27, 53, 19);
+    playOrder->setColors(PanelGround, PanelText);
+    playOrder->setFont(sansSerif);
+    playOrder->setItemHeight(13);
+    playOrder->autoDropDown = true;
+    playOrder->setToolTip(QStringLiteral("Play order"));
+    PlayOrder = playOrder;
+
+    ScrollBar1 = new TScrollBar(Qt::Horizontal, this);
     ScrollBar1->setGeometry(64, 31, 152, 9);
-    ScrollBar1->setRange(0, 255);
+    ScrollBar1->setRange(MinVolumeLevel, MaxVolumeLevel);
+    // No page: a click beside the thumb moves it by one, as an arrow does.
     ScrollBar1->setSingleStep(1);
     ScrollBar1->setPageStep(1);
     ScrollBar1->setToolTip(QStringLiteral("Vol. control"));
     ScrollBar1->setFocusPolicy(Qt::NoFocus);
-    Panel3 = panel(220, 25, 61, 16, QStringLiteral("0%"));
-    Panel6 = panel(220, 40, 61, 16, QStringLiteral("0%"));
+
+    Panel3 = panel(220, 25, 61, 16, QStringLiteral("0%"), sansSerifFixed);
+    Panel6 = panel(220, 40, 61, 16, QStringLiteral("0%"), sansSerifFixed);
     Panel6->setToolTip(QStringLiteral("Step"));
     Bar = new TSeekBar(this);
     Bar->setGeometry(4, 47, 213, 8);
-    Prev = button(4, 57, 33, 33, QString(), QStringLiteral("Previous"));
-    Play = button(37, 57, 33, 33, QString(), QStringLiteral("Play!"));
-    SpeedButton2 = button(70, 57, 33, 33, QString(), QStringLiteral("Pause"));
-    SpeedButton1 = button(103, 57, 33, 33, QString(), QStringLiteral("Stop"));
-    Next = button(136, 57, 33, 33, QString(), QStringLiteral("Next"));
-    Open = button(174, 57, 29, 33, QString(), QStringLiteral("Open file(s)"));
+
+    Prev = button(4, 57, 33, 33, QString(), QStringLiteral("Previous"), QStringLiteral("prev"));
+    Play = button(37, 57, 33, 33, QString(), QStringLiteral("Play!"), QStringLiteral("play"));
+    SpeedButton2 =
+        button(70, 57, 33, 33, QString(), QStringLiteral("Pause"), QStringLiteral("pause"));
+    SpeedButton1 =
+        button(103, 57, 33, 33, QString(), QStringLiteral("Stop"), QStringLiteral("stop"));
+    Next = button(136, 57, 33, 33, QString(), QStringLiteral("Next"), QStringLiteral("next"));
+    Open =
+        button(174, 57, 29, 33, QString(), QStringLiteral("Open file(s)"), QStringLiteral("open"));
     SpeedButton3 = button(204, 56, 76, 18, QStringLiteral("   &Play List"),
-                          QStringLiteral("Show/hide play list"));
+                          QStringLiteral("Show/hide play list"), QStringLiteral("playlist"));
     SpeedButton6 = button(205, 75, 75, 16, QStringLiteral("       &Eject"),
-                          QStringLiteral("Open Eject"));
+                          QStringLiteral("Open Eject"), QStringLiteral("eject"));
+
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setGeometry(6, 90, 195, 16);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
     ProgressBar1->setToolTip(QStringLiteral("This the process"));
+    ProgressBar1->setStyleSheet(QStringLiteral(
+        "QProgressBar { background: rgb(222, 252, 196); border: 1px solid rgb(74, 70, 70); }"
+        "QProgressBar::chunk { background: rgb(30, 140, 60); width: 5px; margin: 1px; }"));
+
     SpeedButton4 = button(208, 92, 71, 15, QStringLiteral("&Webpage"),
-                          QStringLiteral("This the web page"));
+                          QStringLiteral("This the web page"), QStringLiteral("webpage"));
 
     MP = new TMediaPlayer(this);
     OD = new QFileDialog(this);
@@ -112,8 +175,9 @@ void TForm1::CreateControls() {
     connect(Panel3, &TPanel::mouseMoved, this, &TForm1::Panel3MouseMove);
     connect(Bar, &TSeekBar::mousePressed, this, &TForm1::BarMouseDown);
     connect(Bar, &TSeekBar::mouseMoved, this, &TForm1::BarMouseMove);
+    // valueChanged comes only when the position really changes, as the
+    // volume must be written only then.
     connect(ScrollBar1, &QScrollBar::valueChanged, this, &TForm1::ScrollBar1Change);
-    connect(PlayOrder, &QComboBox::activated, this, [this](int i) { PlayOrder->setCurrentIndex(i); });
 }
 
 void TForm1::FormCreate() {
@@ -121,15 +185,26 @@ void TForm1::FormCreate() {
     startText_ = QStringLiteral("tolvane@example.org");
     Panel1->setText(startText_);
     SetApplicationTitle(startText_);
-    Bar->setColors(QColor(74, 70, 70), QColor(255, 0, 0));
+    Bar->setColors(PanelGround, QColor(255, 0, 0));
     PlayOrder->addItems({QStringLiteral("Con"), QStringLiteral("Shu"), QStringLiteral("Rep")});
     PlayOrder->setCurrentIndex(0);
+
+    // The bar starts where the system volume stands. Moving it there writes
+    // the volume back with both channels at that level; at level 0 the bar
+    // does not move and nothing is written.
+    const int level = GetWaveVolume();
+    ScrollBar1->setValue(level);
+    Panel3->setText(VolumePercentText(level));
+
+    SetHintLooks(PanelGround, PanelText, 2000);
 }
 
 void TForm1::AssignShortcuts() {
     auto item = [this](const QString& caption, const QKeySequence& key, auto handler) {
         auto* a = new QAction(caption, this);
         a->setShortcut(key);
+        // Window-wide: the key reaches its item whichever control has the
+        // focus, so Up and Down set the volume even inside PlayOrder.
         a->setShortcutContext(Qt::WindowShortcut);
         connect(a, &QAction::triggered, this, handler);
         addAction(a);
@@ -151,16 +226,20 @@ void TForm1::AssignShortcuts() {
     PlayShuffle1 = item(QStringLiteral("PlayShuffle"), Qt::Key_N, &TForm1::PlayShuffle1Click);
     Shuffle1 = item(QStringLiteral("Shuffle"), QKeySequence(Qt::SHIFT | Qt::Key_S),
                     &TForm1::Shuffle1Click);
-    Repeat1 = item(QStringLiteral("Repeat"), QKeySequence(Qt::SHIFT | Qt::Key_R),
-                   &TForm1::Repeat1Click);
+    Repeat1 =
+        item(QStringLiteral("Repeat"), QKeySequence(Qt::SHIFT | Qt::Key_R), &TForm1::Repeat1Click);
     Continuous1 = item(QStringLiteral("Continuous"), QKeySequence(Qt::SHIFT | Qt::Key_C),
                        &TForm1::Continuous1Click);
+    // T is taken so that it does nothing, rather than reaching the control
+    // with the focus.
     OnTop1 = item(QStringLiteral("OnTop"), Qt::Key_T, [] {});
     PlayListShow1 = item(QStringLiteral("PlayListShow"), Qt::Key_L, &TForm1::SpeedButton3Click);
 }
 
 void TForm1::SetApplicationTitle(const QString& title) {
-    // What a task bar shows for the program; the window caption stays "Tolvane".
+    // The text a task bar shows for the program. It is the window's icon
+    // text: an application display name would be appended to every window
+    // caption, and the main window's caption stays "Tolvane".
     setWindowIconText(title);
 }
 
@@ -170,7 +249,9 @@ void TForm1::Timer2Timer() {
     MarqueeText = RotateMarquee(MarqueeText);
 }
 
-void TForm1::Panel2Click() { ToggleTimeMode(); }
+void TForm1::Panel2Click() {
+    ToggleTimeMode();
+}
 
 void TForm1::Panel2MouseMove() {
     Panel2->setToolTip(Form2 && Form2->TimeMode == QLatin1String("elapsed")
@@ -178,15 +259,22 @@ void TForm1::Panel2MouseMove() {
                            : QStringLiteral("Time elapsed"));
 }
 
-void TForm1::Panel1MouseMove() { Panel1->setToolTip(QString::fromUtf8(MP->FileName)); }
+void TForm1::Panel1MouseMove() {
+    Panel1->setToolTip(PathText(MP->FileName));
+}
 
-void TForm1::Panel3Click() {}
+void TForm1::Panel3Click() {
+    StartVolumeControl();
+}
 
 void TForm1::Panel3MouseMove() {
-    Panel3->setToolTip(QStringLiteral("Volume\n\rClick to open vol. control"));
+    Panel3->setToolTip(QStringLiteral("Volume") + QStringLiteral("\n\r") +
+                       QStringLiteral("Click to open vol. control"));
 }
 
 int TForm1::OuterWidth() const {
+    // Without a window manager there is no frame to measure; a frame of
+    // three pixels on each side stands in for it.
     const int frame = frameGeometry().width() - geometry().width();
     return width() + (frame > 0 ? frame : 6);
 }
@@ -195,8 +283,8 @@ void TForm1::BarMouseDown(Qt::MouseButton button, int x) {
     if (button != Qt::LeftButton)
         return;
     try {
-        const qint64 p = qint64(double(MP->MediaLength()) / double(OuterWidth() - Bar->x() - 50) * x);
-        Bar->setValue(int(p));
+        const qint64 p = SeekPosition(MP->MediaLength(), OuterWidth(), Bar->x(), x);
+        Bar->setValue(int(std::clamp<qint64>(p, Bar->minimum(), Bar->maximum())));
         MP->SeekMedia(p);
         if (!isPaused())
             MP->PlayMedia();
@@ -207,8 +295,9 @@ void TForm1::BarMouseDown(Qt::MouseButton button, int x) {
 }
 
 void TForm1::BarMouseMove() {
-    if (Bar->maximum() > 0)
-        Bar->setToolTip(QStringLiteral("Step: %1%").arg(int(double(Bar->value()) / Bar->maximum() * 100)));
+    // An empty bar (a length of 0) has played nothing yet.
+    const int percent = Bar->maximum() > 0 ? int(double(Bar->value()) / Bar->maximum() * 100) : 0;
+    Bar->setToolTip(QStringLiteral("Step: %1%").arg(percent));
 }
 
 void TForm1::SpeedButton3Click() {
@@ -235,15 +324,57 @@ void TForm1::SpeedButton5Click() {
     }
 }
 
-void TForm1::SpeedButton6Click() { SpeedButton6->setStruckOut(!SpeedButton6->isStruckOut()); }
+void TForm1::SpeedButton6Click() {
+    // Plain at start although the door is normally closed: the first press
+    // closes it, the next opens it.
+    if (SpeedButton6->isStruckOut()) {
+        SpeedButton6->setStruckOut(false);
+        SetCdDoor(CdDoorCommand::Open);
+    } else {
+        SpeedButton6->setStruckOut(true);
+        SetCdDoor(CdDoorCommand::Close);
+    }
+}
 
-void TForm1::SpeedButton4Click() {}
+void TForm1::SpeedButton4Click() {
+    // There is no dial-up connection to bring up here; the answer is all.
+    ShowMessage(IsInternetConnected() ? QStringLiteral("Internet is Connected")
+                                      : QStringLiteral("Internet is not Connected"));
+}
 
-void TForm1::ScrollBar1Change(int) {}
+// --- system volume -------------------------------------------------------------
 
-void TForm1::Vol1Click() { ScrollBar1->setValue(ScrollBar1->value() + 2); }
+void TForm1::SetWaveVolume(int level) {
+    // Write() does nothing when the server has no default output.
+    mixer_->Write(ChannelsOf(DeviceVolumeOfLevel(level)));
+}
 
-void TForm1::Volmin1Click() { ScrollBar1->setValue(ScrollBar1->value() - 2); }
+void TForm1::SetMidiVolume(int) {
+    // MIDI is synthesised and played through the same default output as all
+    // other sound, which SetWaveVolume has just set; a second write would
+    // only cost another round trip to the server.
+}
+
+int TForm1::GetWaveVolume() {
+    const auto channels = mixer_->Read();
+    return channels ? LevelOfDeviceVolume(DeviceVolume(*channels)) : MinVolumeLevel;
+}
+
+void TForm1::ScrollBar1Change(int position) {
+    SetWaveVolume(position);
+    SetMidiVolume(position);
+    Panel3->setText(VolumePercentText(position));
+}
+
+void TForm1::Vol1Click() {
+    ScrollBar1->setValue(ScrollBar1->value() + 2);
+}
+
+void TForm1::Volmin1Click() {
+    ScrollBar1->setValue(ScrollBar1->value() - 2);
+}
+
+// --- files ---------------------------------------------------------------------
 
 void TForm1::OpenClick() {
     AddFilesByDialog();
@@ -259,6 +390,10 @@ void TForm1::OpenFolder1Click() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    // The shortcut items go with the window: the playlist window, which
+    // outlives it for a moment, must not start anything on their keys.
+    for (QAction* item : std::as_const(TheShortCut))
+        item->setEnabled(false);
     Timer1->stop();
     event->accept();
     QApplication::quit();

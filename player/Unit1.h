@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QWidget>
+#include <memory>
 
 class QComboBox;
 class QFileDialog;
@@ -15,7 +16,12 @@ class TMediaPlayer;
 class TPanel;
 class TSeekBar;
 class TSpeedButton;
-class SystemVolume;
+class SoundServerVolume;
+
+// Where a click x pixels into the seek bar seeks to: the track length spread
+// over the window's outer width less the bar's left edge and 50 pixels, cut
+// to whole milliseconds.
+qint64 SeekPosition(qint64 mediaLength, int outerWidth, int barLeft, int x);
 
 // The main window: the player. It owns the media device MP and keeps the
 // playback state in its controls:
@@ -138,6 +144,11 @@ public:
     void SpeedButton4Click(); // connection state
     void ScrollBar1Change(int position);
 
+    // --- system volume: the output of the sound server, as a level 0..255 ---
+    void SetWaveVolume(int level);
+    void SetMidiVolume(int level);
+    int GetWaveVolume();
+
     // The seek bar's divisor uses the window's outer width; frameWidth() is
     // the frame on one side as the window manager reports it.
     int OuterWidth() const;
@@ -155,6 +166,7 @@ private:
     void SetApplicationTitle(const QString& title);
     int RandomIndex(int count);
 
+    std::unique_ptr<SoundServerVolume> mixer_;
     QString startText_;
     bool inFallbackScan_ = false;
 };

@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QProgressBar>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <random>
 
@@ -224,8 +225,12 @@ void TForm1::Repeat1Click() { PlayOrder->setCurrentIndex(2); }
 void TForm1::Timer1Timer() {
     try {
         UpdateTimePanels();
-        Bar->setMaximum(int(MP->MediaLength()));
-        Bar->setValue(int(MP->MediaPosition()));
+        const qint64 length = MP->MediaLength();
+        Bar->setMaximum(int(length));
+        // A progress bar ignores a value outside its range instead of
+        // stopping at the end; a device that reports a position past the
+        // length would leave the bar behind and the end of the track unseen.
+        Bar->setValue(int(std::clamp<qint64>(MP->MediaPosition(), 0, length)));
         Panel6->setText(QString::number(PercentOf(Bar->value(), Bar->maximum())) +
                         QStringLiteral("%"));
     } catch (const std::exception&) {

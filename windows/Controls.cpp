@@ -1,14 +1,115 @@
 #include "windows/Controls.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QStyleFactory>
+#include <QStyleOptionSlider>
+#include <QStyledItemDelegate>
+#include <QToolTip>
+
+// The pictures are compiled into the library. A static library leaves out an
+// object that nothing refers to, and so would the pictures; every window is
+// built from these controls, so this is the place that keeps them in.
+[[maybe_unused]] static const bool picturesLinked = [] {
+    Q_INIT_RESOURCE(resources);
+    return true;
+}();
+
+static void useFontSubstitutes() {
+    static const bool installed = [] {
+        const QStringList sans{QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")};
+        QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), sans);
+        QFont::insertSubstitutions(QStringLiteral("Microsoft Sans Serif"), sans);
+        QFont::insertSubstitutions(QStringLiteral("Tahoma"), {QStringLiteral("DejaVu Sans"),
+                                                              QStringLiteral("Liberation Sans")});
+        QFont::insertSubstitutions(QStringLiteral("Modern"), {QStringLiteral("DejaVu Sans Mono"),
+                                                              QStringLiteral("Liberation Mono")});
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
+QFont DesignFont(const QString& family, int pixelHeight, bool fixedPitch) {
+    useFontSubstitutes();
+    QFont font(family);
+    font.setPixelSize(pixelHeight);
+    font.setFixedPitch(fixedPitch);
+    font.setStyleHint(fixedPitch ? QFont::TypeWriter : QFont::SansSerif);
+    return font;
+}
+
+namespace {
+// Shows every hint of the application for a fixed time.
+class HintTimer : public QObject {
+public:
+    using QObject::QObject;
+    int hideAfterMs = 2000;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::ToolTip || !watched->isWidgetType())
+            return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        if (widget->toolTip().isEmpty())
+            return false; // the parent's hint, if any, answers
+        QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), widget->toolTip(), widget,
+                           QRect(), hideAfterMs);
+        return true;
+    }
+};
+} // namespace
+
+void SetHintLooks(const QColor& background, const QColor& text, int hideAfterMs) {
+    QPalette palette = QToolTip::palette();
+    palette.setColor(QPalette::ToolTipBase, background);
+    palette.setColor(QPalette::ToolTipText, text);
+    palette.setColor(QPalette::Window, background);
+    palette.setColor(QPalette::WindowText, text);
+    QToolTip::setPalette(palette);
+    QToolTip::setFont(DesignFont(QStringLiteral("Tahoma")));
+    static QPointer<HintTimer> filter;
+    if (!filter) {
+        filter = new HintTimer(qApp);
+        qApp->installEventFilter(filter);
+    }
+    filter->hideAfterMs = hideAfterMs;
+}
+
+void DrawBevel(QPainter& painter, const QRect& rect, TBevel bevel) {
+    if (bevel == TBevel::None)
+        return;
+    // The classic button face edges: a white highlight and a grey shadow.
+    const QColor highlight(255, 255, 255);
+    const QColor shadow(128, 128, 128);
+    const QColor& topLeft = bevel == TBevel::Raised ? highlight : shadow;
+    const QColor& bottomRight = bevel == TBevel::Raised ? shadow : highlight;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(topLeft);
+    painter.drawLine(rect.topLeft(), rect.topRight());
+    painter.drawLine(rect.topLeft(), rect.bottomLeft());
+    painter.setPen(bottomRight);
+    painter.drawLine(rect.bottomLeft(), rect.bottomRight());
+    painter.drawLine(rect.topRight(), rect.bottomRight());
+    painter.restore();
+}
+
+// --- TPanel -------------------------------------------------------------------
 
 TPanel::TPanel(QWidget* parent) : QLabel(parent) {
+    useFontSubstitutes();
+    setTextFormat(Qt::PlainText);
     setAlignment(Qt::AlignCenter);
-    setFrameStyle(QFrame::Panel | QFrame::Raised);
-    setLineWidth(1);
+    setFrameStyle(QFrame::NoFrame);
     setAutoFillBackground(true);
     setMouseTracking(true);
+    setBevels(inner_, outer_);
 }
 
 void TPanel::setColors(const QColor& background, const QColor& text) {
@@ -16,6 +117,14 @@ void TPanel::setColors(const QColor& background, const QColor& text) {
     p.setColor(QPalette::Window, background);
     p.setColor(QPalette::WindowText, text);
     setPalette(p);
+}
+
+void TPanel::setBevels(TBevel inner, TBevel outer) {
+    inner_ = inner;
+    outer_ = outer;
+    const int edge = (inner_ != TBevel::None) + (outer_ != TBevel::None);
+    setContentsMargins(edge, edge, edge, edge);
+    update();
 }
 
 void TPanel::mousePressEvent(QMouseEvent* event) {
@@ -31,21 +140,74 @@ void TPanel::mouseMoveEvent(QMouseEvent* event) {
 
 void TPanel::paintEvent(QPaintEvent* event) {
     QLabel::paintEvent(event);
+    QPainter painter(this);
+    QRect edge = rect();
+    if (outer_ != TBevel::None) {
+        DrawBevel(painter, edge, outer_);
+        edge.adjust(1, 1, -1, -1);
+    }
+    DrawBevel(painter, edge, inner_);
 }
 
+// --- TSpeedButton -------------------------------------------------------------
+
 TSpeedButton::TSpeedButton(QWidget* parent) : QToolButton(parent) {
+    useFontSubstitutes();
     setAutoRaise(true);
     setFocusPolicy(Qt::NoFocus);
     setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
 }
 
-bool TSpeedButton::isStruckOut() const { return font().strikeOut(); }
+void TSpeedButton::setGlyph(const QPixmap& normal, const QPixmap& disabled) {
+    QIcon glyph(normal);
+    if (!disabled.isNull())
+        glyph.addPixmap(disabled, QIcon::Disabled);
+    setIconSize(normal.size());
+    setIcon(glyph);
+}
+
+bool TSpeedButton::isStruckOut() const {
+    return font().strikeOut();
+}
 
 void TSpeedButton::setStruckOut(bool on) {
     QFont f = font();
     f.setStrikeOut(on);
     setFont(f);
 }
+
+void TSpeedButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const bool pressed = isDown() || isChecked();
+    if (pressed)
+        DrawBevel(painter, rect(), TBevel::Lowered);
+    else if (underMouse() && isEnabled())
+        DrawBevel(painter, rect(), TBevel::Raised);
+
+    // Glyph and caption are centred together, the glyph first, as the
+    // design's leading blanks in some captions expect.
+    const QPixmap glyph =
+        icon().isNull() ? QPixmap()
+                        : icon().pixmap(iconSize(), isEnabled() ? QIcon::Normal : QIcon::Disabled);
+    const QSize glyphSize = glyph.isNull() ? QSize() : glyph.deviceIndependentSize().toSize();
+    const int textWidth =
+        text().isEmpty() ? 0 : fontMetrics().size(Qt::TextShowMnemonic, text()).width();
+    const int spacing = glyph.isNull() || text().isEmpty() ? 0 : GlyphSpacing;
+    const int shift = pressed ? 1 : 0;
+    int x = std::max(0, (width() - glyphSize.width() - spacing - textWidth) / 2) + shift;
+    if (!glyph.isNull()) {
+        painter.drawPixmap(x, (height() - glyphSize.height()) / 2 + shift, glyph);
+        x += glyphSize.width() + spacing;
+    }
+    if (!text().isEmpty()) {
+        const QRect textRect(x, shift, width() - x, height());
+        style()->drawItemText(&painter, textRect,
+                              Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic, palette(),
+                              isEnabled(), text(), QPalette::ButtonText);
+    }
+}
+
+// --- TSeekBar -----------------------------------------------------------------
 
 TSeekBar::TSeekBar(QWidget* parent) : QProgressBar(parent) {
     setTextVisible(false);
@@ -73,9 +235,173 @@ void TSeekBar::mouseMoveEvent(QMouseEvent* event) {
 void TSeekBar::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), background_);
+    DrawBevel(p, rect(), TBevel::Lowered);
+    const QRect inside = rect().adjusted(1, 1, -1, -1);
     const qint64 span = qint64(maximum()) - minimum();
     if (span > 0) {
-        const int w = int(double(value() - minimum()) / double(span) * width());
-        p.fillRect(QRect(0, 0, w, height()), bar_);
+        const int w = int(double(value() - minimum()) / double(span) * inside.width());
+        p.fillRect(QRect(inside.left(), inside.top(), w, inside.height()), bar_);
     }
+}
+
+// --- TComboBox ----------------------------------------------------------------
+
+namespace {
+class FixedRowHeight : public QStyledItemDelegate {
+public:
+    FixedRowHeight(int height, QObject* parent) : QStyledItemDelegate(parent), height_(height) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(height_);
+        return size;
+    }
+
+private:
+    int height_;
+};
+} // namespace
+
+TComboBox::TComboBox(QWidget* parent) : QComboBox(parent) {
+    setItemHeight(itemHeight_);
+}
+
+void TComboBox::setColors(const QColor& background, const QColor& text) {
+    QPalette p = palette();
+    for (auto role : {QPalette::Base, QPalette::Window, QPalette::Button})
+        p.setColor(role, background);
+    for (auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+        p.setColor(role, text);
+    p.setColor(QPalette::Highlight, text);
+    p.setColor(QPalette::HighlightedText, background);
+    setPalette(p);
+    view()->setPalette(p);
+}
+
+void TComboBox::setItemHeight(int pixels) {
+    itemHeight_ = pixels;
+    setItemDelegate(new FixedRowHeight(pixels, this));
+}
+
+void TComboBox::keyPressEvent(QKeyEvent* event) {
+    const bool typed = autoDropDown && !event->text().isEmpty() && event->text().at(0).isPrint();
+    QComboBox::keyPressEvent(event);
+    if (typed && !view()->isVisible())
+        showPopup();
+}
+
+void TComboBox::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const QRect frame = rect();
+    p.fillRect(frame, palette().color(QPalette::Base));
+    DrawBevel(p, frame, TBevel::Lowered);
+
+    // The drop-down button: a raised square with a small arrow.
+    const int side = frame.height() - 2;
+    const QRect button(frame.right() - side, frame.top() + 1, side, side);
+    p.fillRect(button, palette().color(QPalette::Base).lighter(135));
+    DrawBevel(p, button, TBevel::Raised);
+    const QPointF c = QRectF(button).center();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(palette().color(QPalette::Text));
+    p.drawPolygon(
+        QPolygonF{{c.x() - 3.5, c.y() - 1.5}, {c.x() + 3.5, c.y() - 1.5}, {c.x(), c.y() + 2.5}});
+    p.setRenderHint(QPainter::Antialiasing, false);
+
+    QRect textRect = frame.adjusted(2, 2, -side - 2, -2);
+    QColor textColour = palette().color(QPalette::Text);
+    if (hasFocus()) {
+        p.fillRect(textRect, palette().color(QPalette::Highlight));
+        textColour = palette().color(QPalette::HighlightedText);
+    }
+    p.setPen(textColour);
+    p.setFont(font());
+    p.drawText(textRect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, currentText());
+}
+
+// --- TScrollBar ---------------------------------------------------------------
+
+namespace {
+// Fusion's geometry of a scroll bar, drawn in the panels' colours.
+class SlimScrollBarStyle : public QProxyStyle {
+public:
+    SlimScrollBarStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_ScrollBarExtent && widget)
+            return std::min(widget->width(), widget->height());
+        if (metric == PM_ScrollBarSliderMin)
+            return 8;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* answer) const override {
+        if (hint == SH_ScrollBar_Transient)
+            return 0;
+        return QProxyStyle::styleHint(hint, option, widget, answer);
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* p,
+                            const QWidget* widget) const override {
+        const auto* bar = qstyleoption_cast<const QStyleOptionSlider*>(option);
+        if (control != CC_ScrollBar || !bar) {
+            QProxyStyle::drawComplexControl(control, option, p, widget);
+            return;
+        }
+        const QColor ground(74, 70, 70);
+        const QColor lime(0, 255, 0);
+        const QColor face(112, 106, 106);
+        p->fillRect(bar->rect, ground);
+        DrawBevel(*p, bar->rect, TBevel::Lowered);
+
+        auto pressed = [&](SubControl part) {
+            return (bar->activeSubControls & part) && (bar->state & State_Sunken);
+        };
+        auto arrowButton = [&](SubControl part, bool pointsBack) {
+            const QRect r = subControlRect(control, bar, part, widget);
+            p->fillRect(r, face);
+            DrawBevel(*p, r, pressed(part) ? TBevel::Lowered : TBevel::Raised);
+            const QPointF c = QRectF(r).center();
+            const bool horizontal = bar->orientation == Qt::Horizontal;
+            const double d = pointsBack ? -1 : 1;
+            QPolygonF arrow = horizontal ? QPolygonF{{c.x() + 2 * d, c.y()},
+                                                     {c.x() - 1.5 * d, c.y() - 3},
+                                                     {c.x() - 1.5 * d, c.y() + 3}}
+                                         : QPolygonF{{c.x(), c.y() + 2 * d},
+                                                     {c.x() - 3, c.y() - 1.5 * d},
+                                                     {c.x() + 3, c.y() - 1.5 * d}};
+            p->save();
+            p->setRenderHint(QPainter::Antialiasing);
+            p->setPen(Qt::NoPen);
+            p->setBrush(bar->state & State_Enabled ? lime : QColor(150, 150, 150));
+            p->drawPolygon(arrow);
+            p->restore();
+        };
+        arrowButton(SC_ScrollBarSubLine, true);
+        arrowButton(SC_ScrollBarAddLine, false);
+
+        const QRect slider = subControlRect(control, bar, SC_ScrollBarSlider, widget);
+        if (slider.isValid()) {
+            p->fillRect(slider, pressed(SC_ScrollBarSlider) ? lime.darker(130) : lime);
+            DrawBevel(*p, slider, TBevel::Raised);
+        }
+    }
+};
+
+QStyle* slimScrollBarStyle() {
+    // One style for all such bars, living as long as the application.
+    static QPointer<QStyle> style;
+    if (!style) {
+        style = new SlimScrollBarStyle;
+        style->setParent(qApp);
+    }
+    return style;
+}
+} // namespace
+
+TScrollBar::TScrollBar(Qt::Orientation orientation, QWidget* parent)
+    : QScrollBar(orientation, parent) {
+    setStyle(slimScrollBarStyle());
 }

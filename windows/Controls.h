@@ -1,18 +1,41 @@
 #pragma once
 
 #include <QColor>
+#include <QComboBox>
+#include <QIcon>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QToolButton>
 
-// The small kinds of control the windows are built from.
+// The small kinds of control the windows are built from, and the looks they
+// share: bevelled panels, flat buttons with pictures, the seek bar.
 
-// A display panel: text on a coloured ground inside a bevelled frame.
+// The font of the windows' design at a height in pixels. The design names
+// "MS Sans Serif", "Microsoft Sans Serif", "Tahoma" and "Modern", which
+// Linux does not have; each is mapped onto a free face of like shape (the
+// DejaVu and Liberation families), so callers keep the design's names.
+QFont DesignFont(const QString& family, int pixelHeight = 11, bool fixedPitch = false);
+
+// Hints of the whole application: their colours, and how long a shown hint
+// stays before it is hidden again.
+void SetHintLooks(const QColor& background, const QColor& text, int hideAfterMs);
+
+// A bevel is a one-pixel edge that makes a rectangle look raised or lowered.
+enum class TBevel { None, Lowered, Raised };
+void DrawBevel(QPainter& painter, const QRect& rect, TBevel bevel);
+
+// A display panel: plain text on a coloured ground inside its bevels. By
+// default it has a raised outer and no inner bevel. Rich text is never
+// interpreted: the panels show file names, which may look like markup.
 class TPanel : public QLabel {
     Q_OBJECT
 public:
     explicit TPanel(QWidget* parent = nullptr);
     void setColors(const QColor& background, const QColor& text);
+    void setBevels(TBevel inner, TBevel outer);
+    TBevel innerBevel() const { return inner_; }
+    TBevel outerBevel() const { return outer_; }
 
 signals:
     void clicked();
@@ -22,24 +45,42 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    TBevel inner_ = TBevel::None;
+    TBevel outer_ = TBevel::Raised;
 };
 
-// A flat button that never takes the focus. Its caption's "&" marks the
-// access key; the caption's strike-out is a state some buttons keep.
+// A flat button that never takes the focus. It shows its edge only under
+// the mouse and while pressed; its picture (the glyph) sits left of the
+// caption, or in the middle when there is no caption, and a second picture
+// stands for the disabled state. The caption's "&" underlines the next
+// letter, and Alt with that letter presses the button. The caption's
+// strike-out is a state some buttons keep (plain: shown, struck out: hidden).
 class TSpeedButton : public QToolButton {
     Q_OBJECT
 public:
     explicit TSpeedButton(QWidget* parent = nullptr);
+    void setGlyph(const QPixmap& normal, const QPixmap& disabled = QPixmap());
     bool isStruckOut() const;
     void setStruckOut(bool on);
+
+    // Room between the glyph and the caption.
+    static constexpr int GlyphSpacing = 4;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
-// The seek bar: a smooth progress bar that reports presses and moves.
+// The seek bar: a smooth progress bar in two colours that reports presses
+// and moves of the mouse.
 class TSeekBar : public QProgressBar {
     Q_OBJECT
 public:
     explicit TSeekBar(QWidget* parent = nullptr);
     void setColors(const QColor& background, const QColor& bar);
+    QColor backgroundColor() const { return background_; }
+    QColor barColor() const { return bar_; }
 
 signals:
     void mousePressed(Qt::MouseButton button, int x);
@@ -53,4 +94,32 @@ protected:
 private:
     QColor background_{74, 70, 70};
     QColor bar_{255, 0, 0};
+};
+
+// A drop-down list drawn flat in its colours, with a lowered edge. Its rows
+// have a height of their own, and with autoDropDown the list opens as soon
+// as a key is typed into the box.
+class TComboBox : public QComboBox {
+    Q_OBJECT
+public:
+    explicit TComboBox(QWidget* parent = nullptr);
+    void setColors(const QColor& background, const QColor& text);
+    void setItemHeight(int pixels);
+    int itemHeight() const { return itemHeight_; }
+    bool autoDropDown = false;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    int itemHeight_ = 13;
+};
+
+// A slim scroll bar in the panels' colours, with arrow buttons as wide as
+// the bar is high.
+class TScrollBar : public QScrollBar {
+    Q_OBJECT
+public:
+    explicit TScrollBar(Qt::Orientation orientation, QWidget* parent = nullptr);
 };

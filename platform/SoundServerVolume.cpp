@@ -1,0 +1,248 @@
+#include "platform/SoundServerVolume.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+
+using Clock = std::chrono::steady_clock;
+
+quint32 ServerVolumeOfChannel(quint16 channel) {
+    return quint32((quint64(channel) * PA_VOLUME_NORM + 65535 / 2) / 65535);
+}
+
+quint16 ChannelOfServerVolume(quint32 serverVolume) {
+    const quint64 channel = (quint64(serverVolume) * 65535 + PA_VOLUME_NORM / 2) / PA_VOLUME_NORM;
+    return quint16(std::min<quint64>(channel, 65535));
+}
+
+// One connection to the server, driven by a main loop of our own that runs
+// only while a call waits for its answer. All of it stays on the caller's
+// thread: no second thread, no locks.
+struct SoundServerVolume::Private {
+    pa_mainloop* loop = pa_mainloop_new();
+    pa_context* context = nullptr;
+    // After a failed connection attempt the next one waits a little, so that
+    // dragging the volume bar with no server does not retry on every step.
+    Clock::time_point nextAttempt{};
+
+    ~Private() {
+        Disconnect();
+        if (loop)
+            pa_mainloop_free(loop);
+    }
+
+    void Disconnect() {
+        if (!context)
+            return;
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+        context = nullptr;
+    }
+
+    bool ContextFailed() const { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)); }
+
+    // Runs the loop until done() holds, the connection breaks or the
+    // deadline passes; true only in the first case.
+    template <class Done> bool RunUntil(Done done, Clock::time_point deadline) {
+        while (!done()) {
+            if (ContextFailed())
+                return false;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+            if (left.count() <= 0)
+                return false;
+            if (pa_mainloop_prepare(loop, int(left.count())) < 0 || pa_mainloop_poll(loop) < 0 ||
+                pa_mainloop_dispatch(loop) < 0)
+                return false;
+        }
+        return true;
+    }
+
+    bool Connect(Clock::time_point deadline) {
+        if (context && !ContextFailed())
+            return true;
+        Disconnect();
+        if (!loop || Clock::now() < nextAttempt)
+            return false;
+        pa_proplist* properties = pa_proplist_new();
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Tolvane");
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "tolvane");
+        context = pa_context_new_with_proplist(pa_mainloop_get_api(loop), "Tolvane", properties);
+        pa_proplist_free(properties);
+        // Never start a server of our own: the volume belongs to the one the
+        // desktop runs, and when there is none there is nothing to set.
+        const bool ready =
+            context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0 &&
+            RunUntil([this] { return pa_context_get_state(context) == PA_CONTEXT_READY; },
+                     deadline);
+        if (!ready) {
+            Disconnect();
+            nextAttempt = Clock::now() + std::chrono::seconds(3);
+        }
+        return ready;
+    }
+
+    // Waits for an operation; on a timeout the operation is cancelled so that
+    // its callback can no longer reach the caller's answer, which is about to
+    // go out of scope.
+    template <class Done>
+    bool Await(pa_operation* operation, Done done, Clock::time_point deadline) {
+        if (!operation)
+            return false;
+        const bool answered = RunUntil(done, deadline);
+        if (!answered)
+            pa_operation_cancel(operation);
+        pa_operation_unref(operation);
+        if (!answered)
+            Disconnect(); // a server that does not answer is not trusted again
+        return answered;
+    }
+
+    std::optional<std::string> DefaultSink(Clock::time_point deadline) {
+        struct Answer {
+            bool done = false;
+            std::string sink;
+        } answer;
+        auto received = [](pa_context*, const pa_server_info* info, void* user) {
+            auto* a = static_cast<Answer*>(user);
+            if (info && info->default_sink_name)
+                a->sink = info->default_sink_name;
+            a->done = true;
+        };
+        if (!Await(
+                pa_context_get_server_info(context, received, &answer),
+                [&answer] { return answer.done; }, deadline) ||
+            answer.sink.empty())
+            return std::nullopt;
+        return answer.sink;
+    }
+
+    struct SinkVolume {
+        pa_cvolume volume{};
+        pa_channel_map map{};
+    };
+
+    std::optional<SinkVolume> ReadSink(const std::string& name, Clock::time_point deadline) {
+        struct Answer {
+            bool done = false;
+            bool found = false;
+            SinkVolume sink;
+        } answer;
+        auto received = [](pa_context*, const pa_sink_info* info, int eol, void* user) {
+            auto* a = static_cast<Answer*>(user);
+            if (eol != 0) {
+                a->done = true;
+                return;
+            }
+            if (info) {
+                a->found = true;
+                a->sink.volume = info->volume;
+                a->sink.map = info->channel_map;
+            }
+        };
+        if (!Await(
+                pa_context_get_sink_info_by_name(context, name.c_str(), received, &answer),
+                [&answer] { return answer.done; }, deadline) ||
+            !answer.found)
+            return std::nullopt;
+        return answer.sink;
+    }
+
+    bool WriteSink(const std::string& name, const pa_cvolume& volume, Clock::time_point deadline) {
+        struct Answer {
+            bool done = false;
+            bool success = false;
+        } answer;
+        auto finished = [](pa_context*, int success, void* user) {
+            auto* a = static_cast<Answer*>(user);
+            a->success = success != 0;
+            a->done = true;
+        };
+        return Await(
+                   pa_context_set_sink_volume_by_name(context, name.c_str(), &volume, finished,
+                                                      &answer),
+                   [&answer] { return answer.done; }, deadline) &&
+               answer.success;
+    }
+
+    // Runs a request on the connection; when an old connection turns out to
+    // be broken (the server was restarted), the request is tried once more
+    // on a fresh one.
+    template <class Request>
+    auto WithServer(Request request) -> decltype(request(Clock::time_point{})) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs);
+        const bool wasConnected = context != nullptr;
+        if (!Connect(deadline))
+            return {};
+        if (auto result = request(deadline))
+            return result;
+        if (!wasConnected || (context && !ContextFailed()))
+            return {};
+        Disconnect();
+        if (!Connect(deadline))
+            return {};
+        return request(deadline);
+    }
+};
+
+SoundServerVolume::SoundServerVolume() : d(std::make_unique<Private>()) {}
+SoundServerVolume::~SoundServerVolume() = default;
+
+bool SoundServerVolume::IsAvailable() {
+    return d->WithServer(
+        [this](Clock::time_point deadline) { return d->DefaultSink(deadline).has_value(); });
+}
+
+std::optional<ChannelVolumes> SoundServerVolume::Read() {
+    return d->WithServer([this](Clock::time_point deadline) -> std::optional<ChannelVolumes> {
+        const auto name = d->DefaultSink(deadline);
+        if (!name)
+            return std::nullopt;
+        const auto sink = d->ReadSink(*name, deadline);
+        if (!sink)
+            return std::nullopt;
+        // A sink without a left and a right (mono) has one volume for both.
+        const pa_volume_t loudest = pa_cvolume_max(&sink->volume);
+        auto side = [&](pa_channel_position_t position) {
+            return pa_channel_map_has_position(&sink->map, position)
+                       ? pa_cvolume_get_position(&sink->volume, &sink->map, position)
+                       : loudest;
+        };
+        return ChannelVolumes{ChannelOfServerVolume(side(PA_CHANNEL_POSITION_FRONT_LEFT)),
+                              ChannelOfServerVolume(side(PA_CHANNEL_POSITION_FRONT_RIGHT))};
+    });
+}
+
+bool SoundServerVolume::Write(ChannelVolumes channels) {
+    return d->WithServer([&](Clock::time_point deadline) {
+        const auto name = d->DefaultSink(deadline);
+        if (!name)
+            return false;
+        const auto sink = d->ReadSink(*name, deadline);
+        if (!sink)
+            return false;
+        pa_cvolume volume = sink->volume;
+        const pa_volume_t left = ServerVolumeOfChannel(channels.left);
+        const pa_volume_t right = ServerVolumeOfChannel(channels.right);
+        pa_cvolume_set(&volume, volume.channels, std::max(left, right));
+        if (pa_channel_map_has_position(&sink->map, PA_CHANNEL_POSITION_FRONT_LEFT) &&
+            pa_channel_map_has_position(&sink->map, PA_CHANNEL_POSITION_FRONT_RIGHT)) {
+            for (unsigned i = 0; i < volume.channels; ++i) {
+                const auto position = sink->map.map[i];
+                if (position == PA_CHANNEL_POSITION_FRONT_LEFT ||
+                    position == PA_CHANNEL_POSITION_REAR_LEFT ||
+                    position == PA_CHANNEL_POSITION_SIDE_LEFT ||
+                    position == PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER)
+                    volume.values[i] = left;
+                else if (position == PA_CHANNEL_POSITION_FRONT_RIGHT ||
+                         position == PA_CHANNEL_POSITION_REAR_RIGHT ||
+                         position == PA_CHANNEL_POSITION_SIDE_RIGHT ||
+                         position == PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER)
+                    volume.values[i] = right;
+            }
+        }
+        return d->WriteSink(*name, volume, deadline);
+    });
+}

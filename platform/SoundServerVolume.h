@@ -1,0 +1,44 @@
+#pragma once
+
+#include "player/Volume.h"
+
+#include <memory>
+#include <optional>
+
+// The volume of the sound server's default output (its default sink), which
+// everything the desktop plays goes through. Every call waits for the
+// server's answer, but never longer than TimeoutMs: a server that is gone or
+// stuck costs the caller at most that long and reads as "no output".
+class SoundServerVolume {
+public:
+    SoundServerVolume();
+    ~SoundServerVolume();
+    SoundServerVolume(const SoundServerVolume&) = delete;
+    SoundServerVolume& operator=(const SoundServerVolume&) = delete;
+
+    static constexpr int TimeoutMs = 1000;
+
+    // Whether the server answers and has a default output.
+    bool IsAvailable();
+
+    // The left and right volume of the default output, each 0..65535 where
+    // 65535 is the server's 100%; nothing when there is no default output.
+    std::optional<ChannelVolumes> Read();
+
+    // Sets the default output's channels on the left to `left` and those on
+    // the right to `right` (any others to the louder of the two). Returns
+    // whether the server took it; when there is no default output nothing
+    // is done.
+    bool Write(ChannelVolumes channels);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// A channel volume 0..65535 and the server's own volume steps, where 65536
+// (PA_VOLUME_NORM) is 100%, are proportional; these round to the nearest
+// step, so that every channel volume comes back unchanged from the server.
+// Server volumes above 100% read as full.
+quint32 ServerVolumeOfChannel(quint16 channel);
+quint16 ChannelOfServerVolume(quint32 serverVolume);
