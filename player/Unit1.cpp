@@ -395,6 +395,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
     for (QAction* item : std::as_const(TheShortCut))
         item->setEnabled(false);
     Timer1->stop();
+    // A running bad-file scan ends before its next entry, so that the
+    // program can end and save the playlist.
+    if (Form2 && Form2->isScanning())
+        Form2->ScanStopRequested = true;
     event->accept();
     QApplication::quit();
 }
