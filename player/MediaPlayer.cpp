@@ -1,19 +1,598 @@
 #include "player/MediaPlayer.h"
 
-// Placeholder until the GStreamer device lands.
+#include <QDir>
+#include <QFile>
+
+#include <gst/gst.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const NoDeviceOpen = "No MCI device open";
+
+// A seek or a pause on a file that has opened completes in milliseconds; the
+// bound only keeps a wedged decoder from hanging the window.
+constexpr int SettleTimeoutMs = 3000;
+// fluiddec's own gain of 0.2 leaves MIDI far quieter than any other file.
+constexpr double MidiGain = 0.8;
+
+// playbin's GstPlayFlags: video, audio, software volume, deinterlacing. No
+// subtitles and no visualisation, which a plain player has no use for.
+constexpr guint PlayFlags = 0x1 | 0x2 | 0x10 | 0x200;
+
+void InitGStreamer() {
+    static std::once_flag once;
+    std::call_once(once, [] { gst_init(nullptr, nullptr); });
+}
+
+QByteArray FactoryName(GstElement* element) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    return factory ? QByteArray(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)))
+                   : QByteArray();
+}
+
+// The device a sink reaches is opened on the way to READY: that is where a
+// missing sound server or display shows, quickly and without playing.
+// Returns the factory of the element that actually outputs (the chosen child
+// of an auto sink), or nothing when the sink cannot reach its device.
+QByteArray ReachableSink(const char* factory) {
+    GstElement* sink = gst_element_factory_make(factory, nullptr);
+    if (!sink)
+        return {};
+    gst_object_ref_sink(sink);
+    QByteArray reached;
+    if (gst_element_set_state(sink, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS) {
+        reached = factory;
+        if (GST_IS_BIN(sink)) {
+            reached.clear();
+            GstIterator* children = gst_bin_iterate_elements(GST_BIN(sink));
+            GValue child = G_VALUE_INIT;
+            if (gst_iterator_next(children, &child) == GST_ITERATOR_OK) {
+                reached = FactoryName(GST_ELEMENT(g_value_get_object(&child)));
+                g_value_unset(&child);
+            }
+            gst_iterator_free(children);
+        }
+    }
+    gst_element_set_state(sink, GST_STATE_NULL);
+    gst_object_unref(sink);
+    return reached;
+}
+
+// Chosen once per process: probing costs a connection to the sound server,
+// and an auto sink inside the pipeline would repeat its probe at every open.
+const QByteArray& AudioSinkFactory() {
+    static const QByteArray choice = [] {
+        if (!ReachableSink("pulsesink").isEmpty())
+            return QByteArray("pulsesink");
+        const QByteArray other = ReachableSink("autoaudiosink");
+        // Without a server or card the auto sink ends on a fake one; say so
+        // plainly and make it keep time ourselves.
+        if (other.isEmpty() || other == "fakesink" || other == "fakeaudiosink")
+            return QByteArray("fakesink");
+        return other;
+    }();
+    return choice;
+}
+
+// ximagesink fails cleanly when the display cannot be reached, where the auto
+// sink crashes; off a display video is decoded and dropped in real time.
+const QByteArray& VideoSinkFactory() {
+    static const QByteArray choice = [] {
+        const QByteArray display = qgetenv("DISPLAY");
+        if (!display.isEmpty() && ReachableSink("ximagesink") == "ximagesink")
+            return QByteArray("ximagesink");
+        return QByteArray("fakesink");
+    }();
+    return choice;
+}
+
+GstElement* MakeSink(const QByteArray& factory) {
+    GstElement* sink = gst_element_factory_make(factory.constData(), nullptr);
+    // A fake sink that does not wait for the clock would finish a track in
+    // an instant; playing silently must still take the track's own time.
+    if (sink && factory == "fakesink")
+        g_object_set(sink, "sync", TRUE, nullptr);
+    return sink;
+}
+
+// A General MIDI soundfont: without one fluiddec stays silent.
+const QByteArray& SoundFont() {
+    static const QByteArray path = [] {
+        const QString folder = QStringLiteral("/usr/share/sounds/sf2");
+        for (const char* name : {"TimGM6mb.sf2", "default-GM.sf2"}) {
+            const QString candidate = folder + QLatin1Char('/') + QLatin1String(name);
+            if (QFile::exists(candidate))
+                return QFile::encodeName(candidate);
+        }
+        const QStringList any =
+            QDir(folder).entryList({QStringLiteral("*.sf2")}, QDir::Files, QDir::Name);
+        return any.isEmpty() ? QByteArray() : QFile::encodeName(folder + QLatin1Char('/') + any[0]);
+    }();
+    return path;
+}
+
+void SetUpElement(GstElement* /*playbin*/, GstElement* element, gpointer /*data*/) {
+    if (FactoryName(element) != "fluiddec")
+        return;
+    if (!SoundFont().isEmpty())
+        g_object_set(element, "soundfont", SoundFont().constData(), nullptr);
+    g_object_set(element, "synth-gain", MidiGain, nullptr);
+}
+
+QString ErrorText(GstMessage* message) {
+    GError* error = nullptr;
+    gst_message_parse_error(message, &error, nullptr);
+    QString text = error && error->message ? QString::fromUtf8(error->message)
+                                           : QStringLiteral("Unknown error code");
+    if (error)
+        g_error_free(error);
+    return text;
+}
+
+// Why a path cannot be media, before any decoder sees it: a FIFO or a device
+// would block the file source for good, a folder or an empty file can only
+// fail more slowly further down.
+QString UnplayablePathReason(const QByteArray& path) {
+    if (path.isEmpty())
+        return QStringLiteral("No file name was given.");
+    if (path.contains('\0'))
+        return QStringLiteral("The file name is not valid.");
+    struct stat info {};
+    if (stat(path.constData(), &info) != 0)
+        return QStringLiteral("Cannot open the file: ") + QString::fromLocal8Bit(strerror(errno));
+    if (S_ISDIR(info.st_mode))
+        return QStringLiteral("Cannot open the file: it is a folder.");
+    if (!S_ISREG(info.st_mode))
+        return QStringLiteral("Cannot open the file: it is not a regular file.");
+    if (info.st_size == 0)
+        return QStringLiteral("Cannot open the file: it is empty.");
+    // Opening without blocking also proves the file readable, for this user.
+    const int fd = open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("Cannot open the file: ") + QString::fromLocal8Bit(strerror(errno));
+    close(fd);
+    return {};
+}
+
+int MillisecondsLeft(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return int(std::max<qint64>(0, left));
+}
+
+void LinkToFakeSink(GstElement* /*parsebin*/, GstPad* pad, gpointer pipeline) {
+    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+    g_object_set(sink, "sync", FALSE, nullptr);
+    gst_bin_add(GST_BIN(pipeline), sink);
+    gst_element_sync_state_with_parent(sink);
+    GstPad* input = gst_element_get_static_pad(sink, "sink");
+    gst_pad_link(pad, input);
+    gst_object_unref(input);
+}
+
+// An MP3 without a Xing header does not say how long it is, and the playing
+// pipeline only guesses from the bitrate seen so far, late and (for VBR) off
+// by seconds: a length too short would end the track early. Reading the
+// frames through without decoding them gives the true length quickly (a
+// 5-minute MP3 takes some 20 ms). Returns 0 when that fails.
+qint64 ScanLength(const QByteArray& path, Clock::time_point deadline) {
+    GstElement* pipeline = gst_pipeline_new(nullptr);
+    GstElement* source = gst_element_factory_make("filesrc", nullptr);
+    GstElement* parser = gst_element_factory_make("parsebin", nullptr);
+    if (!source || !parser) {
+        if (source)
+            gst_object_unref(gst_object_ref_sink(source));
+        if (parser)
+            gst_object_unref(gst_object_ref_sink(parser));
+        gst_object_unref(pipeline);
+        return 0;
+    }
+    g_object_set(source, "location", path.constData(), nullptr);
+    gst_bin_add_many(GST_BIN(pipeline), source, parser, nullptr);
+    gst_element_link(source, parser);
+    g_signal_connect(parser, "pad-added", G_CALLBACK(LinkToFakeSink), pipeline);
+
+    qint64 length = 0;
+    GstBus* bus = gst_element_get_bus(pipeline);
+    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
+        GstMessage* message = gst_bus_timed_pop_filtered(
+            bus, GstClockTime(MillisecondsLeft(deadline)) * GST_MSECOND,
+            GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+        gint64 end = -1;
+        if (message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS &&
+            gst_element_query_position(pipeline, GST_FORMAT_TIME, &end) && end > 0)
+            length = end / GST_MSECOND;
+        if (message)
+            gst_message_unref(message);
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(bus);
+    gst_object_unref(pipeline);
+    return length;
+}
+
+} // namespace
+
+// The pipeline's own state is only PAUSED or PLAYING while a file is open;
+// the modes callers see (stopped vs paused, the end of the track) are kept
+// here, because GStreamer has no "stopped" and stays PLAYING after its end.
 struct TMediaPlayer::Private {
+    GstElement* playbin = nullptr;
+    GstBus* bus = nullptr;
+
     bool open = false;
+    TMPModes mode = TMPModes::mpNotReady;
+    qint64 length = 0;
+    // Returned while the pipeline cannot tell its position (MPEG before the
+    // first seek, a query in the middle of a state change).
+    qint64 lastPosition = 0;
+    // Played to the end (or broke off while playing): the position is the
+    // length, the mode stopped, and the next play starts from the beginning.
+    bool ended = false;
+    // Sought to the end: it stands there stopped, and playing on from there
+    // ends it at once rather than starting the track again.
+    bool parkedAtEnd = false;
+    // The length was measured by reading the file through, not estimated:
+    // later estimates from the playing pipeline must not replace it.
+    bool lengthScanned = false;
+    QString lastError;
+
+    // Video opens into a fake sink and moves to its window when it first
+    // plays: the window sink costs some 50 ms each time the pipeline takes
+    // it up and lays it down (its event thread sleeps 50 ms between looks),
+    // which the bad-file scan, opening file after file and playing none,
+    // must not pay. Without a display the fake sink is all there is.
+    GstElement* windowSink = nullptr;
+    GstElement* hiddenSink = nullptr;
+    GstElement* videoSink = nullptr;
+    bool hasVideo = false;
+
+    ~Private() {
+        if (!playbin)
+            return;
+        gst_element_set_state(playbin, GST_STATE_NULL);
+        gst_object_unref(bus);
+        gst_object_unref(playbin);
+        if (windowSink)
+            gst_object_unref(windowSink);
+        gst_object_unref(hiddenSink);
+    }
+
+    void MakePipeline() {
+        if (playbin)
+            return;
+        InitGStreamer();
+        playbin = gst_element_factory_make("playbin", nullptr);
+        hiddenSink = MakeSink("fakesink");
+        if (!playbin || !hiddenSink)
+            throw EMCIDeviceError("GStreamer's playbin or fakesink is not installed.");
+        gst_object_ref_sink(playbin);
+        gst_object_ref_sink(hiddenSink);
+        if (VideoSinkFactory() != "fakesink" && (windowSink = MakeSink(VideoSinkFactory())))
+            gst_object_ref_sink(windowSink);
+        bus = gst_element_get_bus(playbin);
+        // The audio sink's own clock was seen to stand still after seeks in
+        // pause (an MPEG with sound and picture, now and then): every sink then
+        // waits on it for good, the position never moves and the track never
+        // ends. The system clock always runs, and the audio sink follows it.
+        GstClock* clock = gst_system_clock_obtain();
+        gst_pipeline_use_clock(GST_PIPELINE(playbin), clock);
+        gst_object_unref(clock);
+        g_object_set(playbin, "flags", PlayFlags, nullptr);
+        if (GstElement* sink = MakeSink(AudioSinkFactory()))
+            g_object_set(playbin, "audio-sink", sink, nullptr);
+        g_signal_connect(playbin, "element-setup", G_CALLBACK(SetUpElement), nullptr);
+    }
+
+    // Only while the pipeline stands in NULL.
+    void ShowVideoInWindow(bool window) {
+        GstElement* sink = window && windowSink ? windowSink : hiddenSink;
+        if (sink != videoSink)
+            g_object_set(playbin, "video-sink", sink, nullptr);
+        videoSink = sink;
+    }
+
+    // NULL, not READY: only NULL closes the video window and lets go of the
+    // sound server's stream, and reopening from NULL costs no more.
+    void Shut() {
+        if (playbin)
+            gst_element_set_state(playbin, GST_STATE_NULL);
+        open = false;
+        mode = TMPModes::mpNotReady;
+        length = lastPosition = 0;
+        ended = parkedAtEnd = lengthScanned = hasVideo = false;
+    }
+
+    [[noreturn]] void FailOpen(const QString& reason) {
+        Shut();
+        lastError = reason;
+        throw EMCIDeviceError(reason.toStdString());
+    }
+
+    bool QueryLength() {
+        gint64 duration = -1;
+        if (!gst_element_query_duration(playbin, GST_FORMAT_TIME, &duration) || duration <= 0)
+            return false;
+        length = duration / GST_MSECOND;
+        return length > 0;
+    }
+
+    // Brings the pipeline to PAUSED on its first frame; returns why it could
+    // not, or nothing.
+    QString Preroll(Clock::time_point deadline) {
+        // Messages of the previous file must not be taken for this one's.
+        gst_bus_set_flushing(bus, TRUE);
+        gst_bus_set_flushing(bus, FALSE);
+        if (gst_element_set_state(playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+            GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+            const QString reason =
+                message ? ErrorText(message) : QStringLiteral("The file cannot be played.");
+            if (message)
+                gst_message_unref(message);
+            return reason;
+        }
+        GstMessage* message = gst_bus_timed_pop_filtered(
+            bus, GstClockTime(MillisecondsLeft(deadline)) * GST_MSECOND,
+            GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE));
+        if (!message)
+            return QStringLiteral("The file did not open within %1 seconds.")
+                .arg(OpenTimeoutMs / 1000);
+        const QString reason =
+            GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR ? ErrorText(message) : QString();
+        gst_message_unref(message);
+        return reason;
+    }
+
+    void Open(const QByteArray& path) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(OpenTimeoutMs);
+        GError* error = nullptr;
+        gchar* uri = gst_filename_to_uri(path.constData(), &error);
+        if (!uri) {
+            const QString reason = QString::fromUtf8(error ? error->message : "Invalid file name");
+            g_clear_error(&error);
+            FailOpen(reason);
+        }
+        g_object_set(playbin, "uri", uri, nullptr);
+        g_free(uri);
+
+        ShowVideoInWindow(false);
+        const QString failure = Preroll(deadline);
+        if (!failure.isEmpty())
+            FailOpen(failure);
+        gint audio = 0, video = 0;
+        g_object_get(playbin, "n-audio", &audio, "n-video", &video, nullptr);
+        if (audio + video == 0)
+            FailOpen(QStringLiteral("The file holds no sound and no picture."));
+        hasVideo = video > 0;
+
+        if (!QueryLength()) {
+            length = ScanLength(path, deadline);
+            if (length <= 0)
+                FailOpen(QStringLiteral("The length of the file cannot be determined."));
+            lengthScanned = true;
+        }
+        open = true;
+        mode = TMPModes::mpStopped;
+        lastError.clear();
+    }
+
+    // Before pictures first play: the pipeline is taken back to READY, given
+    // the window sink and brought to the same place again. Should the window
+    // fail, the video plays on unseen rather than not at all.
+    void MoveVideoToWindow(qint64 at) {
+        if (!hasVideo || !windowSink || videoSink == windowSink)
+            return;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(OpenTimeoutMs);
+        gst_element_set_state(playbin, GST_STATE_READY);
+        ShowVideoInWindow(true);
+        QString failure = Preroll(deadline);
+        if (!failure.isEmpty()) {
+            lastError = failure;
+            gst_element_set_state(playbin, GST_STATE_NULL);
+            ShowVideoInWindow(false);
+            failure = Preroll(deadline);
+        }
+        if (!failure.isEmpty())
+            lastError = failure;
+        else if (at > 0)
+            SeekTo(at);
+    }
+
+    void MarkEnded() {
+        ended = true;
+        parkedAtEnd = false;
+        mode = TMPModes::mpStopped;
+        lastPosition = length;
+        gst_element_set_state(playbin, GST_STATE_PAUSED);
+    }
+
+    // Takes what the pipeline has reported since the last look; without a
+    // main loop the bus is read whenever someone asks about the device.
+    // honourEnd is false right after a flushing seek: an end reported before
+    // the seek no longer holds.
+    void Poll(bool honourEnd = true) {
+        if (!open)
+            return;
+        while (GstMessage* message = gst_bus_pop(bus)) {
+            switch (GST_MESSAGE_TYPE(message)) {
+            case GST_MESSAGE_EOS:
+                if (honourEnd && mode == TMPModes::mpPlaying)
+                    MarkEnded();
+                break;
+            case GST_MESSAGE_ERROR:
+                // A stream that breaks off while playing (a file cut short, the
+                // video window closed) ends the track, so that the player goes
+                // on with the next one instead of waiting for an end forever.
+                lastError = ErrorText(message);
+                if (mode == TMPModes::mpPlaying)
+                    MarkEnded();
+                break;
+            case GST_MESSAGE_DURATION_CHANGED:
+                if (!lengthScanned)
+                    QueryLength();
+                break;
+            default:
+                break;
+            }
+            gst_message_unref(message);
+        }
+    }
+
+    void Settle() { gst_element_get_state(playbin, nullptr, nullptr, SettleTimeoutMs * GST_MSECOND); }
+
+    // Pauses the pipeline at ms and waits until it stands there.
+    bool SeekTo(qint64 ms) {
+        gst_element_set_state(playbin, GST_STATE_PAUSED);
+        Settle();
+        const bool done = gst_element_seek_simple(
+            playbin, GST_FORMAT_TIME,
+            GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), ms * GST_MSECOND);
+        if (!done) {
+            lastError = QStringLiteral("The device cannot seek in this file.");
+            return false;
+        }
+        Settle();
+        Poll(false);
+        ended = parkedAtEnd = false;
+        lastPosition = ms;
+        return true;
+    }
+
+    void Play() {
+        if (gst_element_set_state(playbin, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+            lastError = QStringLiteral("The device cannot play this file.");
+        mode = TMPModes::mpPlaying;
+    }
 };
 
 TMediaPlayer::TMediaPlayer(QObject* parent) : QObject(parent), d(new Private) {}
-TMediaPlayer::~TMediaPlayer() = default;
-void TMediaPlayer::OpenMedia() { throw EMCIDeviceError("not built yet"); }
-void TMediaPlayer::CloseMedia() { d->open = false; }
-void TMediaPlayer::PlayMedia() { throw EMCIDeviceError("No MCI device open"); }
-void TMediaPlayer::PauseMedia() { throw EMCIDeviceError("No MCI device open"); }
-void TMediaPlayer::StopMedia() { throw EMCIDeviceError("No MCI device open"); }
-void TMediaPlayer::SeekMedia(qint64) { throw EMCIDeviceError("No MCI device open"); }
-qint64 TMediaPlayer::MediaPosition() const { return 0; }
-qint64 TMediaPlayer::MediaLength() const { throw EMCIDeviceError("No MCI device open"); }
-TMPModes TMediaPlayer::MediaMode() const { return TMPModes::mpNotReady; }
+
+TMediaPlayer::~TMediaPlayer() { CloseMedia(); }
+
+void TMediaPlayer::OpenMedia() {
+    CloseMedia();
+    const QByteArray path = FileName;
+    const QString unplayable = UnplayablePathReason(path);
+    if (!unplayable.isEmpty())
+        d->FailOpen(unplayable);
+    d->MakePipeline();
+    d->Open(path);
+}
+
+void TMediaPlayer::CloseMedia() {
+    if (d->open)
+        d->Shut();
+}
+
+void TMediaPlayer::PlayMedia() {
+    if (!d->open)
+        throw EMCIDeviceError(NoDeviceOpen);
+    d->Poll();
+    if (d->parkedAtEnd) {
+        d->MarkEnded();
+        return;
+    }
+    d->MoveVideoToWindow(d->ended ? 0 : MediaPosition());
+    if (d->ended && !d->SeekTo(0)) {
+        // Starting the file afresh rewinds it as well, only more slowly.
+        gst_element_set_state(d->playbin, GST_STATE_READY);
+        d->ended = false;
+        d->lastPosition = 0;
+    }
+    d->Play();
+}
+
+void TMediaPlayer::PauseMedia() {
+    if (!d->open)
+        throw EMCIDeviceError(NoDeviceOpen);
+    switch (MediaMode()) {
+    case TMPModes::mpPlaying:
+        gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+        d->mode = TMPModes::mpPaused;
+        break;
+    case TMPModes::mpPaused:
+        PlayMedia();
+        break;
+    default:
+        break;
+    }
+}
+
+void TMediaPlayer::StopMedia() {
+    if (!d->open)
+        throw EMCIDeviceError(NoDeviceOpen);
+    d->Poll();
+    if (d->ended || d->parkedAtEnd)
+        return;
+    gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+    d->mode = TMPModes::mpStopped;
+}
+
+void TMediaPlayer::SeekMedia(qint64 ms) {
+    if (!d->open)
+        throw EMCIDeviceError(NoDeviceOpen);
+    d->Poll();
+    ms = std::clamp<qint64>(ms, 0, d->length);
+    if (ms >= d->length) {
+        gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+        d->ended = false;
+        d->parkedAtEnd = true;
+        d->lastPosition = d->length;
+    } else {
+        d->SeekTo(ms);
+    }
+    d->mode = TMPModes::mpStopped;
+}
+
+qint64 TMediaPlayer::MediaPosition() const {
+    if (!d->open)
+        return 0;
+    d->Poll();
+    if (d->ended || d->parkedAtEnd)
+        return d->length;
+    gint64 position = -1;
+    if (gst_element_query_position(d->playbin, GST_FORMAT_TIME, &position) && position >= 0)
+        d->lastPosition = std::min<qint64>(position / GST_MSECOND, d->length);
+    return d->lastPosition;
+}
+
+qint64 TMediaPlayer::MediaLength() const {
+    if (!d->open)
+        throw EMCIDeviceError(NoDeviceOpen);
+    d->Poll();
+    return d->length;
+}
+
+TMPModes TMediaPlayer::MediaMode() const {
+    if (!d->open)
+        return TMPModes::mpNotReady;
+    d->Poll();
+    if (d->ended || d->parkedAtEnd)
+        return TMPModes::mpStopped;
+    return d->mode;
+}
+
 bool TMediaPlayer::isOpen() const { return d->open; }
+
+QString TMediaPlayer::LastError() const { return d->lastError; }
+
+QByteArray TMediaPlayer::AudioSinkName() {
+    InitGStreamer();
+    return AudioSinkFactory();
+}
+
+QByteArray TMediaPlayer::VideoSinkName() {
+    InitGStreamer();
+    return VideoSinkFactory();
+}

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QString>
 #include <memory>
 #include <stdexcept>
 
@@ -39,8 +40,19 @@ public:
 
     bool isOpen() const;
 
+    // The last error that a command met without raising it (a failed seek, a
+    // stream that broke off while playing); empty when there was none.
+    QString LastError() const;
+
     // An open that has not prerolled within this time fails.
     static constexpr int OpenTimeoutMs = 10000;
+
+    // The sinks this process plays through, chosen once at the first open:
+    // the audio sink's factory ("pulsesink", another real output, or
+    // "fakesink" when there is nothing to hear), and the video sink's
+    // ("ximagesink" on a display, else "fakesink").
+    static QByteArray AudioSinkName();
+    static QByteArray VideoSinkName();
 
 private:
     struct Private;
