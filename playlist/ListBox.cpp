@@ -29,7 +29,7 @@ public:
         p->drawText(option.rect.adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
                     index.data(Qt::DisplayRole).toString());
         if (highlight) {
-            p->setPen(QPen(pal.color(QPalette::Text), 1, Qt::DotLine));
+            p->setPen(QPen(text, 1, Qt::DotLine)); // visible on a selected row too
             p->drawRect(option.rect.adjusted(0, 0, -1, -1));
         }
     }
