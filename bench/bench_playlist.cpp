@@ -27,8 +27,8 @@ std::vector<QByteArray> makePaths(int count) {
     std::vector<QByteArray> paths;
     paths.reserve(size_t(count));
     for (int i = 0; i < count; ++i)
-        paths.push_back("/home/listener/Music/Artist " + QByteArray::number(i / 1000) +
-                        "/Album " + QByteArray::number(i / 12 % 100) + "/" +
+        paths.push_back("/home/listener/Music/Artist " + QByteArray::number(i / 1000) + "/Album " +
+                        QByteArray::number(i / 12 % 100) + "/" +
                         QByteArray::number(i).rightJustified(7, '0') + " - Track title.mp3");
     return paths;
 }
@@ -90,9 +90,10 @@ void benchOne(int n) {
     const int before = f2.ListB->FirstVisibleRow();
     const double renumber = timed(list, [&] { f2.RenumberList(); });
     const int after = f2.ListB->FirstVisibleRow();
-    std::printf("  RenumberList                                  %9.1f ms  first visible row %d -> %d "
-                "(%s)\n",
-                renumber, before, after, before == after && before == middle ? "kept" : "MOVED");
+    std::printf(
+        "  RenumberList                                  %9.1f ms  first visible row %d -> %d "
+        "(%s)\n",
+        renumber, before, after, before == after && before == middle ? "kept" : "MOVED");
 
     const double invert = timed(list, [&] { f2.InvertSelection1Click(); });
     std::printf("  Invert Selection                              %9.1f ms  (%d selected)\n", invert,
@@ -103,8 +104,9 @@ void benchOne(int n) {
     QApplication::processEvents();
     const double shuffle = timed(list, [&] { f2.Shufflelist1Click(); });
     const int shuffledRow = f2.ListB->FirstVisibleRow();
-    std::printf("  Shuffle list                                  %9.1f ms  first visible row %d (%s)\n",
-                shuffle, shuffledRow, shuffledRow == middle ? "kept" : "MOVED");
+    std::printf(
+        "  Shuffle list                                  %9.1f ms  first visible row %d (%s)\n",
+        shuffle, shuffledRow, shuffledRow == middle ? "kept" : "MOVED");
 
     // A drag from a quarter of the way down to three quarters: the press
     // records the origin, the highlight follows the pointer, the release moves.

@@ -127,13 +127,26 @@ void TListBox::keyPressEvent(QKeyEvent* event) {
     const int from = lists_->HighlightedRow();
     int row = from;
     switch (event->key()) {
-    case Qt::Key_Home: row = 0; break;
-    case Qt::Key_End: row = n - 1; break;
-    case Qt::Key_PageDown: row = std::min(n - 1, from + page); break;
-    case Qt::Key_PageUp: row = std::max(0, from - page); break;
-    case Qt::Key_Up: row = std::max(0, from - 1); break;
-    case Qt::Key_Down: row = std::min(n - 1, from + 1); break;
-    default: return;
+    case Qt::Key_Home:
+        row = 0;
+        break;
+    case Qt::Key_End:
+        row = n - 1;
+        break;
+    case Qt::Key_PageDown:
+        row = std::min(n - 1, from + page);
+        break;
+    case Qt::Key_PageUp:
+        row = std::max(0, from - page);
+        break;
+    case Qt::Key_Up:
+        row = std::max(0, from - 1);
+        break;
+    case Qt::Key_Down:
+        row = std::min(n - 1, from + 1);
+        break;
+    default:
+        return;
     }
     if (n == 0 || row == from)
         return;

@@ -105,9 +105,9 @@ void TForm2::CreateControls() {
     listPalette.setColor(QPalette::Base, DataColour);
     listPalette.setColor(QPalette::Text, LineColour);
     ListB->setPalette(listPalette);
-    QFont listFont = substituteFont(
-        {QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono")}, QFont::TypeWriter,
-        11);
+    QFont listFont =
+        substituteFont({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono")},
+                       QFont::TypeWriter, 11);
     listFont.setFixedPitch(true);
     ListB->setFont(listFont);
 
@@ -129,11 +129,9 @@ void TForm2::CreateControls() {
     SpeedButton2->setPalette(helpPalette);
     connect(Add, &QToolButton::clicked, this, asCommand(this, &TForm2::AddClick));
     connect(Rem, &QToolButton::clicked, this, asCommand(this, &TForm2::RemClick));
-    connect(SpeedButton1, &QToolButton::clicked, this,
-            asCommand(this, &TForm2::SpeedButton1Click));
+    connect(SpeedButton1, &QToolButton::clicked, this, asCommand(this, &TForm2::SpeedButton1Click));
     connect(List, &QToolButton::clicked, this, asCommand(this, &TForm2::ListClick));
-    connect(SpeedButton2, &QToolButton::clicked, this,
-            asCommand(this, &TForm2::SpeedButton2Click));
+    connect(SpeedButton2, &QToolButton::clicked, this, asCommand(this, &TForm2::SpeedButton2Click));
 
     Panel1 = new TPanel(this);
     Panel1->setGeometry(192, 306, 58, 25);
@@ -141,10 +139,10 @@ void TForm2::CreateControls() {
     Panel1->setColors(DataColour, LimeColour);
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Panel1->setLineWidth(2);
-    Panel1->setFont(substituteFont({QStringLiteral("Liberation Sans Narrow"),
-                                    QStringLiteral("DejaVu Sans Condensed"),
-                                    QStringLiteral("DejaVu Sans")},
-                                   QFont::SansSerif, 13));
+    Panel1->setFont(
+        substituteFont({QStringLiteral("Liberation Sans Narrow"),
+                        QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")},
+                       QFont::SansSerif, 13));
     connect(Panel1, &TPanel::clicked, this, asCommand(this, &TForm2::Panel1Click));
 
     lirik = new QTextEdit(this);
@@ -255,7 +253,8 @@ void TForm2::CreateMenus() {
         {"Refresh", QKeySequence(Qt::CTRL | Qt::Key_R), &TForm2::Refresh1Click},
     };
     for (const auto& entry : listItems) {
-        QAction* item = addItem(PopupMenu5, QString::fromLatin1(entry.caption), this, entry.handler);
+        QAction* item =
+            addItem(PopupMenu5, QString::fromLatin1(entry.caption), this, entry.handler);
         item->setShortcut(entry.key);
         item->setShortcutContext(Qt::WidgetShortcut);
         ListB->addAction(item);
@@ -320,29 +319,69 @@ void TForm2::AdoptShortcuts(const QList<QAction*>& items) {
     }
 }
 
-int TForm2::EntryCount() const { return Lists->EntryCount(); }
-QByteArray TForm2::EntryPath(int i) const { return Lists->EntryPath(i); }
-int TForm2::CurrentIndex() const { return Lists->CurrentIndex(); }
-void TForm2::SetCurrentIndex(int i) { Lists->SetCurrentIndex(i); }
-void TForm2::AppendEntry(const QByteArray& path) { Lists->AppendEntry(path); }
-void TForm2::RemoveEntry(int i) { Lists->RemoveEntry(i); }
-void TForm2::ClearEntries() { Lists->ClearEntries(); }
-void TForm2::RenumberList() { Lists->RenumberList(); }
-void TForm2::UpdateCaption() { setWindowTitle(Lists->StatusLine()); }
+int TForm2::EntryCount() const {
+    return Lists->EntryCount();
+}
+QByteArray TForm2::EntryPath(int i) const {
+    return Lists->EntryPath(i);
+}
+int TForm2::CurrentIndex() const {
+    return Lists->CurrentIndex();
+}
+void TForm2::SetCurrentIndex(int i) {
+    Lists->SetCurrentIndex(i);
+}
+void TForm2::AppendEntry(const QByteArray& path) {
+    Lists->AppendEntry(path);
+}
+void TForm2::RemoveEntry(int i) {
+    Lists->RemoveEntry(i);
+}
+void TForm2::ClearEntries() {
+    Lists->ClearEntries();
+}
+void TForm2::RenumberList() {
+    Lists->RenumberList();
+}
+void TForm2::UpdateCaption() {
+    setWindowTitle(Lists->StatusLine());
+}
 
-void TForm2::ListBDblClick() { Form1->PlayCurrentEntry(); }
+void TForm2::ListBDblClick() {
+    Form1->PlayCurrentEntry();
+}
 
-void TForm2::Next1Click() { Form1->SelectNextEntry(); }
-void TForm2::Prev1Click() { Form1->SelectPreviousEntry(); }
-void TForm2::Volplus1Click() { Form1->Vol1Click(); }
-void TForm2::volmin1Click() { Form1->Volmin1Click(); }
-void TForm2::Panel1Click() { Form1->ToggleTimeMode(); }
+void TForm2::Next1Click() {
+    Form1->SelectNextEntry();
+}
+void TForm2::Prev1Click() {
+    Form1->SelectPreviousEntry();
+}
+void TForm2::Volplus1Click() {
+    Form1->Vol1Click();
+}
+void TForm2::volmin1Click() {
+    Form1->Volmin1Click();
+}
+void TForm2::Panel1Click() {
+    Form1->ToggleTimeMode();
+}
 
-void TForm2::AddClick() { PopupAbove(Add, PopupMenu4, 68); }
-void TForm2::RemClick() { PopupAbove(Rem, PopupMenu2, 84); }
-void TForm2::SpeedButton1Click() { PopupAbove(SpeedButton1, PopupMenu3, 68); }
-void TForm2::ListClick() { PopupAbove(List, PopupMenu1, 120); }
-void TForm2::SpeedButton2Click() { PopupAbove(SpeedButton2, PopupMenu7, 50); }
+void TForm2::AddClick() {
+    PopupAbove(Add, PopupMenu4, 68);
+}
+void TForm2::RemClick() {
+    PopupAbove(Rem, PopupMenu2, 84);
+}
+void TForm2::SpeedButton1Click() {
+    PopupAbove(SpeedButton1, PopupMenu3, 68);
+}
+void TForm2::ListClick() {
+    PopupAbove(List, PopupMenu1, 120);
+}
+void TForm2::SpeedButton2Click() {
+    PopupAbove(SpeedButton2, PopupMenu7, 50);
+}
 
 void TForm2::PopupAbove(TSpeedButton*, QMenu* menu, int offset) {
     // Moved up by about the menu's height, so that it opens upwards from the

@@ -49,7 +49,9 @@ void TForm2::DeselectAll2Click() {
     Lists->SetAllSelectedA(false);
 }
 
-void TForm2::InvertSelection1Click() { InvertSelection(); }
+void TForm2::InvertSelection1Click() {
+    InvertSelection();
+}
 
 void TForm2::InvertSelection() {
     // Clearing ListA's flags comes before the switch to multi-selection, so
@@ -78,9 +80,13 @@ void TForm2::Shufflelist1Click() {
         ListB->SetFirstVisibleRow(firstRow);
 }
 
-void TForm2::DeleteSelectedEntries() { Lists->DeleteSelectedEntries(); }
+void TForm2::DeleteSelectedEntries() {
+    Lists->DeleteSelectedEntries();
+}
 
-void TForm2::ListBClick() { SetCurrentIndex(Lists->HighlightedRow()); }
+void TForm2::ListBClick() {
+    SetCurrentIndex(Lists->HighlightedRow());
+}
 
 void TForm2::ListBKeyDown(int key, Qt::KeyboardModifiers) {
     // Whatever the key, the highlighted row becomes the current entry first.

@@ -15,7 +15,9 @@
 
 namespace {
 
-QByteArray pathOf(const QByteArray& name) { return "/music/" + name; }
+QByteArray pathOf(const QByteArray& name) {
+    return "/music/" + name;
+}
 
 void fill(TForm2& f2, const QList<QByteArray>& names) {
     for (const QByteArray& name : names)

@@ -98,8 +98,8 @@ private slots:
         lists->RemoveEntry(1);
         QCOMPARE(lists->DisplayLine(1), QStringLiteral("3. track2.mp3")); // stale until renumbered
         lists->RenumberList();
-        QCOMPARE(lines(*lists), QStringList({"1. track0.mp3", "2. track2.mp3", "3. track3.mp3",
-                                             "4. track4.mp3"}));
+        QCOMPARE(lines(*lists),
+                 QStringList({"1. track0.mp3", "2. track2.mp3", "3. track3.mp3", "4. track4.mp3"}));
         QCOMPARE(lists->StatusLine(), QStringLiteral("Play List: 4 items"));
     }
 
@@ -282,7 +282,8 @@ private slots:
     void modelStaysConsistentThroughEveryEdit() {
         QObject owner;
         Playlist* lists = filled(&owner, numbered(20));
-        QAbstractItemModelTester tester(lists, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(lists,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         lists->SetCurrentIndex(3);
         lists->MoveEntry(3, 15);
         lists->RemoveEntry(0);

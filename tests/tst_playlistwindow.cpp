@@ -64,7 +64,9 @@ bool activate(QWidget& window) {
     return QTest::qWaitForWindowActive(&window);
 }
 
-QSize outerSize(const QWidget& window) { return window.frameGeometry().size(); }
+QSize outerSize(const QWidget& window) {
+    return window.frameGeometry().size();
+}
 
 // Records the requests for the desktop's programs instead of starting them.
 struct DesktopRequests {
@@ -170,8 +172,8 @@ private slots:
             QTest::mousePress(b, Qt::LeftButton);
             QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f2.ListB));
             QTest::mouseRelease(b, Qt::LeftButton);
-            for (QMenu* m : {f2.PopupMenu1, f2.PopupMenu2, f2.PopupMenu3, f2.PopupMenu4,
-                             f2.PopupMenu7})
+            for (QMenu* m :
+                 {f2.PopupMenu1, f2.PopupMenu2, f2.PopupMenu3, f2.PopupMenu4, f2.PopupMenu7})
                 m->hide();
         }
     }
@@ -185,7 +187,7 @@ private slots:
         QCOMPARE(captions(f2.PopupMenu4),
                  QStringList({"Add Folder", "Include Subfolder (on)", "-", "Add File(s)"}));
         QCOMPARE(captions(f2.PopupMenu2), QStringList({"Clear Play List", "-", "Clear Bad Files",
-                                                        "Clear Unselected", "Clear Selected"}));
+                                                       "Clear Unselected", "Clear Selected"}));
         QCOMPARE(captions(f2.PopupMenu3),
                  QStringList({"Deselect All", "-", "Invert Selection", "Select All"}));
         QCOMPARE(captions(f2.PopupMenu1),
@@ -222,8 +224,10 @@ private slots:
         QCursor::setPos(pointer);
         QTRY_COMPARE(QCursor::pos(), pointer);
         const QList<std::tuple<TSpeedButton*, QMenu*, int>> cases{
-            {f2.Add, f2.PopupMenu4, 68},     {f2.Rem, f2.PopupMenu2, 84},
-            {f2.SpeedButton1, f2.PopupMenu3, 68}, {f2.List, f2.PopupMenu1, 120},
+            {f2.Add, f2.PopupMenu4, 68},
+            {f2.Rem, f2.PopupMenu2, 84},
+            {f2.SpeedButton1, f2.PopupMenu3, 68},
+            {f2.List, f2.PopupMenu1, 120},
             {f2.SpeedButton2, f2.PopupMenu7, 50}};
         for (const auto& [button, menu, offset] : cases) {
             button->click();
@@ -237,10 +241,13 @@ private slots:
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
-        const QList<QPair<QWidget*, QMenu*>> cases{
-            {f2.Add, f2.PopupMenu4},   {f2.Rem, f2.PopupMenu2},         {f2.SpeedButton1, f2.PopupMenu3},
-            {f2.List, f2.PopupMenu1},  {f2.SpeedButton2, f2.PopupMenu7},
-            {f2.ListB->viewport(), f2.PopupMenu5}, {f2.lirik->viewport(), f2.PopupMenu6}};
+        const QList<QPair<QWidget*, QMenu*>> cases{{f2.Add, f2.PopupMenu4},
+                                                   {f2.Rem, f2.PopupMenu2},
+                                                   {f2.SpeedButton1, f2.PopupMenu3},
+                                                   {f2.List, f2.PopupMenu1},
+                                                   {f2.SpeedButton2, f2.PopupMenu7},
+                                                   {f2.ListB->viewport(), f2.PopupMenu5},
+                                                   {f2.lirik->viewport(), f2.PopupMenu6}};
         for (const auto& [widget, menu] : cases) {
             const QPoint at(5, 6);
             QContextMenuEvent event(QContextMenuEvent::Mouse, at, widget->mapToGlobal(at));
@@ -312,8 +319,8 @@ private slots:
         QSignalSpy repeat(f1.Repeat1, &QAction::triggered);
         QSignalSpy volumeUp(f1.Vol1, &QAction::triggered);
         // Play on an empty list offers the open dialog; nothing is chosen.
-        SetDialogStandIn({[](QFileDialog*) { return std::optional<std::vector<QByteArray>>(); },
-                          {}, {}});
+        SetDialogStandIn(
+            {[](QFileDialog*) { return std::optional<std::vector<QByteArray>>(); }, {}, {}});
         TestSupport::MessageRecorder boxes;
         QTest::keyClick(f2.ListB, Qt::Key_X);
         QTest::keyClick(f2.ListB, Qt::Key_R, Qt::ShiftModifier);
