@@ -322,27 +322,35 @@ void TForm2::AdoptShortcuts(const QList<QAction*>& items) {
 int TForm2::EntryCount() const {
     return Lists->EntryCount();
 }
+
 QByteArray TForm2::EntryPath(int i) const {
     return Lists->EntryPath(i);
 }
+
 int TForm2::CurrentIndex() const {
     return Lists->CurrentIndex();
 }
+
 void TForm2::SetCurrentIndex(int i) {
     Lists->SetCurrentIndex(i);
 }
+
 void TForm2::AppendEntry(const QByteArray& path) {
     Lists->AppendEntry(path);
 }
+
 void TForm2::RemoveEntry(int i) {
     Lists->RemoveEntry(i);
 }
+
 void TForm2::ClearEntries() {
     Lists->ClearEntries();
 }
+
 void TForm2::RenumberList() {
     Lists->RenumberList();
 }
+
 void TForm2::UpdateCaption() {
     setWindowTitle(Lists->StatusLine());
 }
@@ -354,15 +362,19 @@ void TForm2::ListBDblClick() {
 void TForm2::Next1Click() {
     Form1->SelectNextEntry();
 }
+
 void TForm2::Prev1Click() {
     Form1->SelectPreviousEntry();
 }
+
 void TForm2::Volplus1Click() {
     Form1->Vol1Click();
 }
+
 void TForm2::volmin1Click() {
     Form1->Volmin1Click();
 }
+
 void TForm2::Panel1Click() {
     Form1->ToggleTimeMode();
 }
@@ -370,15 +382,19 @@ void TForm2::Panel1Click() {
 void TForm2::AddClick() {
     PopupAbove(Add, PopupMenu4, 68);
 }
+
 void TForm2::RemClick() {
     PopupAbove(Rem, PopupMenu2, 84);
 }
+
 void TForm2::SpeedButton1Click() {
     PopupAbove(SpeedButton1, PopupMenu3, 68);
 }
+
 void TForm2::ListClick() {
     PopupAbove(List, PopupMenu1, 120);
 }
+
 void TForm2::SpeedButton2Click() {
     PopupAbove(SpeedButton2, PopupMenu7, 50);
 }
