@@ -85,8 +85,13 @@ int TListBox::rowUnderPointer(const QPoint& pos) const {
     if (pos.y() < 0)
         return std::max(0, FirstVisibleRow() - 1);
     if (pos.y() >= viewport()->height()) {
-        const int last = RowAt(QPoint(1, viewport()->height() - 1));
-        return last < 0 ? n - 1 : std::min(n - 1, last + 1);
+        const int bottom = viewport()->height() - 1;
+        const int last = RowAt(QPoint(1, bottom));
+        if (last < 0)
+            return n - 1;
+        // A row cut off by the bottom edge is the next one to show in full.
+        const bool cutOff = visualRect(model()->index(last, 0)).bottom() > bottom;
+        return cutOff ? last : std::min(n - 1, last + 1);
     }
     return RowAt(QPoint(1, pos.y()));
 }

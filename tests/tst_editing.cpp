@@ -411,6 +411,63 @@ private slots:
         QCOMPARE(f2.Lists->HighlightedRow(), -1);
     }
 
+    void draggingPastTheBottomEdgeWalksOnAndScrolls() {
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        QList<QByteArray> names;
+        for (int i = 0; i < 100; ++i)
+            names << "e" + QByteArray::number(i);
+        fill(f2, names);
+        QWidget* viewport = f2.ListB->viewport();
+        const QPoint below(10, viewport->height() + 5);
+        QTest::mousePress(viewport, Qt::LeftButton, {}, rowPoint(f2, 1));
+        const int lastInView = f2.ListB->RowAt(QPoint(1, viewport->height() - 1));
+        QTest::mouseMove(viewport, below);
+        const int first = f2.Lists->HighlightedRow();
+        QVERIFY(first >= lastInView && first <= lastInView + 1);
+        for (int step = 0; step < 4; ++step)
+            QTest::mouseMove(viewport, below);
+        QCOMPARE(f2.Lists->HighlightedRow(), first + 4); // one row per move
+        QVERIFY(f2.ListB->FirstVisibleRow() > 0);
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, below);
+        QCOMPARE(DisplayName(f2.EntryPath(first + 4)), QByteArray("e1"));
+        QCOMPARE(f2.CurrentIndex(), first + 4);
+    }
+
+    void keysTheListHandlesItselfMoveTheCurrentEntry() {
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        QList<QByteArray> names;
+        for (int i = 0; i < 100; ++i)
+            names << "e" + QByteArray::number(i);
+        fill(f2, names);
+        click(f2, 3);
+        QTest::keyClick(f2.ListB, Qt::Key_End);
+        QCOMPARE(f2.CurrentIndex(), 99);
+        QCOMPARE(f2.Lists->HighlightedRow(), 99);
+        QTest::keyClick(f2.ListB, Qt::Key_Home);
+        QCOMPARE(f2.CurrentIndex(), 0);
+        QTest::keyClick(f2.ListB, Qt::Key_PageDown);
+        QVERIFY(f2.CurrentIndex() > 10);
+        QCOMPARE(f2.CurrentIndex(), f2.Lists->HighlightedRow());
+    }
+
+    void ctrlShiftClickAddsTheRunFromTheLastClick() {
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        fill(f2, letters(8));
+        QTest::keyPress(f2.ListB, Qt::Key_Control);
+        click(f2, 0, Qt::ControlModifier);
+        click(f2, 2, Qt::ControlModifier);
+        click(f2, 5, Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::keyRelease(f2.ListB, Qt::Key_Control);
+        QCOMPARE(selectedRows(f2), QList<int>({0, 2, 3, 4, 5}));
+        QCOMPARE(f2.CurrentIndex(), 5);
+    }
+
     // --- "Shuffle list" ---
 
     void shuffleOfOneEntryChangesNothingAndOfTwoExchangesThem() {
