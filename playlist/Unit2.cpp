@@ -457,8 +457,10 @@ void TForm2::resizeEvent(QResizeEvent* event) {
 
 void TForm2::closeEvent(QCloseEvent* event) {
     // Closing only hides the window; the struck-out caption of the main
-    // window's playlist button is how the main window knows.
-    hide();
+    // window's playlist button is how the main window knows. The close is
+    // accepted (an accepted close of this window hides it and destroys
+    // nothing): refusing it would also refuse the application's quit, which
+    // closes every window first.
     Form1->SpeedButton3->setStruckOut(true);
-    event->ignore();
+    event->accept();
 }

@@ -465,8 +465,9 @@ private slots:
         fill(f2, tracks(4));
         QVERIFY(!f1.SpeedButton3->isStruckOut());
         QCOMPARE(f1.SpeedButton3->text(), QStringLiteral("   &Play List"));
-        f2.close();
+        QVERIFY(f2.close()); // accepted: an application quit is never held up
         QVERIFY(!f2.isVisible());
+        QVERIFY(f1.isVisible());
         QVERIFY(f1.SpeedButton3->isStruckOut());
         QCOMPARE(f2.EntryCount(), 4);
         f1.SpeedButton3Click();
