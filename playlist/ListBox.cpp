@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QUrl>
+#include <algorithm>
 
 namespace {
 // Draws the rows from the playlist's own flags: selected rows inverted, the
@@ -31,9 +32,14 @@ public:
         p->drawText(option.rect.adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
                     index.data(Qt::DisplayRole).toString());
         if (highlight) {
-            p->setPen(QPen(pal.color(QPalette::Text), 1, Qt::DotLine));
+            p->setPen(QPen(text, 1, Qt::DotLine)); // visible on a selected row too
             p->drawRect(option.rect.adjusted(0, 0, -1, -1));
         }
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
+        // The same height for every row, asked once: the view lays out a
+        // million rows without measuring a single line of text.
+        return QSize(option.rect.width(), TListBox::RowHeight);
     }
 };
 } // namespace
@@ -73,16 +79,50 @@ int TListBox::RowAt(const QPoint& pos) const {
     return at.isValid() ? at.row() : -1;
 }
 
+int TListBox::rowUnderPointer(const QPoint& pos) const {
+    // Above or below the rows the pointer names the row just outside the
+    // view, so that holding the button there walks the list on and scrolls.
+    const int n = model()->rowCount();
+    if (n == 0)
+        return -1;
+    if (pos.y() < 0)
+        return std::max(0, FirstVisibleRow() - 1);
+    if (pos.y() >= viewport()->height()) {
+        const int bottom = viewport()->height() - 1;
+        const int last = RowAt(QPoint(1, bottom));
+        if (last < 0)
+            return n - 1;
+        // A row cut off by the bottom edge is the next one to show in full.
+        const bool cutOff = visualRect(model()->index(last, 0)).bottom() > bottom;
+        return cutOff ? last : std::min(n - 1, last + 1);
+    }
+    return RowAt(QPoint(1, pos.y()));
+}
+
 void TListBox::clickRow(int row, Qt::KeyboardModifiers modifiers) {
     if (row < 0)
         return;
+    // Extended selection: a plain click selects only its row, Ctrl adds or
+    // removes one row, Shift selects the run from the anchor. In single
+    // selection the highlighted row is the selection, so there is nothing
+    // more to do.
     if (lists_->MultiSelect()) {
-        if (modifiers & Qt::ControlModifier) {
+        const bool ctrl = modifiers & Qt::ControlModifier;
+        const bool shift = (modifiers & Qt::ShiftModifier) && anchorRow_ >= 0;
+        if (shift) {
+            if (!ctrl)
+                lists_->SetAllSelectedB(false);
+            lists_->SetRangeSelectedB(anchorRow_, row, true);
+        } else if (ctrl) {
             lists_->SetSelectedB(row, !lists_->SelectedB(row));
         } else {
             lists_->SetAllSelectedB(false);
             lists_->SetSelectedB(row, true);
         }
+        if (!shift)
+            anchorRow_ = row;
+    } else {
+        anchorRow_ = row;
     }
     lists_->SetHighlightedRow(row);
     emit currentRowChanged();
@@ -91,19 +131,42 @@ void TListBox::clickRow(int row, Qt::KeyboardModifiers modifiers) {
 void TListBox::keyPressEvent(QKeyEvent* event) {
     emit keyDown(event->key(), event->modifiers());
     const int n = model()->rowCount();
-    const int page = std::max(1, viewport()->height() / std::max(1, sizeHintForRow(0)) - 1);
-    int row = lists_->HighlightedRow();
+    const int page = std::max(1, viewport()->height() / RowHeight - 1);
+    const int from = lists_->HighlightedRow();
+    int row = from;
     switch (event->key()) {
-    case Qt::Key_Home: row = 0; break;
-    case Qt::Key_End: row = n - 1; break;
-    case Qt::Key_PageDown: row = std::min(n - 1, row + page); break;
-    case Qt::Key_PageUp: row = std::max(0, row - page); break;
-    case Qt::Key_Up: row = std::max(0, row - 1); break;
-    case Qt::Key_Down: row = std::min(n - 1, row + 1); break;
-    default: return;
+    case Qt::Key_Home:
+        row = 0;
+        break;
+    case Qt::Key_End:
+        row = n - 1;
+        break;
+    case Qt::Key_PageDown:
+        row = std::min(n - 1, from + page);
+        break;
+    case Qt::Key_PageUp:
+        row = std::max(0, from - page);
+        break;
+    case Qt::Key_Up:
+        row = std::max(0, from - 1);
+        break;
+    case Qt::Key_Down:
+        row = std::min(n - 1, from + 1);
+        break;
+    default:
+        return;
     }
-    if (n > 0 && row != lists_->HighlightedRow())
-        clickRow(row, Qt::NoModifier);
+    if (n == 0 || row == from)
+        return;
+    // In multi-selection Ctrl moves only the focus row, as a list box does;
+    // otherwise the keys select like a click.
+    if (lists_->MultiSelect() && (event->modifiers() & Qt::ControlModifier) &&
+        !(event->modifiers() & Qt::ShiftModifier)) {
+        lists_->SetHighlightedRow(row);
+        emit currentRowChanged();
+        return;
+    }
+    clickRow(row, event->modifiers() & Qt::ShiftModifier);
 }
 
 void TListBox::keyReleaseEvent(QKeyEvent* event) { emit keyUp(event->key(), event->modifiers()); }
@@ -119,7 +182,7 @@ void TListBox::mouseMoveEvent(QMouseEvent* event) {
     // While the left button is held in single selection the highlight
     // follows the pointer: the release then names the drag's target row.
     if ((event->buttons() & Qt::LeftButton) && !lists_->MultiSelect()) {
-        const int row = RowAt(event->position().toPoint());
+        const int row = rowUnderPointer(event->position().toPoint());
         if (row >= 0 && row != lists_->HighlightedRow())
             clickRow(row, Qt::NoModifier);
     }
@@ -128,6 +191,9 @@ void TListBox::mouseMoveEvent(QMouseEvent* event) {
 void TListBox::mouseReleaseEvent(QMouseEvent* event) { emit mouseReleased(event->button()); }
 
 void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
+    // The second press of a double click is a press like the first one; the
+    // double click itself follows it.
+    mousePressEvent(event);
     if (event->button() == Qt::LeftButton)
         emit doubleClicked();
 }

@@ -16,6 +16,9 @@ class TListBox : public QListView {
 public:
     explicit TListBox(Playlist* lists, QWidget* parent = nullptr);
 
+    // Every row is this many pixels high, whatever the font asks for.
+    static constexpr int RowHeight = 13;
+
     int FirstVisibleRow() const;
     void SetFirstVisibleRow(int row);
     int RowAt(const QPoint& pos) const;
@@ -44,7 +47,9 @@ protected:
 
 private:
     void clickRow(int row, Qt::KeyboardModifiers modifiers);
+    int rowUnderPointer(const QPoint& pos) const;
 
     Playlist* lists_;
     int keptFirstRow_ = 0;
+    int anchorRow_ = -1; // where a Shift range starts in multi-selection
 };

@@ -206,6 +206,28 @@ void Playlist::SetAllSelectedB(bool on) {
         emit dataChanged(index(0), index(EntryCount() - 1), {SelectedRole});
 }
 
+void Playlist::SetRangeSelectedB(int first, int last, bool on) {
+    if (!multi_ || EntryCount() == 0)
+        return;
+    first = std::clamp(first, 0, EntryCount() - 1);
+    last = std::clamp(last, 0, EntryCount() - 1);
+    if (first > last)
+        std::swap(first, last);
+    for (int i = first; i <= last; ++i)
+        flags_[size_t(i)] = on ? (flags_[size_t(i)] | SelB) : (flags_[size_t(i)] & ~SelB);
+    emit dataChanged(index(first), index(last), {SelectedRole});
+}
+
+void Playlist::InvertSelectionFlags() {
+    if (!multi_ || flags_.empty())
+        return;
+    // One pass and one change signal: a signal per row would make inverting
+    // a long list as slow as repainting it row by row.
+    for (uint8_t& f : flags_)
+        f = (f & SelB) ? 0 : (SelA | SelB);
+    emit dataChanged(index(0), index(EntryCount() - 1), {SelectedRole});
+}
+
 int Playlist::SelectedCountB() const {
     if (!multi_)
         return indexB_ >= 0 ? 1 : 0;

@@ -73,6 +73,11 @@ public:
     void SetSelectedB(int i, bool on);
     void SetAllSelectedA(bool on);
     void SetAllSelectedB(bool on);
+    // Multi-selection only: sets the ListB flags of rows first..last.
+    void SetRangeSelectedB(int first, int last, bool on);
+    // Multi-selection only: flips every ListB flag and gives each ListA line
+    // the flag of its ListB row.
+    void InvertSelectionFlags();
     int SelectedCountB() const;
 
     // Removes every entry whose ListB row is selected, from the last to the

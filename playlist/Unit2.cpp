@@ -1,9 +1,11 @@
 #include "playlist/Unit2.h"
 
+#include "platform/DesktopServices.h"
+#include "platform/MessageBox.h"
 #include "player/MediaPlayer.h"
 #include "player/Unit1.h"
-#include "platform/MessageBox.h"
 #include "playlist/ListBox.h"
+#include "playlist/Lyrics.h"
 #include "playlist/Playlist.h"
 #include "windows/Controls.h"
 
@@ -16,6 +18,65 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTextEdit>
+#include <chrono>
+#include <random>
+
+namespace {
+
+// The client area the controls were placed in; anchored controls keep their
+// distance to the edges of this size.
+constexpr int DesignWidth = 259;
+constexpr int DesignHeight = 332;
+// Smallest outer size the window may be dragged to.
+constexpr int MinOuterWidth = 267;
+constexpr int MinOuterHeight = 137;
+// The scan box's centre lies 56 pixels down a 332-pixel client area and
+// stays at that fraction when the height changes.
+constexpr int GroupBoxCentre = 56;
+
+const QColor WindowColour(187, 248, 120);
+const QColor DataColour(74, 70, 70);
+const QColor LineColour(57, 249, 67);
+const QColor LimeColour(0, 255, 0);
+
+QFont substituteFont(const QStringList& families, QFont::StyleHint hint, int pixels) {
+    QFont font;
+    font.setFamilies(families);
+    font.setStyleHint(hint);
+    font.setPixelSize(pixels);
+    return font;
+}
+
+// Every user command runs through RunCommand: an error that the command does
+// not handle ends it and is shown in the standard error message box, and
+// never reaches the event loop.
+template <class Handler> auto asCommand(TForm2* form, Handler handler) {
+    return [form, handler] { RunCommand([&] { (form->*handler)(); }); };
+}
+
+QAction* addItem(QMenu* menu, const QString& caption, TForm2* form, void (TForm2::*handler)()) {
+    QAction* item = menu->addAction(caption);
+    QObject::connect(item, &QAction::triggered, form, asCommand(form, handler));
+    return item;
+}
+
+// A flat button's menu also opens at the pointer on a right click.
+void offerAsContextMenu(QWidget* widget, QMenu* menu) {
+    widget->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(widget, &QWidget::customContextMenuRequested, menu,
+                     [widget, menu](const QPoint& at) { menu->popup(widget->mapToGlobal(at)); });
+}
+
+// What the window manager adds around the client area (nothing without one).
+QSize frameExtra(const QWidget* window) {
+    return window->frameGeometry().size() - window->size();
+}
+
+unsigned clockSeed() {
+    return unsigned(std::chrono::high_resolution_clock::now().time_since_epoch().count());
+}
+
+} // namespace
 
 TForm2::TForm2(TForm1* form1, QWidget* parent) : QWidget(parent), Form1(form1) {
     Form1->Form2 = this;
@@ -28,10 +89,28 @@ TForm2::TForm2(TForm1* form1, QWidget* parent) : QWidget(parent), Form1(form1) {
 TForm2::~TForm2() = default;
 
 void TForm2::CreateControls() {
-    resize(259, 332);
+    resize(DesignWidth, DesignHeight);
+    QPalette windowPalette = palette();
+    windowPalette.setColor(QPalette::Window, WindowColour);
+    setPalette(windowPalette);
+    setAutoFillBackground(true);
+    setFont(substituteFont({QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")},
+                           QFont::SansSerif, 11));
+
     Lists = new Playlist(this);
     ListB = new TListBox(Lists, this);
     ListB->setGeometry(4, 4, 254, 301);
+    ListB->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    ListB->setLineWidth(2);
+    QPalette listPalette = ListB->palette();
+    listPalette.setColor(QPalette::Base, DataColour);
+    listPalette.setColor(QPalette::Text, LineColour);
+    ListB->setPalette(listPalette);
+    QFont listFont =
+        substituteFont({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono")},
+                       QFont::TypeWriter, 11);
+    listFont.setFixedPitch(true);
+    ListB->setFont(listFont);
 
     auto button = [this](int x, const QString& text, int w) {
         auto* b = new TSpeedButton(this);
@@ -40,21 +119,36 @@ void TForm2::CreateControls() {
         return b;
     };
     Add = button(8, QStringLiteral("&Add"), 33);
+    Add->setToolTip(QStringLiteral("Add item"));
     Rem = button(40, QStringLiteral("&Clear"), 33);
     SpeedButton1 = button(72, QStringLiteral("&Sel"), 33);
     List = button(104, QStringLiteral("&List"), 33);
     SpeedButton2 = button(144, QStringLiteral("&Help"), 41);
+    SpeedButton2->setToolTip(QStringLiteral("Help"));
+    QPalette helpPalette = SpeedButton2->palette();
+    helpPalette.setColor(QPalette::ButtonText, Qt::blue);
+    SpeedButton2->setPalette(helpPalette);
+    connect(Add, &QToolButton::clicked, this, asCommand(this, &TForm2::AddClick));
+    connect(Rem, &QToolButton::clicked, this, asCommand(this, &TForm2::RemClick));
+    connect(SpeedButton1, &QToolButton::clicked, this, asCommand(this, &TForm2::SpeedButton1Click));
+    connect(List, &QToolButton::clicked, this, asCommand(this, &TForm2::ListClick));
+    connect(SpeedButton2, &QToolButton::clicked, this, asCommand(this, &TForm2::SpeedButton2Click));
 
     Panel1 = new TPanel(this);
     Panel1->setGeometry(192, 306, 58, 25);
     Panel1->setText(QStringLiteral("- - : - -"));
-    Panel1->setColors(QColor(74, 70, 70), QColor(0, 255, 0));
-    connect(Panel1, &TPanel::clicked, this, &TForm2::Panel1Click);
+    Panel1->setColors(DataColour, LimeColour);
+    Panel1->setBevels(TBevel::Lowered, TBevel::Lowered);
+    Panel1->setFont(
+        substituteFont({QStringLiteral("Liberation Sans Narrow"),
+                        QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")},
+                       QFont::SansSerif, 13));
+    connect(Panel1, &TPanel::clicked, this, asCommand(this, &TForm2::Panel1Click));
 
     lirik = new QTextEdit(this);
     lirik->setGeometry(4, 4, 252, 300);
-    lirik->setReadOnly(true);
-    lirik->lower();
+    SetupLyricView(lirik, [this] { lirikDblClick(); });
+    lirik->lower(); // behind ListB until a lyric is shown
 
     GroupBox1 = new QGroupBox(QStringLiteral("Scanning Bad Files"), this);
     GroupBox1->setGeometry(24, 16, 193, 81);
@@ -74,44 +168,140 @@ void TForm2::CreateControls() {
     SD = new QFileDialog(this);
     SD->setAcceptMode(QFileDialog::AcceptSave);
 
-    connect(ListB, &TListBox::doubleClicked, this, &TForm2::ListBDblClick);
-    connect(ListB, &TListBox::currentRowChanged, this, &TForm2::ListBClick);
-    connect(ListB, &TListBox::keyDown, this, &TForm2::ListBKeyDown);
-    connect(ListB, &TListBox::keyUp, this, &TForm2::ListBKeyUp);
-    connect(ListB, &TListBox::mousePressed, this, &TForm2::ListBMouseDown);
-    connect(ListB, &TListBox::mouseReleased, this, &TForm2::ListBMouseUp);
+    connect(ListB, &TListBox::doubleClicked, this, asCommand(this, &TForm2::ListBDblClick));
+    connect(ListB, &TListBox::currentRowChanged, this, asCommand(this, &TForm2::ListBClick));
+    connect(ListB, &TListBox::keyDown, this, [this](int key, Qt::KeyboardModifiers modifiers) {
+        RunCommand([&] { ListBKeyDown(key, modifiers); });
+    });
+    connect(ListB, &TListBox::keyUp, this, [this](int key, Qt::KeyboardModifiers modifiers) {
+        RunCommand([&] { ListBKeyUp(key, modifiers); });
+    });
+    connect(ListB, &TListBox::mousePressed, this,
+            [this](Qt::MouseButton button) { RunCommand([&] { ListBMouseDown(button); }); });
+    connect(ListB, &TListBox::mouseReleased, this,
+            [this](Qt::MouseButton button) { RunCommand([&] { ListBMouseUp(button); }); });
 }
 
 void TForm2::CreateMenus() {
+    PopupMenu4 = new QMenu(this);
+    addItem(PopupMenu4, QStringLiteral("Add Folder"), this, &TForm2::AddFolder1Click);
+    IncludeSubfolder1 = PopupMenu4->addAction(QStringLiteral("Include Subfolder"));
+    IncludeSubfolder1->setCheckable(true);
+    IncludeSubfolder1->setChecked(true);
+    // The handler keeps the check mark itself; Qt has already flipped a
+    // checkable item when it reports the click, so that flip is undone first
+    // and the mark changes once per click.
+    connect(IncludeSubfolder1, &QAction::triggered, this, [this] {
+        IncludeSubfolder1->setChecked(!IncludeSubfolder1->isChecked());
+        RunCommand([this] { IncludeSubfolder1Click(); });
+    });
+    PopupMenu4->addSeparator();
+    addItem(PopupMenu4, QStringLiteral("Add File(s)"), this, &TForm2::AddFiles1Click);
+
+    PopupMenu2 = new QMenu(this);
+    addItem(PopupMenu2, QStringLiteral("Clear Play List"), this, &TForm2::Clearplaylist1Click);
+    PopupMenu2->addSeparator();
+    addItem(PopupMenu2, QStringLiteral("Clear Bad Files"), this, &TForm2::ClearBadFiles1Click);
+    addItem(PopupMenu2, QStringLiteral("Clear Unselected"), this, &TForm2::Crop1Click);
+    addItem(PopupMenu2, QStringLiteral("Clear Selected"), this, &TForm2::Clearselected1Click);
+
+    PopupMenu3 = new QMenu(this);
+    addItem(PopupMenu3, QStringLiteral("Deselect All"), this, &TForm2::DeselectAll2Click);
+    PopupMenu3->addSeparator();
+    addItem(PopupMenu3, QStringLiteral("Invert Selection"), this, &TForm2::InvertSelection1Click);
+    addItem(PopupMenu3, QStringLiteral("Select All"), this, &TForm2::SelectAll1Click);
+
+    PopupMenu1 = new QMenu(this);
+    addItem(PopupMenu1, QStringLiteral("New List"), this, &TForm2::Newlist1Click);
+    PopupMenu1->addSeparator();
+    addItem(PopupMenu1, QStringLiteral("Save List"), this, &TForm2::Savelist1Click);
+    PopupMenu1->addSeparator();
+    addItem(PopupMenu1, QStringLiteral("Shuffle list"), this, &TForm2::Shufflelist1Click);
+    PopupMenu1->addSeparator();
+    addItem(PopupMenu1, QStringLiteral("Load List"), this, &TForm2::LoadList1Click);
+    addItem(PopupMenu1, QStringLiteral("Add to List"), this, &TForm2::Addtolist1Click);
+
+    PopupMenu7 = new QMenu(this);
+    PopupMenu7->addAction(QStringLiteral("RER help"))->setEnabled(false);
+    PopupMenu7->addSeparator();
+    addItem(PopupMenu7, QStringLiteral("About!!!"), this, &TForm2::About1Click);
+
+    offerAsContextMenu(Add, PopupMenu4);
+    offerAsContextMenu(Rem, PopupMenu2);
+    offerAsContextMenu(SpeedButton1, PopupMenu3);
+    offerAsContextMenu(List, PopupMenu1);
+    offerAsContextMenu(SpeedButton2, PopupMenu7);
+
+    // ListB's menu. Its shortcuts belong to the list alone: they act while
+    // the list has the keyboard focus and come before every shortcut of the
+    // window.
+    PopupMenu5 = new QMenu(this);
+    const struct {
+        const char* caption;
+        QKeySequence key;
+        void (TForm2::*handler)();
+    } listItems[] = {
+        {"Go to file's folder", QKeySequence(Qt::Key_G), &TForm2::Gotofile1Click},
+        {"View file info", QKeySequence(Qt::Key_I), &TForm2::Viewfileinfo1Click},
+        {"Lyric", QKeySequence(Qt::CTRL | Qt::Key_L), &TForm2::Lyric1Click},
+        {"Refresh", QKeySequence(Qt::CTRL | Qt::Key_R), &TForm2::Refresh1Click},
+    };
+    for (const auto& entry : listItems) {
+        QAction* item =
+            addItem(PopupMenu5, QString::fromLatin1(entry.caption), this, entry.handler);
+        item->setShortcut(entry.key);
+        item->setShortcutContext(Qt::WidgetShortcut);
+        ListB->addAction(item);
+    }
+    ListB->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListB, &QWidget::customContextMenuRequested, PopupMenu5,
+            [this](const QPoint& at) { PopupMenu5->popup(ListB->viewport()->mapToGlobal(at)); });
+
+    PopupMenu6 = new QMenu(this);
+    addItem(PopupMenu6, QStringLiteral("Reload"), this, &TForm2::Reload1Click);
+    addItem(PopupMenu6, QStringLiteral("Copy"), this, &TForm2::Copy1Click);
+    addItem(PopupMenu6, QStringLiteral("Edit/Create"), this, &TForm2::Edit1Click);
+    addItem(PopupMenu6, QStringLiteral("Help"), this, &TForm2::Help1Click);
+    PopupMenu6->addSeparator();
+    addItem(PopupMenu6, QStringLiteral("Close"), this, &TForm2::Closelyricwindow1Click);
+    lirik->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lirik, &QWidget::customContextMenuRequested, PopupMenu6,
+            [this](const QPoint& at) { PopupMenu6->popup(lirik->viewport()->mapToGlobal(at)); });
+
+    // The hidden shortcut items "Form2ShortCut": never shown as a menu bar,
+    // they act through the window's own action list.
     Next1 = new QAction(QStringLiteral("Next"), this);
     Prev1 = new QAction(QStringLiteral("Prev"), this);
     Volplus1 = new QAction(QStringLiteral("Volplus"), this);
     volmin1 = new QAction(QStringLiteral("volmin"), this);
-    connect(Next1, &QAction::triggered, this, &TForm2::Next1Click);
-    connect(Prev1, &QAction::triggered, this, &TForm2::Prev1Click);
-    connect(Volplus1, &QAction::triggered, this, &TForm2::Volplus1Click);
-    connect(volmin1, &QAction::triggered, this, &TForm2::volmin1Click);
-    IncludeSubfolder1 = new QAction(QStringLiteral("Include Subfolder"), this);
-    IncludeSubfolder1->setCheckable(true);
-    IncludeSubfolder1->setChecked(true);
+    connect(Next1, &QAction::triggered, this, asCommand(this, &TForm2::Next1Click));
+    connect(Prev1, &QAction::triggered, this, asCommand(this, &TForm2::Prev1Click));
+    connect(Volplus1, &QAction::triggered, this, asCommand(this, &TForm2::Volplus1Click));
+    connect(volmin1, &QAction::triggered, this, asCommand(this, &TForm2::volmin1Click));
 }
 
 void TForm2::FormCreate() {
+    // Directly below the main window, as wide as it (outer sizes); the
+    // height stays as designed.
     show();
-    resize(Form1->frameGeometry().width() - (frameGeometry().width() - width()), height());
-    move(Form1->frameGeometry().left(), Form1->frameGeometry().top() + Form1->frameGeometry().height());
+    const QRect main = Form1->frameGeometry();
+    resize(main.width() - frameExtra(this).width(), height());
+    move(main.left(), main.top() + main.height());
     ListB->setAcceptDrops(true);
     connect(ListB, &TListBox::filesDropped, this, &TForm2::HandleDroppedFiles);
     ReadAutomaticPlaylist();
     UpdateCaption();
-    for (QAction* a : {Next1, Prev1, Volplus1, volmin1})
-        a->setShortcutContext(Qt::WindowShortcut), addAction(a);
+    for (QAction* a : {Next1, Prev1, Volplus1, volmin1}) {
+        a->setShortcutContext(Qt::WindowShortcut);
+        addAction(a);
+    }
     Next1->setShortcut(Qt::Key_Down);
     Prev1->setShortcut(Qt::Key_Up);
     Volplus1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Up));
     volmin1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Down));
     AdoptShortcuts(Form1->TheShortCut);
     RenumberList();
+    ListB->setFocus();
 }
 
 void TForm2::AdoptShortcuts(const QList<QAction*>& items) {
@@ -126,29 +316,114 @@ void TForm2::AdoptShortcuts(const QList<QAction*>& items) {
     }
 }
 
-int TForm2::EntryCount() const { return Lists->EntryCount(); }
-QByteArray TForm2::EntryPath(int i) const { return Lists->EntryPath(i); }
-int TForm2::CurrentIndex() const { return Lists->CurrentIndex(); }
-void TForm2::SetCurrentIndex(int i) { Lists->SetCurrentIndex(i); }
-void TForm2::AppendEntry(const QByteArray& path) { Lists->AppendEntry(path); }
-void TForm2::RemoveEntry(int i) { Lists->RemoveEntry(i); }
-void TForm2::ClearEntries() { Lists->ClearEntries(); }
-void TForm2::RenumberList() { Lists->RenumberList(); }
-void TForm2::UpdateCaption() { setWindowTitle(Lists->StatusLine()); }
+int TForm2::EntryCount() const {
+    return Lists->EntryCount();
+}
 
-void TForm2::ListBDblClick() { Form1->PlayCurrentEntry(); }
+QByteArray TForm2::EntryPath(int i) const {
+    return Lists->EntryPath(i);
+}
 
-void TForm2::Next1Click() { Form1->SelectNextEntry(); }
-void TForm2::Prev1Click() { Form1->SelectPreviousEntry(); }
-void TForm2::Volplus1Click() { Form1->Vol1Click(); }
-void TForm2::volmin1Click() { Form1->Volmin1Click(); }
-void TForm2::Panel1Click() { Form1->ToggleTimeMode(); }
+int TForm2::CurrentIndex() const {
+    return Lists->CurrentIndex();
+}
 
-void TForm2::Gotofile1Click() {}
-void TForm2::Refresh1Click() {}
+void TForm2::SetCurrentIndex(int i) {
+    Lists->SetCurrentIndex(i);
+}
+
+void TForm2::AppendEntry(const QByteArray& path) {
+    Lists->AppendEntry(path);
+}
+
+void TForm2::RemoveEntry(int i) {
+    Lists->RemoveEntry(i);
+}
+
+void TForm2::ClearEntries() {
+    Lists->ClearEntries();
+}
+
+void TForm2::RenumberList() {
+    Lists->RenumberList();
+}
+
+void TForm2::UpdateCaption() {
+    setWindowTitle(Lists->StatusLine());
+}
+
+void TForm2::ListBDblClick() {
+    Form1->PlayCurrentEntry();
+}
+
+void TForm2::Next1Click() {
+    Form1->SelectNextEntry();
+}
+
+void TForm2::Prev1Click() {
+    Form1->SelectPreviousEntry();
+}
+
+void TForm2::Volplus1Click() {
+    Form1->Vol1Click();
+}
+
+void TForm2::volmin1Click() {
+    Form1->Volmin1Click();
+}
+
+void TForm2::Panel1Click() {
+    Form1->ToggleTimeMode();
+}
+
+void TForm2::AddClick() {
+    PopupAbove(Add, PopupMenu4, 68);
+}
+
+void TForm2::RemClick() {
+    PopupAbove(Rem, PopupMenu2, 84);
+}
+
+void TForm2::SpeedButton1Click() {
+    PopupAbove(SpeedButton1, PopupMenu3, 68);
+}
+
+void TForm2::ListClick() {
+    PopupAbove(List, PopupMenu1, 120);
+}
+
+void TForm2::SpeedButton2Click() {
+    PopupAbove(SpeedButton2, PopupMenu7, 50);
+}
 
 void TForm2::PopupAbove(TSpeedButton*, QMenu* menu, int offset) {
+    // Moved up by about the menu's height, so that it opens upwards from the
+    // pointer over the buttons at the window's bottom edge.
     menu->popup(QCursor::pos() - QPoint(0, offset));
+}
+
+void TForm2::Gotofile1Click() {
+    // The folder is the current entry's path up to and including its last
+    // delimiter. A path with none (a bare relative name) names no folder, and
+    // nothing is opened rather than some unrelated one.
+    const QByteArray path = EntryPath(CurrentIndex());
+    const QByteArray folder = path.left(path.size() - DisplayName(path).size());
+    if (!folder.isEmpty())
+        OpenFolderInFileManager(folder);
+}
+
+void TForm2::Refresh1Click() {
+    const QPoint home = pos();
+    std::mt19937 random(clockSeed());
+    std::uniform_int_distribution<int> offset(0, 19);
+    QPoint at = home;
+    for (int i = 0; i < 100; ++i) {
+        at.setX(home.x() - 10 + offset(random));
+        move(at);
+        at.setY(home.y() - 10 + offset(random));
+        move(at);
+    }
+    move(home);
 }
 
 void TForm2::FormResize() {
@@ -157,11 +432,32 @@ void TForm2::FormResize() {
 
 void TForm2::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    if (!ListB)
+        return;
+    // The minimum is an outer size; the frame is known only once the window
+    // manager has framed the window, so it is worked out again here.
+    const QSize extra = frameExtra(this);
+    setMinimumSize(MinOuterWidth - extra.width(), MinOuterHeight - extra.height());
+
+    // Anchors: ListB and lirik keep all four distances, the buttons their
+    // left and bottom ones, the time panel its left, right and bottom ones.
+    const int w = width(), h = height();
+    const int dw = w - DesignWidth, dh = h - DesignHeight;
+    ListB->setGeometry(4, 4, 254 + dw, 301 + dh);
+    lirik->setGeometry(4, 4, 252 + dw, 300 + dh);
+    for (TSpeedButton* b : {Add, Rem, SpeedButton1, List, SpeedButton2})
+        b->move(b->x(), 306 + dh);
+    Panel1->setGeometry(192, 306 + dh, 58 + dw, 25);
+    GroupBox1->move(GroupBox1->x(), h * GroupBoxCentre / DesignHeight - GroupBox1->height() / 2);
     FormResize();
 }
 
 void TForm2::closeEvent(QCloseEvent* event) {
-    hide();
+    // Closing only hides the window; the struck-out caption of the main
+    // window's playlist button is how the main window knows. The close is
+    // accepted (an accepted close of this window hides it and destroys
+    // nothing): refusing it would also refuse the application's quit, which
+    // closes every window first.
     Form1->SpeedButton3->setStruckOut(true);
-    event->ignore();
+    event->accept();
 }

@@ -119,6 +119,11 @@ public:
     void SetListCommandsEnabled(bool on);
 
     // --- window commands ---
+    void AddClick();          // opens PopupMenu4
+    void RemClick();          // opens PopupMenu2
+    void SpeedButton1Click(); // opens PopupMenu3
+    void ListClick();         // opens PopupMenu1
+    void SpeedButton2Click(); // opens PopupMenu7
     void Gotofile1Click();
     void Refresh1Click();
     void Next1Click();
