@@ -119,6 +119,7 @@ private slots:
 
         player.PauseMedia();
         QCOMPARE(player.MediaMode(), TMPModes::mpPlaying);
+        QVERIFY2(player.MediaPosition() >= held - 100, StateOf(player).constData()); // not from 0
         WAIT_FOR_POSITION(player, held + 200);
     }
 
@@ -140,6 +141,7 @@ private slots:
         player.SeekMedia(500); // backwards as well
         QVERIFY(qAbs(player.MediaPosition() - 500) <= SeekTolerance);
         player.PlayMedia();
+        QVERIFY2(player.MediaPosition() >= 500 - SeekTolerance, StateOf(player).constData());
         WAIT_FOR_POSITION(player, 800);
     }
 
@@ -193,6 +195,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(windows(), 1, PatienceMs);
         WAIT_FOR_POSITION(player, 1300);
         player.CloseMedia();
+        QTRY_COMPARE_WITH_TIMEOUT(windows(), 0, PatienceMs);
+
+        auto doomed = std::make_unique<TMediaPlayer>();
+        OPEN_OR_FAIL(*doomed, TestSupport::Media("clip.mpg"));
+        doomed->PlayMedia();
+        QTRY_COMPARE_WITH_TIMEOUT(windows(), 1, PatienceMs);
+        doomed.reset(); // destroying the player closes its window as well
         QTRY_COMPARE_WITH_TIMEOUT(windows(), 0, PatienceMs);
     }
 
