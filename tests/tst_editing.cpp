@@ -356,10 +356,12 @@ private slots:
         const QPoint at = rowPoint(f2, 3);
         QTest::mousePress(viewport, Qt::LeftButton, {}, at);
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, at);
+        QCOMPARE(order(f2), letters(5)); // the first click moved nothing
         QTest::mouseDClick(viewport, Qt::LeftButton, {}, at);
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, at);
+        // These entries name no real files: the open fails and the recovery
+        // cleans them out, but the entry tried was the clicked one.
         QCOMPARE(f1.MP->FileName, pathOf("d"));
-        QCOMPARE(order(f2), letters(5));
     }
 
     void draggingRowTwoOntoRowFiveMovesItThere() {
