@@ -39,11 +39,14 @@ const QColor DataColour(74, 70, 70);
 const QColor LineColour(57, 249, 67);
 const QColor LimeColour(0, 255, 0);
 
-QFont substituteFont(const QStringList& families, QFont::StyleHint hint, int pixels) {
+// The time panel shows "- 03:20 " in 58 pixels: a narrow face at the
+// design's 13 pixels keeps it whole.
+QFont timePanelFont() {
     QFont font;
-    font.setFamilies(families);
-    font.setStyleHint(hint);
-    font.setPixelSize(pixels);
+    font.setFamilies({QStringLiteral("Liberation Sans Narrow"), QStringLiteral("DejaVu Sans Condensed"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(13);
     return font;
 }
 
@@ -94,8 +97,7 @@ void TForm2::CreateControls() {
     windowPalette.setColor(QPalette::Window, WindowColour);
     setPalette(windowPalette);
     setAutoFillBackground(true);
-    setFont(substituteFont({QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")},
-                           QFont::SansSerif, 11));
+    setFont(DesignFont(QStringLiteral("MS Sans Serif")));
 
     Lists = new Playlist(this);
     ListB = new TListBox(Lists, this);
@@ -106,11 +108,8 @@ void TForm2::CreateControls() {
     listPalette.setColor(QPalette::Base, DataColour);
     listPalette.setColor(QPalette::Text, LineColour);
     ListB->setPalette(listPalette);
-    QFont listFont =
-        substituteFont({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono")},
-                       QFont::TypeWriter, 11);
-    listFont.setFixedPitch(true);
-    ListB->setFont(listFont);
+    // "Tahoma" at a fixed pitch: a monospaced face keeps the numbers aligned.
+    ListB->setFont(DesignFont(QStringLiteral("Modern"), 11, true));
 
     auto button = [this](int x, const QString& text, int w) {
         auto* b = new TSpeedButton(this);
@@ -139,10 +138,7 @@ void TForm2::CreateControls() {
     Panel1->setText(QStringLiteral("- - : - -"));
     Panel1->setColors(DataColour, LimeColour);
     Panel1->setBevels(TBevel::Lowered, TBevel::Lowered);
-    Panel1->setFont(
-        substituteFont({QStringLiteral("Liberation Sans Narrow"),
-                        QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")},
-                       QFont::SansSerif, 13));
+    Panel1->setFont(timePanelFont());
     connect(Panel1, &TPanel::clicked, this, asCommand(this, &TForm2::Panel1Click));
 
     lirik = new QTextEdit(this);

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <climits>
 #include <exception>
+#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -62,24 +63,31 @@ void TForm2::Savelist1Click() {
     });
 }
 
-void TForm2::LoadList1Click() {
-    // The caption and the numbering follow the list also when the file
-    // cannot be read: the list has been cleared by then.
+// Runs a list command's reading step, then refreshes the caption and the
+// numbering in every case, and only then reports what failed: after a failed
+// "Load List" the list has been cleared, and the caption must say so.
+static void ReadThenRefresh(TForm2& form, const std::function<void()>& read) {
     std::exception_ptr failure;
     try {
+        read();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    form.UpdateCaption();
+    form.RenumberList();
+    if (failure)
+        RunCommand([&failure] { std::rethrow_exception(failure); });
+}
+
+void TForm2::LoadList1Click() {
+    ReadThenRefresh(*this, [this] {
         SetDialogFilter(Form1->OD, ListFilter);
         const QByteArray path = FirstChosen(ShowOpenDialog(Form1->OD));
         if (!path.isEmpty()) {
             ClearEntries();
             Lists->AppendEntries(ReadListFile(path));
         }
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    UpdateCaption();
-    RenumberList();
-    if (failure)
-        RunCommand([&failure] { std::rethrow_exception(failure); });
+    });
 }
 
 void TForm2::Addtolist1Click() {
@@ -87,21 +95,14 @@ void TForm2::Addtolist1Click() {
 }
 
 void TForm2::AppendListFile() {
-    std::exception_ptr failure;
-    try {
+    ReadThenRefresh(*this, [this] {
         SetDialogFilter(Form1->OD, ListFilter);
         const QByteArray path = FirstChosen(ShowOpenDialog(Form1->OD));
         // Read in full before anything is added: a file that cannot be read
         // leaves the playlist as it was.
         if (!path.isEmpty())
             Lists->AppendEntries(ReadListFile(path));
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    UpdateCaption();
-    RenumberList();
-    if (failure)
-        RunCommand([&failure] { std::rethrow_exception(failure); });
+    });
 }
 
 void TForm2::ReadAutomaticPlaylist() {

@@ -14,14 +14,6 @@
 #include <QLineEdit>
 #include <QTimer>
 
-static QFont windowFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("DejaVu Sans")});
-    font.setPointSize(8);
-    return font;
-}
-
 TForm4::TForm4(TForm2* form2)
     : QWidget(form2,
               Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
@@ -35,7 +27,7 @@ void TForm4::CreateControls() {
     setWindowTitle(QStringLiteral("Mp3 File Info"));
     setFixedSize(272, 234);
     move(612, 254);
-    setFont(windowFont());
+    setFont(DesignFont(QStringLiteral("MS Sans Serif")));
     QPalette ground = palette();
     ground.setColor(QPalette::Window, QColor(187, 248, 120));
     setPalette(ground);

@@ -1,25 +1,19 @@
 #include "windows/Unit3.h"
 
+#include "windows/Controls.h"
+
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPixmap>
 #include <QScreen>
 #include <algorithm>
 
-static QFont windowFont(int pointSize) {
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("DejaVu Sans")});
-    font.setPointSize(pointSize);
-    return font;
-}
-
 TForm3::TForm3(QWidget* parent)
     : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
     setWindowTitle(QStringLiteral("About Korvu"));
     setFixedSize(363, 124);
-    setFont(windowFont(8));
+    setFont(DesignFont(QStringLiteral("MS Sans Serif")));
     QPalette cream = palette();
     cream.setColor(QPalette::Window, QColor(255, 251, 240));
     setPalette(cream);
@@ -38,7 +32,8 @@ TForm3::TForm3(QWidget* parent)
         l->resize(std::max(w, l->sizeHint().width()), std::max(h, l->sizeHint().height()));
         return l;
     };
-    QFont title = windowFont(14);
+    QFont title = DesignFont(QStringLiteral("MS Sans Serif"));
+    title.setPointSize(14);
     title.setBold(true);
     StaticText1 = label(114, 6, 136, 28, QStringLiteral("Tolvane"));
     StaticText1->setFont(title);

@@ -33,17 +33,9 @@ QString AlarmClockText(const QTime& time, const QLocale& locale) {
     return locale.toString(time, kept.trimmed());
 }
 
-static QFont windowFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("DejaVu Sans")});
-    font.setPointSize(8);
-    return font;
-}
-
 TForm5::TForm5(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QStringLiteral("Alarm"));
-    setFont(windowFont());
+    setFont(DesignFont(QStringLiteral("MS Sans Serif")));
     resize(345, 139);
     move(976, 461);
 
