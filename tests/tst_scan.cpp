@@ -133,6 +133,22 @@ private slots:
         QCOMPARE(form2->Lists->DisplayLine(0), QStringLiteral("1. good.mp3"));
     }
 
+    void emptyAndRandomFilesOfEveryExtensionAreRemoved() {
+        QList<QByteArray> broken;
+        for (const char* ext : {"mp3", "avi", "mpg", "mid", "rmi", "wav", "wma", "mpeg"}) {
+            QFile empty(tmp->filePath(QStringLiteral("empty.%1").arg(ext)));
+            QVERIFY(empty.open(QIODevice::WriteOnly));
+            empty.close();
+            broken << QFile::encodeName(empty.fileName());
+            broken << copy("random.mp3", QStringLiteral("noise.%1").arg(ext));
+        }
+        broken << Media("truncated.mp3") << Media("truncated.wav") << Media("truncated.mid");
+        const QByteArray good = copy("tune.mid", "good.mid");
+        load(broken + QList<QByteArray>{good});
+        form2->ClearBadFiles1Click();
+        QCOMPARE(entries(), (QList<QByteArray>{good}));
+    }
+
     void stopLeavesTheShownEntryAndThoseBeforeItUntried() {
         load({missing("1.mp3"), missing("2.mp3"), missing("3.mp3"), missing("4.mp3"),
               missing("5.mp3")});
