@@ -49,7 +49,7 @@ static void discoverer(const QString& folder, const char* what) {
     p.setStandardErrorFile(QProcess::nullDevice());
     p.start(QStringLiteral("gst-discoverer-1.0"), {folder});
     if (!p.waitForFinished(600000)) {
-        std::printf("gst-discoverer-1.0 did not finish\n");
+        std::printf("gst-discoverer-1.0 could not be run (gstreamer1.0-plugins-base-apps)\n");
         return;
     }
     std::printf("gst-discoverer-1.0 on the same %s files: %.2f s\n", what,

@@ -16,6 +16,7 @@ TOLVANE_PACKAGES=(
 # server, and the tools that make test media.
 TOLVANE_TEST_PACKAGES=(
     xvfb xauth x11-utils pulseaudio mjpegtools
+    gstreamer1.0-plugins-base-apps
 )
 
 tolvane_install_missing() {
