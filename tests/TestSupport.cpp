@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <csignal>
+#include <cstdio>
 
 namespace TestSupport {
 
@@ -20,5 +22,23 @@ MessageRecorder::MessageRecorder() {
 }
 
 MessageRecorder::~MessageRecorder() { SetMessagePresenter(nullptr); }
+
+void WriteFile(const QByteArray& path, const QByteArray& content) {
+    std::FILE* file = std::fopen(path.constData(), "wb");
+    if (!file)
+        qFatal("cannot write %s", path.constData());
+    std::fwrite(content.constData(), 1, size_t(content.size()), file);
+    std::fclose(file);
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    rlimit lowered = old_;
+    lowered.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &lowered);
+}
+
+FileSizeLimit::~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
 
 } // namespace TestSupport

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <sys/resource.h>
 
 // Shared helpers of the tests.
 namespace TestSupport {
@@ -20,6 +21,20 @@ struct MessageRecorder {
     ~MessageRecorder();
     QStringList messages;
     QStringList errors;
+};
+
+// Writes a file of the given bytes; the test run stops when it cannot.
+void WriteFile(const QByteArray& path, const QByteArray& content);
+
+// Lowers the largest file this process may write, so that a write runs into
+// its end as it would into a full disk; root is held to it too.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+
+private:
+    rlimit old_{};
 };
 
 } // namespace TestSupport

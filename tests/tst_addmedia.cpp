@@ -149,22 +149,7 @@ void answerFolder(
     SetDialogStandIn(standIn);
 }
 
-// Lowers the largest file this process may write, so that a write runs into
-// its end as into a full disk; this holds for root as well.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        rlimit lowered = old_;
-        lowered.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
-
-private:
-    rlimit old_{};
-};
+using TestSupport::FileSizeLimit;
 
 } // namespace
 

@@ -28,13 +28,7 @@ QByteArray taggedFile(const QByteArray& title) {
     return QByteArray(1000, 'x') + tag;
 }
 
-void writeFile(const QByteArray& path, const QByteArray& content) {
-    std::FILE* file = std::fopen(path.constData(), "wb");
-    if (!file)
-        qFatal("cannot write %s", path.constData());
-    std::fwrite(content.constData(), 1, size_t(content.size()), file);
-    std::fclose(file);
-}
+using TestSupport::WriteFile;
 
 QList<TForm4*> infoWindows(TForm2& f2) {
     return f2.findChildren<TForm4*>();
@@ -63,7 +57,7 @@ private slots:
         for (const QByteArray& title :
              {QByteArray("One"), QByteArray("Two"), QByteArray("Three")}) {
             const QByteArray path = QFile::encodeName(dir.path()) + '/' + title + ".mp3";
-            writeFile(path, taggedFile(title));
+            WriteFile(path, taggedFile(title));
             paths << path;
         }
     }
@@ -177,7 +171,7 @@ private slots:
         fill(f2);
         const QByteArray missing = QFile::encodeName(dir.path()) + "/gone.mp3";
         const QByteArray untagged = QFile::encodeName(dir.path()) + "/plain.wav";
-        writeFile(untagged, QByteArray(400, 'w'));
+        WriteFile(untagged, QByteArray(400, 'w'));
         f2.AppendEntry(missing);
         f2.AppendEntry(untagged);
         f2.SetCurrentIndex(2);

@@ -24,13 +24,7 @@
 
 namespace {
 
-void writeFile(const QByteArray& path, const QByteArray& content) {
-    std::FILE* file = std::fopen(path.constData(), "wb");
-    if (!file)
-        qFatal("cannot write %s", path.constData());
-    std::fwrite(content.constData(), 1, size_t(content.size()), file);
-    std::fclose(file);
-}
+using TestSupport::WriteFile;
 
 // Whether `view` lies in front of `other`, its sibling.
 bool inFront(QWidget* view, QWidget* other) {
@@ -68,12 +62,12 @@ private slots:
     // --- the loader ---
 
     void threeLineFileShowsAnEmptyLineThenItsThreeLines() {
-        writeFile(media("three.mp3.txt"), "first\nsecond\nthird\n");
+        WriteFile(media("three.mp3.txt"), "first\nsecond\nthird\n");
         QCOMPARE(LyricViewText(media("three.mp3")), QStringLiteral("\nfirst\nsecond\nthird"));
     }
 
     void emptyFileShowsOneEmptyLine() {
-        writeFile(media("empty.mp3.txt"), "");
+        WriteFile(media("empty.mp3.txt"), "");
         QCOMPARE(LyricViewText(media("empty.mp3")), QString());
     }
 
@@ -96,24 +90,24 @@ private slots:
     }
 
     void mixedCaseNameFindsTheFileAsItStandsThenLowerCased() {
-        writeFile(media("mysong.mp3.txt"), "lower");
+        WriteFile(media("mysong.mp3.txt"), "lower");
         QCOMPARE(LyricViewText(media("MySong.MP3")), QStringLiteral("\nlower"));
         QCOMPARE(FindLyricFile(media("MySong.MP3")), std::optional(media("mysong.mp3.txt")));
 
-        writeFile(media("MySong.MP3.txt"), "as it stands");
+        WriteFile(media("MySong.MP3.txt"), "as it stands");
         QCOMPARE(LyricViewText(media("MySong.MP3")), QStringLiteral("\nas it stands"));
     }
 
     void textThatIsNotUtf8ShowsAsWindows1252() {
-        writeFile(media("latin.mp3.txt"), "Caf\xe9 \x93sung\x94\r\n\x80 5");
+        WriteFile(media("latin.mp3.txt"), "Caf\xe9 \x93sung\x94\r\n\x80 5");
         QCOMPARE(LyricViewText(media("latin.mp3")),
                  QStringLiteral("\nCaf\u00e9 \u201csung\u201d\n\u20ac 5"));
-        writeFile(media("utf8.mp3.txt"), QByteArray("\xef\xbb\xbf") + "Caf\xc3\xa9 \xe2\x82\xac");
+        WriteFile(media("utf8.mp3.txt"), QByteArray("\xef\xbb\xbf") + "Caf\xc3\xa9 \xe2\x82\xac");
         QCOMPARE(LyricViewText(media("utf8.mp3")), QStringLiteral("\nCaf\u00e9 \u20ac"));
     }
 
     void lyricFileNextToANameThatIsNotUtf8IsFound() {
-        writeFile(media("caf\xe9.mp3.txt"), "bytes kept");
+        WriteFile(media("caf\xe9.mp3.txt"), "bytes kept");
         QCOMPARE(LyricViewText(media("caf\xe9.mp3")), QStringLiteral("\nbytes kept"));
     }
 
@@ -121,7 +115,7 @@ private slots:
         // The first MiB ends with the first byte of a two-byte character.
         QByteArray text(MaxLyricFileBytes - 1, 'a');
         text += "\xc3\xa9 and more after the first mebibyte";
-        writeFile(media("long.mp3.txt"), text);
+        WriteFile(media("long.mp3.txt"), text);
         const QString shown = LyricViewText(media("long.mp3"));
         QCOMPARE(shown, QLatin1Char('\n') + QString(MaxLyricFileBytes - 1, u'a'));
     }
@@ -135,7 +129,7 @@ private slots:
     // --- the view in the playlist window ---
 
     void lyricBringsTheViewToTheFrontWithTheCurrentEntrysLyrics() {
-        writeFile(media("a.mp3.txt"), "line a1\nline a2\nline a3");
+        WriteFile(media("a.mp3.txt"), "line a1\nline a2\nline a3");
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
@@ -155,8 +149,8 @@ private slots:
     }
 
     void reloadShowsTheLoadedFileWhereLyricShowsTheCurrentEntry() {
-        writeFile(media("playing.mp3.txt"), "playing words");
-        writeFile(media("chosen.mp3.txt"), "chosen words");
+        WriteFile(media("playing.mp3.txt"), "playing words");
+        WriteFile(media("chosen.mp3.txt"), "chosen words");
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
@@ -228,8 +222,8 @@ private slots:
     }
 
     void editOpensAnExistingLyricFileElseAnEmptyEditor() {
-        writeFile(media("edit.mp3.txt"), "words");
-        writeFile(media("upper.mp3.txt"), "words");
+        WriteFile(media("edit.mp3.txt"), "words");
+        WriteFile(media("upper.mp3.txt"), "words");
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);

@@ -1,3 +1,5 @@
+#include "TestSupport.h"
+
 #include "playlist/PlaylistFile.h"
 
 #include <QDir>
@@ -54,22 +56,7 @@ mode_t modeOf(const QByteArray& path) {
     return st.st_mode & 07777;
 }
 
-// Lowers the largest file this process may write, so that a write runs into
-// its end as it would into a full disk; root is held to it too.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        rlimit lowered = old_;
-        lowered.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
-
-private:
-    rlimit old_{};
-};
+using TestSupport::FileSizeLimit;
 
 } // namespace
 
