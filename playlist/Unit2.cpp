@@ -159,6 +159,18 @@ void TForm2::CreateControls() {
     Button1 = new QPushButton(QStringLiteral("&Stop"), GroupBox1);
     Button1->setGeometry(56, 56, 83, 17);
     connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
+    // Red caption, name and Stop on dark grey, the percentage in aqua. The
+    // caption sits on the box's top edge, as the labels' places expect.
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setFont(DesignFont(QStringLiteral("MS Sans Serif")));
+    GroupBox1->setStyleSheet(QStringLiteral(
+        "QGroupBox#GroupBox1 { background-color: rgb(74, 70, 70); border: 1px solid rgb(150, 150, 150);"
+        " margin: 0px; padding: 0px; }"
+        "QGroupBox#GroupBox1::title { subcontrol-origin: border; left: 6px; top: -1px; padding: 0 2px;"
+        " color: rgb(255, 0, 0); background-color: rgb(74, 70, 70); }"
+        "QLabel { color: rgb(255, 0, 0); background: transparent; }"
+        "QPushButton { color: rgb(255, 0, 0); }"));
+    Label2->setStyleSheet(QStringLiteral("color: rgb(0, 255, 255);"));
     GroupBox1->hide();
 
     SD = new QFileDialog(this);
