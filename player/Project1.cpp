@@ -2,6 +2,7 @@
 // window), then the playlist window below it, then the hidden alarm window.
 
 #include "player/Unit1.h"
+#include "platform/Termination.h"
 #include "playlist/Unit2.h"
 #include "windows/Unit5.h"
 
@@ -15,6 +16,7 @@ int main(int argc, char* argv[]) {
     // shows is the main window's icon text, which the marquee keeps.
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
     QApplication::setQuitOnLastWindowClosed(false);
+    QuitOnTerminationSignals();
 
     TForm1 form1;
     form1.show();
