@@ -182,9 +182,11 @@ void TForm1::CreateControls() {
 
 void TForm1::FormCreate() {
     AssignShortcuts();
-    startText_ = QStringLiteral("tolvane@example.org");
-    Panel1->setText(startText_);
-    SetApplicationTitle(startText_);
+    // The contact text, which is also what a task bar shows until the first
+    // track starts.
+    const QString contact = QStringLiteral("tolvane@example.org");
+    Panel1->setText(contact);
+    SetApplicationTitle(contact);
     Bar->setColors(PanelGround, QColor(255, 0, 0));
     PlayOrder->addItems({QStringLiteral("Con"), QStringLiteral("Shu"), QStringLiteral("Rep")});
     PlayOrder->setCurrentIndex(0);

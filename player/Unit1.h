@@ -167,6 +167,4 @@ private:
     int RandomIndex(int count);
 
     std::unique_ptr<SoundServerVolume> mixer_;
-    QString startText_;
-    bool inFallbackScan_ = false;
 };
