@@ -235,6 +235,11 @@ void TForm1::Timer1Timer() {
                         QStringLiteral("%"));
     } catch (const std::exception&) {
         RecoverFromFailedTick();
+        // While a scan runs the recovery waits for the first tick after it;
+        // until then there is no device to test for the end, and asking
+        // would only put up an error box every second.
+        if (Form2->isScanning())
+            return;
     }
     if (!Timer1->isActive())
         return; // the recovery ended playback

@@ -15,6 +15,7 @@
 #include <climits>
 #include <exception>
 #include <functional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -108,8 +109,12 @@ void TForm2::AppendListFile() {
 void TForm2::ReadAutomaticPlaylist() {
     // A missing playlist is the first run, not a fault; a folder of that
     // name is no playlist either.
+    // Anything else that is there but cannot be read (no access to the
+    // state folder, say) is reported, as any playlist that cannot be opened.
     const QByteArray path = AutomaticPlaylistPath();
-    if (IsFolder(path, true))
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0 ? errno == ENOENT || errno == ENOTDIR
+                                           : S_ISDIR(st.st_mode))
         return;
     RunCommand([&] {
         Lists->AppendEntries(ReadListFile(path));

@@ -226,6 +226,18 @@ private slots:
         QCOMPARE(w.list().CurrentIndex(), -1);
     }
 
+    void anAutomaticPlaylistThatCannotBeLookedAtIsReportedNotTakenForMissing() {
+        // A link to itself cannot even be looked at; that is no first run.
+        QVERIFY(QDir().mkpath(QFile::decodeName(state_ + "/tolvane")));
+        QVERIFY(::symlink(playlist_.constData(), playlist_.constData()) == 0);
+        TestSupport::MessageRecorder recorder;
+        Windows w;
+        QCOMPARE(recorder.errors.size(), 1);
+        QVERIFY(recorder.errors.first().startsWith(
+            QStringLiteral("Cannot open file \"%1\". ").arg(QString::fromUtf8(playlist_))));
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 0 items"));
+    }
+
     // --- the automatic playlist at the end ---
     void theEndWritesThePlaylistIntoAPrivateFolderMadeForIt() {
         state_ = root_ + "/new/state";

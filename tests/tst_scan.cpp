@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <memory>
 
@@ -193,6 +194,29 @@ private slots:
         // The loaded file's row is highlighted; the current entry is untouched.
         QCOMPARE(form2->Lists->HighlightedRow(), 1);
         QCOMPARE(form2->CurrentIndex(), 1);
+    }
+
+    void loadedFileGoneDuringTheScanShowsNoErrorsAndPlaybackGoesOn() {
+        // The playing file disappears; while a slow scan runs the timer keeps
+        // ticking on a device that could not reopen it.
+        const QByteArray song = copy("long.mp3", "song.mp3");
+        const QByteArray a = copy("tone.wav", "a.wav");
+        QList<QByteArray> list{a};
+        for (int i = 0; i < 40; ++i)
+            list << missing(QStringLiteral("gone%1.mp3").arg(i));
+        list << song;
+        load(list);
+        form2->SetCurrentIndex(41);
+        form1->PlayCurrentEntry();
+        QTest::qWait(300);
+        QFile::remove(QFile::decodeName(song));
+        ScanWatcher watcher(form2.get());
+        watcher.onStep = [] { QThread::msleep(40); };
+        form2->ClearBadFiles1Click();
+        QCOMPARE(entries(), (QList<QByteArray>{a}));
+        QTRY_COMPARE_WITH_TIMEOUT(form1->MP->FileName, a, 3000);
+        QVERIFY(form1->isPlaying());
+        // cleanup() checks that no error box was shown
     }
 
     void withNothingLoadedNoRowIsHighlighted() {
