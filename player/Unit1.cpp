@@ -290,7 +290,8 @@ void TForm1::BarMouseDown(Qt::MouseButton button, int x) {
         MP->SeekMedia(p);
         if (!isPaused())
             MP->PlayMedia();
-        Timer1->start();
+        if (!Timer1->isActive()) // enabled, not restarted: the tick keeps its rhythm
+            Timer1->start();
     } catch (const std::exception&) {
         // No device open: a click on the bar does nothing.
     }

@@ -356,8 +356,6 @@ QVariant Playlist::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
         return DisplayLine(row);
-    case Qt::ToolTipRole:
-        return PathText(paths_[size_t(row)]);
     case SelectedRole:
         return SelectedB(row);
     case HighlightRole:

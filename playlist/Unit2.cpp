@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTextEdit>
+#include <QTimer>
 #include <chrono>
 #include <random>
 
@@ -33,6 +34,8 @@ constexpr int MinOuterHeight = 137;
 // The scan box's centre lies 56 pixels down a 332-pixel client area and
 // stays at that fraction when the height changes.
 constexpr int GroupBoxCentre = 56;
+// How long the window follows the main window's frame at start.
+constexpr int FollowMainWindowMs = 3000;
 
 const QColor WindowColour(187, 248, 120);
 const QColor DataColour(74, 70, 70);
@@ -292,9 +295,16 @@ void TForm2::FormCreate() {
     // Directly below the main window, as wide as it (outer sizes); the
     // height stays as designed.
     show();
-    const QRect main = Form1->frameGeometry();
-    resize(main.width() - frameExtra(this).width(), height());
-    move(main.left(), main.top() + main.height());
+    PlaceBelowMainWindow();
+    // A window manager frames both windows only after they are shown, and
+    // the title bar it adds to the main window would otherwise cover the
+    // top of this one: follow the frames as they arrive, for a moment.
+    followMainWindow_ = true;
+    Form1->installEventFilter(this);
+    QTimer::singleShot(FollowMainWindowMs, this, [this] {
+        followMainWindow_ = false;
+        Form1->removeEventFilter(this);
+    });
     ListB->setAcceptDrops(true);
     connect(ListB, &TListBox::filesDropped, this, &TForm2::HandleDroppedFiles);
     ReadAutomaticPlaylist();
@@ -438,14 +448,47 @@ void TForm2::FormResize() {
     GroupBox1->move(frameGeometry().width() / 2 - GroupBox1->width() / 2, GroupBox1->y());
 }
 
+void TForm2::PlaceBelowMainWindow() {
+    if (followMainWindow_ && --placementsLeft_ <= 0)
+        followMainWindow_ = false;
+    // Directly below the main window, as wide as it (outer sizes); the
+    // height stays as designed.
+    const QRect main = Form1->frameGeometry();
+    resize(main.width() - frameExtra(this).width(), height());
+    move(main.left(), main.top() + main.height());
+    ApplyMinimumSize();
+}
+
+void TForm2::ApplyMinimumSize() {
+    // The minimum is an outer size; the frame is known only once the window
+    // manager has framed the window, so it is worked out again whenever the
+    // frame may have changed.
+    const QSize extra = frameExtra(this);
+    setMinimumSize(MinOuterWidth - extra.width(), MinOuterHeight - extra.height());
+}
+
+bool TForm2::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Form1 && followMainWindow_ &&
+        (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+        PlaceBelowMainWindow();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm2::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    if (ListB)
+        ApplyMinimumSize();
+    if (followMainWindow_ && frameGeometry().topLeft() !=
+                                 QPoint(Form1->frameGeometry().left(),
+                                        Form1->frameGeometry().bottom() + 1))
+        PlaceBelowMainWindow();
+}
+
 void TForm2::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (!ListB)
         return;
-    // The minimum is an outer size; the frame is known only once the window
-    // manager has framed the window, so it is worked out again here.
-    const QSize extra = frameExtra(this);
-    setMinimumSize(MinOuterWidth - extra.width(), MinOuterHeight - extra.height());
+    ApplyMinimumSize();
 
     // Anchors: ListB and lirik keep all four distances, the buttons their
     // left and bottom ones, the time panel its left, right and bottom ones.

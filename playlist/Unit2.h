@@ -151,13 +151,23 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
+    void PlaceBelowMainWindow();
+    void ApplyMinimumSize();
     void CreateControls();
     void CreateMenus();
     void FormResize();
     void PopupAbove(TSpeedButton* button, QMenu* menu, int offset);
 
     bool scanning_ = false;
+    // While the window manager is still framing the two windows at start,
+    // the placement below the main window is redone as their frames become
+    // known (a few times at most, so that a window manager that will not
+    // have it so cannot keep the two windows busy).
+    bool followMainWindow_ = false;
+    int placementsLeft_ = 8;
 };

@@ -15,7 +15,7 @@ TOLVANE_PACKAGES=(
 # What only the test command needs: a virtual display, a private sound
 # server, and the tools that make test media.
 TOLVANE_TEST_PACKAGES=(
-    xvfb xauth x11-utils pulseaudio mjpegtools
+    xvfb xauth x11-utils twm pulseaudio mjpegtools
     gstreamer1.0-plugins-base-apps
 )
 

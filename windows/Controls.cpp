@@ -127,9 +127,10 @@ void TPanel::setBevels(TBevel inner, TBevel outer) {
     update();
 }
 
-void TPanel::mousePressEvent(QMouseEvent* event) {
-    QLabel::mousePressEvent(event);
-    if (event->button() == Qt::LeftButton)
+void TPanel::mouseReleaseEvent(QMouseEvent* event) {
+    QLabel::mouseReleaseEvent(event);
+    // A click is a press and a release on the panel, as for a button.
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit clicked();
 }
 

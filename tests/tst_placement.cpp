@@ -1,0 +1,102 @@
+// The two windows' places under a real window manager, which frames them
+// only after they are shown. Runs on a display of its own (a second Xvfb
+// with twm), so that no other test meets a window manager.
+
+#include "player/Unit1.h"
+#include "playlist/Unit2.h"
+
+#include <QApplication>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+#include <QTest>
+#include <QThread>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+class PlacementTest : public QObject {
+    Q_OBJECT
+private slots:
+    void playlistWindowSitsBelowTheFramedMainWindowAsWideAsIt() {
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        // The window manager's frames arrive a little after the windows.
+        QTRY_VERIFY_WITH_TIMEOUT(f1.frameGeometry().height() > f1.height(), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(f2.frameGeometry().top(), f1.frameGeometry().bottom() + 1, 3000);
+        QCOMPARE(f2.frameGeometry().left(), f1.frameGeometry().left());
+        QCOMPARE(f2.frameGeometry().width(), f1.frameGeometry().width());
+        // The minimum is an outer size, frame included.
+        const QSize extra = f2.frameGeometry().size() - f2.size();
+        QCOMPARE(f2.minimumSize(), QSize(267, 137) - extra);
+    }
+};
+
+// Starts a private display with a window manager on it; returns its name.
+static QByteArray startFramedDisplay(std::unique_ptr<QProcess>& xvfb,
+                                     std::unique_ptr<QProcess>& wm) {
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty() ||
+        QStandardPaths::findExecutable(QStringLiteral("twm")).isEmpty())
+        return {};
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return {};
+    xvfb = std::make_unique<QProcess>();
+    xvfb->setProgram(QStringLiteral("Xvfb"));
+    xvfb->setArguments({QStringLiteral("-displayfd"), QString::number(fds[1]),
+                        QStringLiteral("-screen"), QStringLiteral("0"),
+                        QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                        QStringLiteral("tcp")});
+    xvfb->start();
+    ::close(fds[1]);
+    char number[16] = {};
+    const ssize_t got = xvfb->waitForStarted() ? ::read(fds[0], number, sizeof number - 1) : -1;
+    ::close(fds[0]);
+    if (got <= 0)
+        return {};
+    const QByteArray display = ":" + QByteArray(number).trimmed();
+    wm = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+    wm->setProcessEnvironment(env);
+    // Windows go where the program puts them, without asking the user.
+    static QTemporaryFile config;
+    if (config.open()) {
+        config.write("UsePPosition \"on\"\nRandomPlacement\nNoTitleFocus\n");
+        config.flush();
+    }
+    wm->start(QStringLiteral("twm"), {QStringLiteral("-f"), config.fileName()});
+    wm->waitForStarted();
+    QThread::msleep(500);
+    return display;
+}
+
+int main(int argc, char* argv[]) {
+    std::unique_ptr<QProcess> xvfb, wm;
+    {
+        // QProcess wants an application object; a core one is enough here.
+        int n = 0;
+        QCoreApplication starter(n, nullptr);
+        const QByteArray display = startFramedDisplay(xvfb, wm);
+        if (display.isEmpty()) {
+            std::printf("SKIP: needs Xvfb and twm\n");
+            return 0;
+        }
+        qputenv("DISPLAY", display);
+        qunsetenv("QT_QPA_PLATFORM");
+    }
+    int result = 0;
+    {
+        QApplication app(argc, argv);
+        PlacementTest test;
+        result = QTest::qExec(&test, argc, argv);
+    }
+    wm->kill();
+    wm->waitForFinished();
+    xvfb->kill();
+    xvfb->waitForFinished();
+    return result;
+}
+
+#include "tst_placement.moc"
