@@ -29,8 +29,8 @@
 #include <algorithm>
 
 namespace {
-const QColor PanelGround(74, 70, 70);
-const QColor PanelText(0, 255, 0);
+const QColor& PanelGround = DataGround;
+const QColor& PanelText = DataText;
 const QColor WindowGround(0, 255, 115);
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "playlist/Playlist.h"
 #include "trackinfo/ReadOnlyFile.h"
 #include "trackinfo/Windows1252.h"
+#include "windows/Controls.h"
 
 #include <QEvent>
 #include <QFont>
@@ -148,15 +149,11 @@ void SetupLyricView(QTextEdit* view, std::function<void()> doubleClicked) {
     view->document()->setDefaultTextOption(option);
 
     QPalette colours = view->palette();
-    colours.setColor(QPalette::Base, QColor(74, 70, 70));
-    colours.setColor(QPalette::Text, QColor(0, 255, 0));
+    colours.setColor(QPalette::Base, DataGround);
+    colours.setColor(QPalette::Text, DataText);
     view->setPalette(colours);
 
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("DejaVu Sans")});
-    font.setPointSize(8);
-    view->setFont(font);
+    view->setFont(DesignFont(QStringLiteral("MS Sans Serif")));
 
     view->viewport()->installEventFilter(new DoubleClickFilter(view, std::move(doubleClicked)));
 }

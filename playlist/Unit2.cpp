@@ -37,10 +37,10 @@ constexpr int GroupBoxCentre = 56;
 // How long the window follows the main window's frame at start.
 constexpr int FollowMainWindowMs = 3000;
 
-const QColor WindowColour(187, 248, 120);
-const QColor DataColour(74, 70, 70);
-const QColor LineColour(57, 249, 67);
-const QColor LimeColour(0, 255, 0);
+const QColor& WindowColour = WindowGreen;
+const QColor& DataColour = DataGround;
+const QColor& LineColour = ListText;
+const QColor& LimeColour = DataText;
 
 // The time panel shows "- 03:20 " in 58 pixels: a narrow face at the
 // design's 13 pixels keeps it whole.

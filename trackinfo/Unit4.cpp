@@ -29,7 +29,7 @@ void TForm4::CreateControls() {
     move(612, 254);
     setFont(DesignFont(QStringLiteral("MS Sans Serif")));
     QPalette ground = palette();
-    ground.setColor(QPalette::Window, QColor(187, 248, 120));
+    ground.setColor(QPalette::Window, WindowGreen);
     setPalette(ground);
     setAutoFillBackground(true);
 
@@ -38,8 +38,8 @@ void TForm4::CreateControls() {
         edit->setGeometry(x, y, w, 21);
         edit->setReadOnly(true);
         QPalette colours = edit->palette();
-        colours.setColor(QPalette::Base, QColor(74, 70, 70));
-        colours.setColor(QPalette::Text, QColor(0, 255, 0));
+        colours.setColor(QPalette::Base, DataGround);
+        colours.setColor(QPalette::Text, DataText);
         edit->setPalette(colours);
         return edit;
     };

@@ -351,8 +351,8 @@ public:
             QProxyStyle::drawComplexControl(control, option, p, widget);
             return;
         }
-        const QColor ground(74, 70, 70);
-        const QColor lime(0, 255, 0);
+        const QColor& ground = DataGround;
+        const QColor& lime = DataText;
         const QColor face(112, 106, 106);
         p->fillRect(bar->rect, ground);
         DrawBevel(*p, bar->rect, TBevel::Lowered);

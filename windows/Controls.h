@@ -11,6 +11,13 @@
 // The small kinds of control the windows are built from, and the looks they
 // share: bevelled panels, flat buttons with pictures, the seek bar.
 
+// The colours every window shares: data is shown in lime on dark grey (the
+// playlist's lines in a slightly softer green), on light green windows.
+inline const QColor DataGround(74, 70, 70);
+inline const QColor DataText(0, 255, 0);
+inline const QColor ListText(57, 249, 67);
+inline const QColor WindowGreen(187, 248, 120);
+
 // The font of the windows' design at a height in pixels. The design names
 // "MS Sans Serif", "Microsoft Sans Serif", "Tahoma" and "Modern", which
 // Linux does not have; each is mapped onto a free face of like shape (the

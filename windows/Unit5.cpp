@@ -41,7 +41,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent) {
 
     Panel1 = new QWidget(this);
     QPalette green = Panel1->palette();
-    green.setColor(QPalette::Window, QColor(187, 248, 120));
+    green.setColor(QPalette::Window, WindowGreen);
     Panel1->setPalette(green);
     Panel1->setAutoFillBackground(true);
     auto* fill = new QVBoxLayout(this);
