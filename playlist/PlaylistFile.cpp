@@ -90,6 +90,15 @@ QByteArray randomSuffix() {
 
 } // namespace
 
+bool IsStorablePath(QByteArrayView path) {
+    if (path.isEmpty())
+        return false;
+    for (const char c : path)
+        if (c == '\r' || c == '\n' || c == '\0')
+            return false;
+    return true;
+}
+
 std::vector<QByteArray> SplitListText(const char* text, size_t size) {
     const char* end = text + size;
     if (const void* nul = std::memchr(text, '\0', size))
@@ -106,7 +115,9 @@ std::vector<QByteArray> SplitListText(const char* text, size_t size) {
     return lines;
 }
 
-std::vector<QByteArray> ReadListFile(const QByteArray& path) {
+std::vector<QByteArray> ReadListFile(const QByteArray& path, bool* cutShort) {
+    if (cutShort)
+        *cutShort = false;
     // Not blocking on open keeps a named pipe typed into the dialog from
     // freezing the window; regular files read the same either way.
     FileDescriptor file(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -136,6 +147,8 @@ std::vector<QByteArray> ReadListFile(const QByteArray& path) {
         // device such as /dev/zero ends at once instead of filling memory.
         if (const void* nul = std::memchr(text.data() + used, '\0', size_t(n))) {
             used = static_cast<const char*>(nul) - text.constData();
+            if (cutShort)
+                *cutShort = true;
             break;
         }
         used += n;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <stdexcept>
 #include <sys/types.h>
 #include <vector>
@@ -15,6 +16,11 @@ public:
 // Playlist files (*.plf): one full path per line, the bytes of each path
 // exactly as the file system spells them, no header.
 
+// Whether a playlist file can hold the path: a non-empty path without CR, LF
+// or NUL. Such bytes are legal in Linux names (all but NUL), but a playlist
+// line cannot carry them, so every way into the playlist refuses them.
+bool IsStorablePath(QByteArrayView path);
+
 // Splits the text of a playlist file into its lines. A line ends at CR LF, at
 // a CR alone or at an LF alone (so LF CR ends two lines); a last line without
 // an end is still a line, a final line end adds no empty line, and a NUL byte
@@ -22,8 +28,10 @@ public:
 std::vector<QByteArray> SplitListText(const char* text, size_t size);
 
 // Reads a playlist file by the rules of SplitListText. Throws EFileError
-// "Cannot open file ..." when the file cannot be opened or read.
-std::vector<QByteArray> ReadListFile(const QByteArray& path);
+// "Cannot open file ..." when the file cannot be opened or read. When
+// `cutShort` is given, it tells whether a NUL byte ended the text before the
+// end of the file, so that only part of the file became lines.
+std::vector<QByteArray> ReadListFile(const QByteArray& path, bool* cutShort = nullptr);
 
 // Writes the lines, each followed by CR LF (an empty list gives an empty
 // file). The file is replaced as a whole: the lines go to a new file beside
