@@ -1,0 +1,93 @@
+#include "player/OpenPaths.h"
+
+#include "platform/MessageBox.h"
+#include "player/Unit1.h"
+#include "playlist/MediaSearch.h"
+#include "playlist/Playlist.h"
+#include "playlist/PlaylistFile.h"
+#include "playlist/Unit2.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+bool IsPlaylistFile(const QByteArray& path) {
+    return PathExtension(path).toLower() == ".plf" && !IsFolder(path, false);
+}
+
+void AppendPlaylistFile(TForm2& form2, const QByteArray& path) {
+    // As "Add to List": the file is read in full before anything is added,
+    // the caption and the numbering are refreshed whatever happened, and a
+    // file that cannot be read is reported afterwards.
+    std::vector<QByteArray> lines;
+    QString failure;
+    try {
+        lines = ReadListFile(path);
+    } catch (const std::exception& error) {
+        failure = QString::fromLocal8Bit(error.what());
+    }
+    form2.Lists->AppendEntries(std::move(lines));
+    form2.UpdateCaption();
+    form2.RenumberList();
+    if (!failure.isEmpty())
+        ShowErrorMessage(failure);
+}
+
+void AppendFolder(TForm2& form2, const QByteArray& folder) {
+    std::vector<QByteArray> found;
+    SearchFiles(folder + '/', "*.*", form2.IncludeSubfolder1->isChecked(), found);
+    FilterMediaFiles(found);
+    std::erase_if(found, [](const QByteArray& path) { return !IsStorablePath(path); });
+    form2.Lists->AppendEntries(std::move(found));
+    form2.RenumberList();
+    form2.UpdateCaption();
+}
+
+} // namespace
+
+void OpenPaths(TForm1& form1, const QByteArrayList& paths) {
+    TForm2& form2 = *form1.Form2;
+    // The bad-file scan counts on being the only one to change the list
+    // while it runs; what comes meanwhile waits for its end.
+    if (form2.isScanning()) {
+        QTimer::singleShot(250, &form1, [&form1, paths] { OpenPaths(form1, paths); });
+        return;
+    }
+    const int before = form2.EntryCount();
+    // Files next to each other go in as one drop, so that a file manager
+    // handing over a thousand files renumbers the list once.
+    std::vector<QByteArray> files;
+    const auto dropFiles = [&] {
+        if (!files.empty())
+            form2.HandleDroppedFiles(files);
+        files.clear();
+    };
+    for (const QByteArray& path : paths) {
+        if (!IsStorablePath(path))
+            continue;
+        if (IsPlaylistFile(path)) {
+            dropFiles();
+            AppendPlaylistFile(form2, path);
+        } else if (IsFolder(path, false)) {
+            dropFiles();
+            AppendFolder(form2, path);
+        } else {
+            files.push_back(path);
+        }
+    }
+    dropFiles();
+    if (form2.EntryCount() > before) {
+        form2.SetCurrentIndex(before);
+        form1.PlayCurrentEntry();
+    }
+}
+
+void RaiseMainWindow(TForm1& form1) {
+    if (form1.isMinimized())
+        form1.showNormal();
+    form1.show();
+    form1.raise();
+    form1.activateWindow();
+}
