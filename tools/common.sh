@@ -17,6 +17,7 @@ TOLVANE_PACKAGES=(
 TOLVANE_TEST_PACKAGES=(
     xvfb xauth x11-utils twm pulseaudio mjpegtools
     gstreamer1.0-plugins-base-apps
+    dbus-daemon playerctl desktop-file-utils appstream shared-mime-info
 )
 
 tolvane_install_missing() {
