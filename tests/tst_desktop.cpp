@@ -155,8 +155,9 @@ private slots:
     void initTestCase() {
         if (qEnvironmentVariableIsEmpty("DISPLAY") || TestSupport::MediaDir().isEmpty() ||
             run(QStringLiteral("pactl"), {QStringLiteral("info")}).isEmpty() ||
-            QStandardPaths::findExecutable(QStringLiteral("playerctl")).isEmpty())
-            QSKIP("needs tools/with-test-env and playerctl");
+            QStandardPaths::findExecutable(QStringLiteral("playerctl")).isEmpty() ||
+            QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+            QSKIP("needs tools/with-test-env, playerctl and dbus-daemon");
         const QStringList info =
             run(QStringLiteral("dbus-daemon"),
                 {QStringLiteral("--session"), QStringLiteral("--fork"),

@@ -13,7 +13,9 @@ TOLVANE_PACKAGES=(
 )
 
 # What only the test command needs: a virtual display, a private sound
-# server, and the tools that make test media.
+# server, the tools that make test media, a private session bus, playerctl
+# to drive the player over MPRIS, and the validators of the installed
+# desktop files.
 TOLVANE_TEST_PACKAGES=(
     xvfb xauth x11-utils twm pulseaudio mjpegtools
     gstreamer1.0-plugins-base-apps
