@@ -256,6 +256,30 @@ private slots:
                                   QStringLiteral("tone.wav"), 10000);
     }
 
+    void copiesKeepingTheirOwnPlaylistsRunSideBySide() {
+        // Another state folder is another automatic playlist: no hand-over,
+        // and the second copy takes an instance name on the bus.
+        QTemporaryDir otherState;
+        std::map<QByteArray, QByteArray> otherEnv = playerEnv();
+        otherEnv["XDG_STATE_HOME"] = QFile::encodeName(otherState.path());
+        Player first({}, playerEnv());
+        QTRY_VERIFY_WITH_TIMEOUT(!playlistTitle(first.pid).isEmpty(), 20000);
+        Player second({}, otherEnv);
+        QTRY_VERIFY_WITH_TIMEOUT(!playlistTitle(second.pid).isEmpty(), 20000);
+        QCOMPARE(run(QStringLiteral("playerctl"), {QStringLiteral("-l")}, busEnv)
+                     .split(QLatin1Char('\n'))
+                     .contains(QStringLiteral("tolvane.instance%1").arg(second.pid)),
+                 true);
+
+        // Neither a bus nor a runtime folder: every copy starts as it would
+        // alone.
+        std::map<QByteArray, QByteArray> bare = otherEnv;
+        bare["DBUS_SESSION_BUS_ADDRESS"] = bare["XDG_RUNTIME_DIR"] = QByteArray();
+        Player third({}, bare);
+        QTRY_VERIFY_WITH_TIMEOUT(!playlistTitle(third.pid).isEmpty(), 20000);
+        QCOMPARE(third.exitCode(0), std::nullopt);
+    }
+
     void playerctlDrivesThePlayerAsItsKeysDo() {
         QFile::remove(state.filePath(QStringLiteral("tolvane/PlayList.plf")));
         const QString volumeBefore =
