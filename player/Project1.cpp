@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QTimer>
+#include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 

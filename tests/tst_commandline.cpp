@@ -12,7 +12,6 @@
 
 #include <QTemporaryDir>
 #include <QTest>
-#include <memory>
 #include <sys/stat.h>
 
 using Action = CommandLine::Action;
@@ -25,51 +24,30 @@ class CommandLineTest : public QObject {
 private slots:
     void initTestCase() { qputenv("XDG_STATE_HOME", QFile::encodeName(state.path())); }
 
-    void optionsEndTheRunOrAreRefused_data() {
-        QTest::addColumn<QByteArrayList>("arguments");
-        QTest::addColumn<Action>("action");
-        QTest::addColumn<QByteArray>("badOption");
-        QTest::newRow("help") << QByteArrayList{"a.mp3", "--help"} << Action::Help << QByteArray();
-        QTest::newRow("-h") << QByteArrayList{"-h"} << Action::Help << QByteArray();
-        QTest::newRow("version") << QByteArrayList{"--version"} << Action::Version << QByteArray();
-        QTest::newRow("unknown") << QByteArrayList{"a.mp3", "-x"} << Action::Usage
-                                 << QByteArray("-x");
-        QTest::newRow("after --") << QByteArrayList{"--", "--help"} << Action::Run << QByteArray();
-    }
     void optionsEndTheRunOrAreRefused() {
-        QFETCH(QByteArrayList, arguments);
-        QFETCH(Action, action);
-        QFETCH(QByteArray, badOption);
-        const CommandLine command = ParseCommandLine(arguments, "/home/u");
-        QCOMPARE(command.action, action);
-        QCOMPARE(command.badOption, badOption);
+        const auto action = [](const QByteArrayList& arguments) {
+            return ParseCommandLine(arguments, "/").action;
+        };
+        QCOMPARE(action({"a.mp3", "--help"}), Action::Help);
+        QCOMPARE(action({"-h"}), Action::Help);
+        QCOMPARE(action({"--version"}), Action::Version);
+        QCOMPARE(action({"--", "--help"}), Action::Run);
+        QCOMPARE(ParseCommandLine({"a.mp3", "-x", "--help"}, "/").badOption, "-x");
     }
 
-    void argumentsBecomeAbsolutePathsAsBytes_data() {
-        QTest::addColumn<QByteArray>("argument");
-        QTest::addColumn<QByteArrayList>("paths");
-        QTest::newRow("relative") << QByteArray("../music/./a.mp3")
-                                  << QByteArrayList{"/home/music/a.mp3"};
-        QTest::newRow("dash") << QByteArray("-") << QByteArrayList{"/home/u/-"};
-        QTest::newRow("Latin-1 bytes")
-            << QByteArray("/m/\xe9t\xe9.mp3") << QByteArrayList{"/m/\xe9t\xe9.mp3"};
-        QTest::newRow("file URL, escapes are bytes")
-            << QByteArray("file:///m/%E9t%E9%20%231.mp3#part")
-            << QByteArrayList{"/m/\xe9t\xe9 #1.mp3"};
-        QTest::newRow("file URL on localhost")
-            << QByteArray("FILE://localhost/m/a.wav") << QByteArrayList{"/m/a.wav"};
-        QTest::newRow("file URL of another host")
-            << QByteArray("file://far/m/a.wav") << QByteArrayList{};
-        QTest::newRow("web URL") << QByteArray("http://example.org/a.mp3") << QByteArrayList{};
-    }
     void argumentsBecomeAbsolutePathsAsBytes() {
-        QFETCH(QByteArray, argument);
-        QFETCH(QByteArrayList, paths);
-        const CommandLine command = ParseCommandLine({argument}, "/home/u");
-        QCOMPARE(command.action, Action::Run);
-        QCOMPARE(command.paths, paths);
-        for (const QByteArray& path : paths)
-            QCOMPARE(LocalPathOfUrl(FileUrlOfPath(path)), path);
+        const auto paths = [](const QByteArray& argument) {
+            return ParseCommandLine({argument}, "/home/u").paths;
+        };
+        QCOMPARE(paths("../music/./a.mp3"), QByteArrayList{"/home/music/a.mp3"});
+        QCOMPARE(paths("-"), QByteArrayList{"/home/u/-"});
+        QCOMPARE(paths("/m/\xe9t\xe9.mp3"), QByteArrayList{"/m/\xe9t\xe9.mp3"});
+        // In a URL the escapes are the name's bytes; a bare "#" ends the name.
+        QCOMPARE(paths("file:///m/%E9t%E9%20%231.mp3#part"), QByteArrayList{"/m/\xe9t\xe9 #1.mp3"});
+        QCOMPARE(paths("FILE://localhost/m/a.wav"), QByteArrayList{"/m/a.wav"});
+        QCOMPARE(paths("file://far/m/a.wav"), QByteArrayList{});
+        QCOMPARE(paths("http://example.org/a.mp3"), QByteArrayList{});
+        QCOMPARE(LocalPathOfUrl(FileUrlOfPath("/m/\xe9 #%?.mp3")), "/m/\xe9 #%?.mp3");
     }
 
     void openedPathsAreAppendedAndTheFirstNewEntryPlays() {
