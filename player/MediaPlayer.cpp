@@ -123,12 +123,56 @@ const QByteArray& SoundFont() {
     return path;
 }
 
+// After a seek midiparse plays the file again from its start, every event
+// stamped with its own old time, and fluiddec synthesises all the audio up to
+// the target only for the sinks to throw it away: some 10 s of work a minute
+// of music. Ahead of the target only what sets the synthesiser up (programs,
+// controllers, pitch bends, system exclusives) matters; it is moved to the
+// target, and notes and clock ticks are dropped, so the sound starts there.
+struct MidiSeekShortcut {
+    GstClockTime segmentStart = 0;
+};
+
+GstPadProbeReturn SkipToSegmentStart(GstPad* /*pad*/, GstPadProbeInfo* info, gpointer data) {
+    auto* shortcut = static_cast<MidiSeekShortcut*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+            const GstSegment* segment = nullptr;
+            gst_event_parse_segment(event, &segment);
+            shortcut->segmentStart = segment->format == GST_FORMAT_TIME ? segment->start : 0;
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!GST_BUFFER_PTS_IS_VALID(buffer) || GST_BUFFER_PTS(buffer) >= shortcut->segmentStart)
+        return GST_PAD_PROBE_OK;
+    guint8 status = 0;
+    gst_buffer_extract(buffer, 0, &status, 1);
+    const guint8 kind = status & 0xf0;
+    // Note off, note on, key pressure, and the real-time bytes (ticks).
+    if (kind == 0x80 || kind == 0x90 || kind == 0xa0 || status >= 0xf8)
+        return GST_PAD_PROBE_DROP;
+    buffer = gst_buffer_make_writable(buffer);
+    GST_BUFFER_PTS(buffer) = shortcut->segmentStart;
+    GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    return GST_PAD_PROBE_OK;
+}
+
 void SetUpElement(GstElement* /*playbin*/, GstElement* element, gpointer /*data*/) {
     if (FactoryName(element) != "fluiddec")
         return;
     if (!SoundFont().isEmpty())
         g_object_set(element, "soundfont", SoundFont().constData(), nullptr);
     g_object_set(element, "synth-gain", MidiGain, nullptr);
+    if (GstPad* input = gst_element_get_static_pad(element, "sink")) {
+        gst_pad_add_probe(
+            input, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+            SkipToSegmentStart, new MidiSeekShortcut,
+            [](gpointer data) { delete static_cast<MidiSeekShortcut*>(data); });
+        gst_object_unref(input);
+    }
 }
 
 QString ErrorText(GstMessage* message) {
@@ -246,6 +290,13 @@ struct TMediaPlayer::Private {
     // The length was measured by reading the file through, not estimated:
     // later estimates from the playing pipeline must not replace it.
     bool lengthScanned = false;
+    // A seek runs on in the pipeline's own threads after SeekMedia returned
+    // (a long MIDI file takes seconds to get to a place); until the pipeline
+    // has settled, its position is the target.
+    bool seekPending = false;
+    // Sought and not played since: the device stands at the target, which is
+    // its position, whatever the pipeline rounds it to.
+    bool standingAtTarget = false;
     QString lastError;
 
     // Video opens into a fake sink and moves to its window when it first
@@ -316,6 +367,7 @@ struct TMediaPlayer::Private {
         mode = TMPModes::mpNotReady;
         length = lastPosition = 0;
         ended = parkedAtEnd = lengthScanned = hasVideo = false;
+        seekPending = standingAtTarget = false;
     }
 
     [[noreturn]] void FailOpen(const QString& reason) {
@@ -428,10 +480,13 @@ struct TMediaPlayer::Private {
     void Poll(bool honourEnd = true) {
         if (!open)
             return;
+        SeekSettled();
         while (GstMessage* message = gst_bus_pop(bus)) {
             switch (GST_MESSAGE_TYPE(message)) {
             case GST_MESSAGE_EOS:
-                if (honourEnd && mode == TMPModes::mpPlaying)
+                // The sinks end only once they have prerolled at the target:
+                // while the seek settles, an end is one from before it.
+                if (honourEnd && SeekSettled() && mode == TMPModes::mpPlaying)
                     MarkEnded();
                 break;
             case GST_MESSAGE_ERROR:
@@ -451,6 +506,17 @@ struct TMediaPlayer::Private {
             }
             gst_message_unref(message);
         }
+        if (standingAtTarget && SeekSettled() && mode == TMPModes::mpPlaying)
+            standingAtTarget = false;
+    }
+
+    // A flushing seek makes the pipeline lose its state before the seek call
+    // returns, and regain it once it has prerolled at the target.
+    bool SeekSettled() {
+        if (seekPending &&
+            gst_element_get_state(playbin, nullptr, nullptr, 0) != GST_STATE_CHANGE_ASYNC)
+            seekPending = false;
+        return !seekPending;
     }
 
     void Settle() {
@@ -470,9 +536,26 @@ struct TMediaPlayer::Private {
         }
         Settle();
         Poll(false);
-        ended = parkedAtEnd = false;
+        ended = parkedAtEnd = seekPending = standingAtTarget = false;
         lastPosition = ms;
         return true;
+    }
+
+    // Sets the pipeline going to ms and returns: the pipeline gets there in
+    // its own threads, and a seek given meanwhile replaces this one.
+    void StartSeek(qint64 ms) {
+        Poll(false); // an end reported so far no longer holds
+        gst_element_set_state(playbin, GST_STATE_PAUSED);
+        const bool done = gst_element_seek_simple(
+            playbin, GST_FORMAT_TIME, GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+            ms * GST_MSECOND);
+        if (!done) {
+            lastError = QStringLiteral("The device cannot seek in this file.");
+            return;
+        }
+        ended = parkedAtEnd = false;
+        seekPending = standingAtTarget = true;
+        lastPosition = ms;
     }
 
     void Play() {
@@ -554,11 +637,11 @@ void TMediaPlayer::SeekMedia(qint64 ms) {
     ms = std::clamp<qint64>(ms, 0, d->length);
     if (ms >= d->length) {
         gst_element_set_state(d->playbin, GST_STATE_PAUSED);
-        d->ended = false;
+        d->ended = d->standingAtTarget = false;
         d->parkedAtEnd = true;
         d->lastPosition = d->length;
     } else {
-        d->SeekTo(ms);
+        d->StartSeek(ms);
     }
     d->mode = TMPModes::mpStopped;
 }
@@ -569,6 +652,8 @@ qint64 TMediaPlayer::MediaPosition() const {
     d->Poll();
     if (d->ended || d->parkedAtEnd)
         return d->length;
+    if (d->standingAtTarget)
+        return d->lastPosition;
     gint64 position = -1;
     if (gst_element_query_position(d->playbin, GST_FORMAT_TIME, &position) && position >= 0)
         d->lastPosition = std::min<qint64>(position / GST_MSECOND, d->length);

@@ -9,6 +9,7 @@
 #include "windows/Controls.h"
 
 #include <QTimer>
+#include <algorithm>
 
 void TForm1::OfferFilesOnEmptyPlay() {
     AddFilesByDialog();
@@ -18,15 +19,35 @@ void TForm1::OfferFilesOnEmptyPlay() {
 void TForm1::RecoverFromFailedOpen() {
     Timer1->stop();
     Timer2->stop();
+    // Playback goes on with the entry that followed the failed one, wherever
+    // the scan's removals move it: its place is followed through them.
+    const int failed = Form2->CurrentIndex();
+    int follower = failed + 1;
     // A track that fails while a scan runs (one ended during "Clear Bad
     // Files") must not start a second scan inside the first: the running
     // scan is about to clean the playlist anyway.
     if (!Form2->isScanning()) {
+        const QAbstractItemModel* lists = Form2->Lists;
+        const auto removed = connect(lists, &QAbstractItemModel::rowsRemoved, this,
+                                     [&follower](const QModelIndex&, int first, int last) {
+                                         if (first < follower)
+                                             follower -= std::min(last, follower - 1) - first + 1;
+                                     });
+        const auto inserted = connect(lists, &QAbstractItemModel::rowsInserted, this,
+                                      [&follower](const QModelIndex&, int first, int last) {
+                                          if (first < follower)
+                                              follower += last - first + 1;
+                                      });
         Form2->ScanBadFiles();
+        disconnect(removed);
+        disconnect(inserted);
         Form2->RenumberList();
         Form2->UpdateCaption();
     }
-    SelectNextEntry();
+    if (failed == -1 || Form2->EntryCount() == 0)
+        SelectNextEntry(); // the first entry, if any
+    else
+        Form2->SetCurrentIndex(follower < Form2->EntryCount() ? follower : 0);
     // After one scan everything left should open. Should an entry fail all
     // the same (its file went away meanwhile), try each following entry once
     // rather than scanning again and again; when none starts, stop.

@@ -22,6 +22,20 @@ void TForm2::SetListCommandsEnabled(bool on) {
         w->setEnabled(on);
 }
 
+// The main player's own file is tested by opening it there again. The main
+// window knows nothing of that, so the player must come back as it was: at
+// its place, playing on, paused or stopped.
+static void ReopenAsItWas(TMediaPlayer* player) {
+    const TMPModes mode = player->MediaMode();
+    const qint64 position = player->MediaPosition();
+    player->OpenMedia();
+    player->SeekMedia(position);
+    if (mode == TMPModes::mpPlaying || mode == TMPModes::mpPaused)
+        player->PlayMedia();
+    if (mode == TMPModes::mpPaused)
+        player->PauseMedia();
+}
+
 void TForm2::ScanBadFiles() {
     if (scanning_)
         return;
@@ -49,16 +63,11 @@ void TForm2::ScanBadFiles() {
             break;
         try {
             const QByteArray path = EntryPath(p);
-            if (path != MP->FileName) {
+            if (path != MP->FileName || !MP->isOpen()) {
                 TestPlayer->FileName = path;
                 TestPlayer->OpenMedia();
             } else {
-                // The main player's own file is reopened there and goes on
-                // from where it was, whatever the main window shows.
-                const qint64 pos = MP->MediaPosition();
-                MP->OpenMedia();
-                MP->SeekMedia(pos);
-                MP->PlayMedia();
+                ReopenAsItWas(MP);
             }
         } catch (const std::exception&) {
             RemoveEntry(p);
