@@ -8,13 +8,14 @@
 //
 // Run under tools/with-test-env (or give the test media folder as the first
 // argument). The MIDI files of 5 and 100 minutes are written into a
-// temporary folder; MP3, WAV and MPEG are the test media.
+// temporary folder, and so are MP3, WAV and MPEG files of some minutes.
 #include "player/MediaPlayer.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -45,6 +46,7 @@ struct Round {
     double callMs = 0;  // SeekMedia + PlayMedia
     double blockMs = 0; // longest event-loop gap, the call included
     double resumeMs = -1;
+    qint64 lengthMs = 0;
 };
 
 // Runs the event loop until done() or the time is up; returns the longest
@@ -74,6 +76,7 @@ Round Measure(const QByteArray& path) {
     clock.start();
     player.OpenMedia();
     round.openMs = double(clock.nsecsElapsed()) / 1e6;
+    round.lengthMs = player.MediaLength();
     player.PlayMedia();
     clock.restart();
     RunUntil([&] { return player.MediaPosition() > 200; }, 10000, clock);
@@ -115,23 +118,45 @@ int main(int argc, char** argv) {
             qFatal("cannot write %s", qPrintable(name));
         return QFile::encodeName(name);
     };
-    const auto media = [&](const char* name) {
-        return QFile::encodeName(QDir(dir).filePath(QString::fromUtf8(name)));
+    // Longer MP3, WAV and MPEG files are encoded here as the test media are,
+    // with GStreamer's own tools, %1 standing for the file sink; should that
+    // fail, the short test media stand in.
+    const auto encoded = [&](const QString& name, const QString& pipeline, const char* fallback) {
+        const QString target = scratch.filePath(name);
+        const QString sink = QStringLiteral("filesink location=") + target;
+        QProcess launch;
+        launch.start(QStringLiteral("gst-launch-1.0"),
+                     QStringList{QStringLiteral("-q")} +
+                         pipeline.arg(sink).split(QLatin1Char(' '), Qt::SkipEmptyParts));
+        if (launch.waitForFinished(600000) && launch.exitCode() == 0 && QFile::exists(target))
+            return QFile::encodeName(target);
+        std::fprintf(stderr, "cannot encode %s, using %s\n", qPrintable(name), fallback);
+        return QFile::encodeName(QDir(dir).filePath(QString::fromUtf8(fallback)));
     };
+    // 441 samples a buffer at 44.1 kHz: 100 buffers a second.
+    const QString tone = QStringLiteral("audiotestsrc num-buffers=%1 samplesperbuffer=441 ! "
+                                        "audio/x-raw,rate=44100,channels=2");
     struct Case {
         const char* label;
         QByteArray path;
         int rounds;
     };
-    const std::vector<Case> cases{{"MIDI 5 min", midi(5), 5},
-                                  {"MIDI 100 min", midi(100), 3},
-                                  {"MP3 12 s", media("long.mp3"), 10},
-                                  {"WAV 3 s", media("tone.wav"), 10},
-                                  {"MPEG 3 s", media("clip.mpg"), 10}};
+    const std::vector<Case> cases{
+        {"MIDI", midi(5), 5},
+        {"MIDI", midi(100), 3},
+        {"MP3", encoded("5min.mp3", tone.arg(30000) + " ! lamemp3enc ! %1", "long.mp3"), 10},
+        {"WAV", encoded("5min.wav", tone.arg(30000) + " ! wavenc ! %1", "tone.wav"), 10},
+        {"MPEG",
+         encoded("1min.mpg",
+                 "videotestsrc num-buffers=1500 ! video/x-raw,width=160,height=120,framerate=25/1,"
+                 "format=I420 ! mpeg2enc ! mpegvideoparse ! avmux_mpeg name=mux ! %1 " +
+                     tone.arg(6000) + " ! audioconvert ! avenc_mp2 ! mpegaudioparse ! mux.",
+                 "clip.mpg"),
+         10}};
 
     std::printf("audio sink %s; a click at 90 %% of the track, the mean of some rounds\n\n",
                 TMediaPlayer::AudioSinkName().constData());
-    std::printf("%-14s %10s %12s %16s %18s\n", "file", "call (ms)", "block (ms)",
+    std::printf("%-16s %10s %12s %16s %18s\n", "file", "call (ms)", "block (ms)",
                 "sound again (ms)", "reference: open");
     for (const Case& c : cases) {
         Round sum;
@@ -140,6 +165,7 @@ int main(int argc, char** argv) {
         try {
             for (int i = 0; i < c.rounds; ++i) {
                 const Round r = Measure(c.path);
+                sum.lengthMs = r.lengthMs;
                 sum.openMs += r.openMs / c.rounds;
                 sum.callMs += r.callMs / c.rounds;
                 sum.blockMs += r.blockMs / c.rounds;
@@ -150,12 +176,12 @@ int main(int argc, char** argv) {
                 }
             }
         } catch (const EMCIDeviceError& error) {
-            std::printf("%-14s failed: %s\n", c.label, error.what());
+            std::printf("%-16s failed: %s\n", c.label, error.what());
             continue;
         }
-        std::printf("%-14s %10.1f %6.1f (max %5.1f) %10.1f %3d/%d %12.1f\n", c.label, sum.callMs,
-                    sum.blockMs, worstBlock, resumed ? resumeSum / resumed : -1.0, resumed,
-                    c.rounds, sum.openMs);
+        std::printf("%-5s %6.1f min %10.1f %6.1f (max %5.1f) %10.1f %3d/%d %12.1f\n", c.label,
+                    double(sum.lengthMs) / 60000, sum.callMs, sum.blockMs, worstBlock,
+                    resumed ? resumeSum / resumed : -1.0, resumed, c.rounds, sum.openMs);
     }
     return 0;
 }

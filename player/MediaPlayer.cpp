@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -312,6 +313,7 @@ struct TMediaPlayer::Private {
     ~Private() {
         if (!playbin)
             return;
+        WaitForSeeker();
         gst_element_set_state(playbin, GST_STATE_NULL);
         gst_object_unref(bus);
         gst_object_unref(playbin);
@@ -361,6 +363,7 @@ struct TMediaPlayer::Private {
     // NULL, not READY: only NULL closes the video window and lets go of the
     // sound server's stream, and reopening from NULL costs no more.
     void Shut() {
+        WaitForSeeker();
         if (playbin)
             gst_element_set_state(playbin, GST_STATE_NULL);
         open = false;
@@ -449,6 +452,7 @@ struct TMediaPlayer::Private {
     void MoveVideoToWindow(qint64 at) {
         if (!hasVideo || !windowSink || videoSink == windowSink)
             return;
+        WaitForSeeker();
         const auto deadline = Clock::now() + std::chrono::milliseconds(OpenTimeoutMs);
         gst_element_set_state(playbin, GST_STATE_READY);
         ShowVideoInWindow(true);
@@ -470,7 +474,7 @@ struct TMediaPlayer::Private {
         parkedAtEnd = false;
         mode = TMPModes::mpStopped;
         lastPosition = length;
-        gst_element_set_state(playbin, GST_STATE_PAUSED);
+        Pause();
     }
 
     // Takes what the pipeline has reported since the last look; without a
@@ -510,21 +514,13 @@ struct TMediaPlayer::Private {
             standingAtTarget = false;
     }
 
-    // A flushing seek makes the pipeline lose its state before the seek call
-    // returns, and regain it once it has prerolled at the target.
-    bool SeekSettled() {
-        if (seekPending &&
-            gst_element_get_state(playbin, nullptr, nullptr, 0) != GST_STATE_CHANGE_ASYNC)
-            seekPending = false;
-        return !seekPending;
-    }
-
     void Settle() {
         gst_element_get_state(playbin, nullptr, nullptr, SettleTimeoutMs * GST_MSECOND);
     }
 
     // Pauses the pipeline at ms and waits until it stands there.
     bool SeekTo(qint64 ms) {
+        WaitForSeeker();
         gst_element_set_state(playbin, GST_STATE_PAUSED);
         Settle();
         const bool done = gst_element_seek_simple(
@@ -541,27 +537,102 @@ struct TMediaPlayer::Private {
         return true;
     }
 
-    // Sets the pipeline going to ms and returns: the pipeline gets there in
-    // its own threads, and a seek given meanwhile replaces this one.
+    // Seeks are sent from a thread of their own: a demuxer or parser works
+    // out where the target lies in the caller's thread, which for an MP3
+    // without an index means reading through the file. The seeker sends the
+    // latest target (a newer one replaces one not yet sent), then puts the
+    // pipeline into the state asked for meanwhile. Only it and the calls
+    // below that wait for it change the pipeline's state while it runs.
+    std::thread seeker;
+    std::mutex seekLock;
+    bool seekerBusy = false;    // under seekLock
+    qint64 nextTarget = -1;     // under seekLock; a target not yet sent
+    bool playAfterSeek = false; // under seekLock
+    bool seekFailed = false;    // under seekLock
+
+    void Seeker() {
+        std::unique_lock lock(seekLock);
+        while (nextTarget >= 0) {
+            const qint64 target = nextTarget;
+            nextTarget = -1;
+            lock.unlock();
+            gst_element_set_state(playbin, GST_STATE_PAUSED);
+            const bool done = gst_element_seek_simple(
+                playbin, GST_FORMAT_TIME,
+                GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), target * GST_MSECOND);
+            lock.lock();
+            seekFailed = !done;
+        }
+        if (playAfterSeek)
+            gst_element_set_state(playbin, GST_STATE_PLAYING);
+        seekerBusy = false;
+    }
+
+    void WaitForSeeker() {
+        {
+            std::lock_guard lock(seekLock);
+            nextTarget = -1;
+            playAfterSeek = false;
+        }
+        if (seeker.joinable())
+            seeker.join();
+    }
+
+    // Sets the pipeline going to ms and returns.
     void StartSeek(qint64 ms) {
         Poll(false); // an end reported so far no longer holds
-        gst_element_set_state(playbin, GST_STATE_PAUSED);
-        const bool done = gst_element_seek_simple(
-            playbin, GST_FORMAT_TIME, GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-            ms * GST_MSECOND);
-        if (!done) {
-            lastError = QStringLiteral("The device cannot seek in this file.");
-            return;
+        std::lock_guard lock(seekLock);
+        nextTarget = ms;
+        playAfterSeek = seekFailed = false;
+        if (!seekerBusy) {
+            if (seeker.joinable())
+                seeker.join(); // it has finished, or is just leaving
+            seekerBusy = true;
+            seeker = std::thread([this] { Seeker(); });
         }
         ended = parkedAtEnd = false;
         seekPending = standingAtTarget = true;
         lastPosition = ms;
     }
 
+    // The pipeline has prerolled at the last target: the seeker is done, and
+    // the pipeline regained the state that the flushing seek made it lose.
+    bool SeekSettled() {
+        if (!seekPending)
+            return true;
+        {
+            std::lock_guard lock(seekLock);
+            if (seekerBusy)
+                return false;
+            if (seekFailed)
+                lastError = QStringLiteral("The device cannot seek in this file.");
+        }
+        if (gst_element_get_state(playbin, nullptr, nullptr, 0) != GST_STATE_CHANGE_ASYNC)
+            seekPending = false;
+        return !seekPending;
+    }
+
+    // Pause and stop can go to PAUSED at once; playing must wait until the
+    // seek has been sent, or the seeker would pause it again.
+    bool DeferToSeeker(bool play) {
+        std::lock_guard lock(seekLock);
+        if (seekerBusy)
+            playAfterSeek = play;
+        return seekerBusy;
+    }
+
+    // A seek in flight is left paused, rather than played on when it is sent.
+    void Pause() {
+        DeferToSeeker(false);
+        gst_element_set_state(playbin, GST_STATE_PAUSED);
+    }
+
     void Play() {
+        mode = TMPModes::mpPlaying;
+        if (DeferToSeeker(true))
+            return;
         if (gst_element_set_state(playbin, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
             lastError = QStringLiteral("The device cannot play this file.");
-        mode = TMPModes::mpPlaying;
     }
 };
 
@@ -609,7 +680,7 @@ void TMediaPlayer::PauseMedia() {
         throw EMCIDeviceError(NoDeviceOpen);
     switch (MediaMode()) {
     case TMPModes::mpPlaying:
-        gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+        d->Pause();
         d->mode = TMPModes::mpPaused;
         break;
     case TMPModes::mpPaused:
@@ -626,7 +697,7 @@ void TMediaPlayer::StopMedia() {
     d->Poll();
     if (d->ended || d->parkedAtEnd)
         return;
-    gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+    d->Pause();
     d->mode = TMPModes::mpStopped;
 }
 
@@ -636,7 +707,7 @@ void TMediaPlayer::SeekMedia(qint64 ms) {
     d->Poll();
     ms = std::clamp<qint64>(ms, 0, d->length);
     if (ms >= d->length) {
-        gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+        d->Pause();
         d->ended = d->standingAtTarget = false;
         d->parkedAtEnd = true;
         d->lastPosition = d->length;
