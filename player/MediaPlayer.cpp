@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -123,12 +124,56 @@ const QByteArray& SoundFont() {
     return path;
 }
 
+// After a seek midiparse plays the file again from its start, every event
+// stamped with its own old time, and fluiddec synthesises all the audio up to
+// the target only for the sinks to throw it away: some 10 s of work a minute
+// of music. Ahead of the target only what sets the synthesiser up (programs,
+// controllers, pitch bends, system exclusives) matters; it is moved to the
+// target, and notes and clock ticks are dropped, so the sound starts there.
+struct MidiSeekShortcut {
+    GstClockTime segmentStart = 0;
+};
+
+GstPadProbeReturn SkipToSegmentStart(GstPad* /*pad*/, GstPadProbeInfo* info, gpointer data) {
+    auto* shortcut = static_cast<MidiSeekShortcut*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+            const GstSegment* segment = nullptr;
+            gst_event_parse_segment(event, &segment);
+            shortcut->segmentStart = segment->format == GST_FORMAT_TIME ? segment->start : 0;
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!GST_BUFFER_PTS_IS_VALID(buffer) || GST_BUFFER_PTS(buffer) >= shortcut->segmentStart)
+        return GST_PAD_PROBE_OK;
+    guint8 status = 0;
+    gst_buffer_extract(buffer, 0, &status, 1);
+    const guint8 kind = status & 0xf0;
+    // Note off, note on, key pressure, and the real-time bytes (ticks).
+    if (kind == 0x80 || kind == 0x90 || kind == 0xa0 || status >= 0xf8)
+        return GST_PAD_PROBE_DROP;
+    buffer = gst_buffer_make_writable(buffer);
+    GST_BUFFER_PTS(buffer) = shortcut->segmentStart;
+    GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    return GST_PAD_PROBE_OK;
+}
+
 void SetUpElement(GstElement* /*playbin*/, GstElement* element, gpointer /*data*/) {
     if (FactoryName(element) != "fluiddec")
         return;
     if (!SoundFont().isEmpty())
         g_object_set(element, "soundfont", SoundFont().constData(), nullptr);
     g_object_set(element, "synth-gain", MidiGain, nullptr);
+    if (GstPad* input = gst_element_get_static_pad(element, "sink")) {
+        gst_pad_add_probe(
+            input, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+            SkipToSegmentStart, new MidiSeekShortcut,
+            [](gpointer data) { delete static_cast<MidiSeekShortcut*>(data); });
+        gst_object_unref(input);
+    }
 }
 
 QString ErrorText(GstMessage* message) {
@@ -246,6 +291,13 @@ struct TMediaPlayer::Private {
     // The length was measured by reading the file through, not estimated:
     // later estimates from the playing pipeline must not replace it.
     bool lengthScanned = false;
+    // A seek runs on in the pipeline's own threads after SeekMedia returned
+    // (a long MIDI file takes seconds to get to a place); until the pipeline
+    // has settled, its position is the target.
+    bool seekPending = false;
+    // Sought and not played since: the device stands at the target, which is
+    // its position, whatever the pipeline rounds it to.
+    bool standingAtTarget = false;
     QString lastError;
 
     // Video opens into a fake sink and moves to its window when it first
@@ -261,6 +313,7 @@ struct TMediaPlayer::Private {
     ~Private() {
         if (!playbin)
             return;
+        WaitForSeeker();
         gst_element_set_state(playbin, GST_STATE_NULL);
         gst_object_unref(bus);
         gst_object_unref(playbin);
@@ -310,12 +363,14 @@ struct TMediaPlayer::Private {
     // NULL, not READY: only NULL closes the video window and lets go of the
     // sound server's stream, and reopening from NULL costs no more.
     void Shut() {
+        WaitForSeeker();
         if (playbin)
             gst_element_set_state(playbin, GST_STATE_NULL);
         open = false;
         mode = TMPModes::mpNotReady;
         length = lastPosition = 0;
         ended = parkedAtEnd = lengthScanned = hasVideo = false;
+        seekPending = standingAtTarget = false;
     }
 
     [[noreturn]] void FailOpen(const QString& reason) {
@@ -397,6 +452,7 @@ struct TMediaPlayer::Private {
     void MoveVideoToWindow(qint64 at) {
         if (!hasVideo || !windowSink || videoSink == windowSink)
             return;
+        WaitForSeeker();
         const auto deadline = Clock::now() + std::chrono::milliseconds(OpenTimeoutMs);
         gst_element_set_state(playbin, GST_STATE_READY);
         ShowVideoInWindow(true);
@@ -418,7 +474,7 @@ struct TMediaPlayer::Private {
         parkedAtEnd = false;
         mode = TMPModes::mpStopped;
         lastPosition = length;
-        gst_element_set_state(playbin, GST_STATE_PAUSED);
+        Pause();
     }
 
     // Takes what the pipeline has reported since the last look; without a
@@ -428,10 +484,13 @@ struct TMediaPlayer::Private {
     void Poll(bool honourEnd = true) {
         if (!open)
             return;
+        SeekSettled();
         while (GstMessage* message = gst_bus_pop(bus)) {
             switch (GST_MESSAGE_TYPE(message)) {
             case GST_MESSAGE_EOS:
-                if (honourEnd && mode == TMPModes::mpPlaying)
+                // The sinks end only once they have prerolled at the target:
+                // while the seek settles, an end is one from before it.
+                if (honourEnd && SeekSettled() && mode == TMPModes::mpPlaying)
                     MarkEnded();
                 break;
             case GST_MESSAGE_ERROR:
@@ -451,6 +510,8 @@ struct TMediaPlayer::Private {
             }
             gst_message_unref(message);
         }
+        if (standingAtTarget && SeekSettled() && mode == TMPModes::mpPlaying)
+            standingAtTarget = false;
     }
 
     void Settle() {
@@ -459,6 +520,7 @@ struct TMediaPlayer::Private {
 
     // Pauses the pipeline at ms and waits until it stands there.
     bool SeekTo(qint64 ms) {
+        WaitForSeeker();
         gst_element_set_state(playbin, GST_STATE_PAUSED);
         Settle();
         const bool done = gst_element_seek_simple(
@@ -470,15 +532,107 @@ struct TMediaPlayer::Private {
         }
         Settle();
         Poll(false);
-        ended = parkedAtEnd = false;
+        ended = parkedAtEnd = seekPending = standingAtTarget = false;
         lastPosition = ms;
         return true;
     }
 
+    // Seeks are sent from a thread of their own: a demuxer or parser works
+    // out where the target lies in the caller's thread, which for an MP3
+    // without an index means reading through the file. The seeker sends the
+    // latest target (a newer one replaces one not yet sent), then puts the
+    // pipeline into the state asked for meanwhile. Only it and the calls
+    // below that wait for it change the pipeline's state while it runs.
+    std::thread seeker;
+    std::mutex seekLock;
+    bool seekerBusy = false;    // under seekLock
+    qint64 nextTarget = -1;     // under seekLock; a target not yet sent
+    bool playAfterSeek = false; // under seekLock
+    bool seekFailed = false;    // under seekLock
+
+    void Seeker() {
+        std::unique_lock lock(seekLock);
+        while (nextTarget >= 0) {
+            const qint64 target = nextTarget;
+            nextTarget = -1;
+            lock.unlock();
+            gst_element_set_state(playbin, GST_STATE_PAUSED);
+            const bool done = gst_element_seek_simple(
+                playbin, GST_FORMAT_TIME,
+                GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), target * GST_MSECOND);
+            lock.lock();
+            seekFailed = !done;
+        }
+        if (playAfterSeek)
+            gst_element_set_state(playbin, GST_STATE_PLAYING);
+        seekerBusy = false;
+    }
+
+    void WaitForSeeker() {
+        {
+            std::lock_guard lock(seekLock);
+            nextTarget = -1;
+            playAfterSeek = false;
+        }
+        if (seeker.joinable())
+            seeker.join();
+    }
+
+    // Sets the pipeline going to ms and returns.
+    void StartSeek(qint64 ms) {
+        Poll(false); // an end reported so far no longer holds
+        std::lock_guard lock(seekLock);
+        nextTarget = ms;
+        playAfterSeek = seekFailed = false;
+        if (!seekerBusy) {
+            if (seeker.joinable())
+                seeker.join(); // it has finished, or is just leaving
+            seekerBusy = true;
+            seeker = std::thread([this] { Seeker(); });
+        }
+        ended = parkedAtEnd = false;
+        seekPending = standingAtTarget = true;
+        lastPosition = ms;
+    }
+
+    // The pipeline has prerolled at the last target: the seeker is done, and
+    // the pipeline regained the state that the flushing seek made it lose.
+    bool SeekSettled() {
+        if (!seekPending)
+            return true;
+        {
+            std::lock_guard lock(seekLock);
+            if (seekerBusy)
+                return false;
+            if (seekFailed)
+                lastError = QStringLiteral("The device cannot seek in this file.");
+        }
+        if (gst_element_get_state(playbin, nullptr, nullptr, 0) != GST_STATE_CHANGE_ASYNC)
+            seekPending = false;
+        return !seekPending;
+    }
+
+    // Pause and stop can go to PAUSED at once; playing must wait until the
+    // seek has been sent, or the seeker would pause it again.
+    bool DeferToSeeker(bool play) {
+        std::lock_guard lock(seekLock);
+        if (seekerBusy)
+            playAfterSeek = play;
+        return seekerBusy;
+    }
+
+    // A seek in flight is left paused, rather than played on when it is sent.
+    void Pause() {
+        DeferToSeeker(false);
+        gst_element_set_state(playbin, GST_STATE_PAUSED);
+    }
+
     void Play() {
+        mode = TMPModes::mpPlaying;
+        if (DeferToSeeker(true))
+            return;
         if (gst_element_set_state(playbin, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
             lastError = QStringLiteral("The device cannot play this file.");
-        mode = TMPModes::mpPlaying;
     }
 };
 
@@ -526,7 +680,7 @@ void TMediaPlayer::PauseMedia() {
         throw EMCIDeviceError(NoDeviceOpen);
     switch (MediaMode()) {
     case TMPModes::mpPlaying:
-        gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+        d->Pause();
         d->mode = TMPModes::mpPaused;
         break;
     case TMPModes::mpPaused:
@@ -543,7 +697,7 @@ void TMediaPlayer::StopMedia() {
     d->Poll();
     if (d->ended || d->parkedAtEnd)
         return;
-    gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+    d->Pause();
     d->mode = TMPModes::mpStopped;
 }
 
@@ -553,12 +707,12 @@ void TMediaPlayer::SeekMedia(qint64 ms) {
     d->Poll();
     ms = std::clamp<qint64>(ms, 0, d->length);
     if (ms >= d->length) {
-        gst_element_set_state(d->playbin, GST_STATE_PAUSED);
-        d->ended = false;
+        d->Pause();
+        d->ended = d->standingAtTarget = false;
         d->parkedAtEnd = true;
         d->lastPosition = d->length;
     } else {
-        d->SeekTo(ms);
+        d->StartSeek(ms);
     }
     d->mode = TMPModes::mpStopped;
 }
@@ -569,6 +723,8 @@ qint64 TMediaPlayer::MediaPosition() const {
     d->Poll();
     if (d->ended || d->parkedAtEnd)
         return d->length;
+    if (d->standingAtTarget)
+        return d->lastPosition;
     gint64 position = -1;
     if (gst_element_query_position(d->playbin, GST_FORMAT_TIME, &position) && position >= 0)
         d->lastPosition = std::min<qint64>(position / GST_MSECOND, d->length);

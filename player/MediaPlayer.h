@@ -15,7 +15,9 @@ public:
 enum class TMPModes { mpNotReady, mpStopped, mpPlaying, mpRecording, mpSeeking, mpPaused, mpOpen };
 
 // One media device: one file at a time, positions and lengths in milliseconds.
-// OpenMedia is synchronous and bounded in time; PlayMedia returns at once.
+// OpenMedia is synchronous and bounded in time; PlayMedia and SeekMedia
+// return at once. A seek goes on in the background, and until it has settled
+// the device reports the target as its position; a second seek replaces it.
 // The end of a track is found by polling: once played to its end the device
 // reports MediaPosition() == MediaLength() and the mode stopped.
 class TMediaPlayer : public QObject {

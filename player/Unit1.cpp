@@ -34,8 +34,11 @@ const QColor& PanelText = DataText;
 const QColor WindowGround(0, 255, 115);
 } // namespace
 
-qint64 SeekPosition(qint64 mediaLength, int outerWidth, int barLeft, int x) {
-    return qint64(double(mediaLength) / double(outerWidth - barLeft - 50) * x);
+qint64 SeekPosition(qint64 mediaLength, int barWidth, int x) {
+    if (barWidth < 2)
+        return 0;
+    const qint64 p = qint64(double(mediaLength) / double(barWidth - 1) * x);
+    return std::clamp<qint64>(p, 0, mediaLength);
 }
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent), mixer_(std::make_unique<SoundServerVolume>()) {
@@ -270,23 +273,19 @@ void TForm1::Panel3Click() {
 }
 
 void TForm1::Panel3MouseMove() {
-    Panel3->setToolTip(QStringLiteral("Volume") + QStringLiteral("\n\r") +
-                       QStringLiteral("Click to open vol. control"));
-}
-
-int TForm1::OuterWidth() const {
-    // Without a window manager there is no frame to measure; a frame of
-    // three pixels on each side stands in for it.
-    const int frame = frameGeometry().width() - geometry().width();
-    return width() + (frame > 0 ? frame : 6);
+    Panel3->setToolTip(QStringLiteral("Volume\nClick to open vol. control"));
 }
 
 void TForm1::BarMouseDown(Qt::MouseButton button, int x) {
     if (button != Qt::LeftButton)
         return;
     try {
-        const qint64 p = SeekPosition(MP->MediaLength(), OuterWidth(), Bar->x(), x);
-        Bar->setValue(int(std::clamp<qint64>(p, Bar->minimum(), Bar->maximum())));
+        const qint64 length = MP->MediaLength();
+        const qint64 p = SeekPosition(length, Bar->width(), x);
+        // The bar's range follows the track, so that its hint, the share of
+        // the track the bar shows, tells where the click went.
+        Bar->setMaximum(int(length));
+        Bar->setValue(int(p));
         MP->SeekMedia(p);
         if (!isPaused())
             MP->PlayMedia();

@@ -18,16 +18,17 @@ class TSeekBar;
 class TSpeedButton;
 class SoundServerVolume;
 
-// Where a click x pixels into the seek bar seeks to: the track length spread
-// over the window's outer width less the bar's left edge and 50 pixels, cut
-// to whole milliseconds.
-qint64 SeekPosition(qint64 mediaLength, int outerWidth, int barLeft, int x);
+// Where a click x pixels into a seek bar of barWidth pixels seeks to: the
+// track spread over the bar, its first pixel the start and its last pixel
+// the end, cut to whole milliseconds.
+qint64 SeekPosition(qint64 mediaLength, int barWidth, int x);
 
 // The main window: the player. It owns the media device MP and keeps the
 // playback state in its controls:
 //   Timer1 running   - a track is loaded and followed (playing or paused),
 //   Timer2 running   - the title scrolls: a track plays and is not paused,
-//   Panel1 "Paused"  - the track is paused.
+// and whether the track is paused in a flag of its own, which Panel1 shows
+// as "Paused" (a file may be named so, too).
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
@@ -109,6 +110,10 @@ public:
     bool StartCurrentEntry();
     // Playback has ended with nothing to follow: timers off, idle texts.
     void ShowIdle(const QString& text);
+    // A track has just started: the bar and the time panels at its start.
+    void ShowTrackStart();
+    // Goes on from the bar's place after a pause.
+    void Resume();
 
     // The open-file dialog with the media filter; appends what is chosen.
     void AddFilesByDialog();
@@ -149,10 +154,6 @@ public:
     void SetMidiVolume(int level);
     int GetWaveVolume();
 
-    // The seek bar's divisor uses the window's outer width; frameWidth() is
-    // the frame on one side as the window manager reports it.
-    int OuterWidth() const;
-
     // The play order as the item index of PlayOrder: 0 Con, 1 Shu, 2 Rep.
     int PlayOrderIndex() const;
 
@@ -167,4 +168,5 @@ private:
     int RandomIndex(int count);
 
     std::unique_ptr<SoundServerVolume> mixer_;
+    bool paused_ = false;
 };

@@ -9,15 +9,39 @@
 #include "windows/Controls.h"
 
 #include <QTimer>
+#include <algorithm>
+#include <vector>
 
 void TForm1::OfferFilesOnEmptyPlay() {
     AddFilesByDialog();
     Form2->RenumberList();
 }
 
+// The index in `after` of the first entry that followed entry `failed` of
+// `before` and is still there, or -1. The scan only removes entries (and
+// entries may be appended meanwhile), so `after` begins with a subsequence
+// of `before`: matching the two from the front finds where each survivor
+// went.
+static int SurvivorAfter(const std::vector<QByteArray>& before, int failed,
+                         const std::vector<QByteArray>& after) {
+    size_t j = 0;
+    for (size_t i = 0; i < before.size() && j < after.size(); ++i) {
+        if (before[i] != after[j])
+            continue;
+        if (int(i) > failed)
+            return int(j);
+        ++j;
+    }
+    return -1;
+}
+
 void TForm1::RecoverFromFailedOpen() {
     Timer1->stop();
     Timer2->stop();
+    // Playback goes on with the first entry after the failed one that the
+    // scan keeps; after the last entry comes the first.
+    const int failed = Form2->CurrentIndex();
+    const std::vector<QByteArray> before = Form2->Lists->Paths();
     // A track that fails while a scan runs (one ended during "Clear Bad
     // Files") must not start a second scan inside the first: the running
     // scan is about to clean the playlist anyway.
@@ -26,7 +50,11 @@ void TForm1::RecoverFromFailedOpen() {
         Form2->RenumberList();
         Form2->UpdateCaption();
     }
-    SelectNextEntry();
+    const int follower = SurvivorAfter(before, failed, Form2->Lists->Paths());
+    if (failed == -1 || Form2->EntryCount() == 0)
+        SelectNextEntry(); // the first entry, if any
+    else
+        Form2->SetCurrentIndex(std::max(follower, 0));
     // After one scan everything left should open. Should an entry fail all
     // the same (its file went away meanwhile), try each following entry once
     // rather than scanning again and again; when none starts, stop.

@@ -31,7 +31,7 @@ static void enable(QTimer* timer) {
 
 bool TForm1::isLoaded() const { return Timer1->isActive(); }
 bool TForm1::isPlaying() const { return Timer2->isActive(); }
-bool TForm1::isPaused() const { return Panel1->text() == PausedText; }
+bool TForm1::isPaused() const { return paused_; }
 
 int TForm1::PlayOrderIndex() const { return PlayOrder->currentIndex(); }
 
@@ -48,6 +48,8 @@ bool TForm1::StartCurrentEntry() {
         Form2->Lists->SetSelectedA(Form2->CurrentIndex(), true);
         MP->OpenMedia();
         MP->PlayMedia();
+        paused_ = false;
+        ShowTrackStart();
         enable(Timer1);
         MarqueeText = MarqueeTextFor(MP->FileName);
         enable(Timer2);
@@ -55,6 +57,14 @@ bool TForm1::StartCurrentEntry() {
     } catch (const std::exception&) {
         return false;
     }
+}
+
+void TForm1::ShowTrackStart() {
+    // Until the first tick the bar would still hold the last track's place,
+    // and a resume seeks to the bar.
+    Bar->setMaximum(int(MP->MediaLength()));
+    Bar->setValue(0);
+    UpdateTimePanels();
 }
 
 void TForm1::SelectNextEntry() {
@@ -136,9 +146,7 @@ void TForm1::ToggleTimeMode() {
 void TForm1::PlayClick() {
     RunCommand([this] {
         if (isPaused()) {
-            enable(Timer2);
-            MP->SeekMedia(Bar->value());
-            MP->PlayMedia();
+            Resume();
         } else if (Form2->Lists->HighlightedRow() == -1) {
             Form2->SetCurrentIndex(0);
             PlayCurrentEntry();
@@ -156,13 +164,19 @@ void TForm1::SpeedButton2Click() {
         if (Timer1->isActive() && Timer2->isActive()) {
             MP->PauseMedia();
             Timer2->stop();
+            paused_ = true;
             Panel1->setText(PausedText);
         } else if (isPaused()) {
-            enable(Timer2);
-            MP->SeekMedia(Bar->value());
-            MP->PlayMedia();
+            Resume();
         }
     });
+}
+
+void TForm1::Resume() {
+    enable(Timer2);
+    paused_ = false;
+    MP->SeekMedia(Bar->value());
+    MP->PlayMedia();
 }
 
 void TForm1::SpeedButton1Click() {
@@ -177,6 +191,7 @@ void TForm1::SpeedButton1Click() {
 void TForm1::ShowIdle(const QString& text) {
     Timer1->stop();
     Timer2->stop();
+    paused_ = false;
     Panel1->setText(text);
     SetApplicationTitle(windowTitle());
     Bar->setValue(0);
@@ -243,11 +258,16 @@ void TForm1::Timer1Timer() {
     }
     if (!Timer1->isActive())
         return; // the recovery ended playback
+    // A paused track stands still, also when a seek took it to its end: it
+    // ends only once it plays on.
+    if (isPaused())
+        return;
     RunCommand([this] {
         if (Bar->value() != MP->MediaLength())
             return;
         Timer1->stop();
         Timer2->stop();
+        paused_ = false;
         Bar->setValue(0);
         Panel1->setText(EndText);
         MP->CloseMedia();

@@ -22,6 +22,26 @@ void TForm2::SetListCommandsEnabled(bool on) {
         w->setEnabled(on);
 }
 
+// The main player's own file is tested by opening it there again, once the
+// other entries are through. The main window knows nothing of that, so the
+// player must come back as it was: at its place, playing on, paused or
+// stopped. False when the file no longer opens.
+static bool ReopenAsItWas(TMediaPlayer* player) {
+    try {
+        const TMPModes mode = player->MediaMode();
+        const qint64 position = player->MediaPosition();
+        player->OpenMedia();
+        player->SeekMedia(position);
+        if (mode == TMPModes::mpPlaying || mode == TMPModes::mpPaused)
+            player->PlayMedia();
+        if (mode == TMPModes::mpPaused)
+            player->PauseMedia();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 void TForm2::ScanBadFiles() {
     if (scanning_)
         return;
@@ -36,6 +56,7 @@ void TForm2::ScanBadFiles() {
     GroupBox1->show();
 
     TMediaPlayer* MP = Form1->MP;
+    QByteArray mainFile; // the main player's file, when the scan met it
     for (int p = EntryCount() - 1; p >= 0; --p) {
         Label1->setText(PathText(DisplayName(EntryPath(p))));
         Label1->adjustSize();
@@ -49,21 +70,23 @@ void TForm2::ScanBadFiles() {
             break;
         try {
             const QByteArray path = EntryPath(p);
-            if (path != MP->FileName) {
+            if (path == MP->FileName && MP->isOpen()) {
+                mainFile = path;
+            } else {
                 TestPlayer->FileName = path;
                 TestPlayer->OpenMedia();
-            } else {
-                // The main player's own file is reopened there and goes on
-                // from where it was, whatever the main window shows.
-                const qint64 pos = MP->MediaPosition();
-                MP->OpenMedia();
-                MP->SeekMedia(pos);
-                MP->PlayMedia();
             }
         } catch (const std::exception&) {
             RemoveEntry(p);
         }
     }
+
+    // The main player may have gone on to another file meanwhile, which it
+    // has just opened and need not open again.
+    if (!mainFile.isEmpty() && MP->FileName == mainFile && MP->isOpen() && !ReopenAsItWas(MP))
+        for (int p = EntryCount() - 1; p >= 0; --p)
+            if (EntryPath(p) == mainFile)
+                RemoveEntry(p);
 
     delete TestPlayer;
     TestPlayer = nullptr;

@@ -23,6 +23,10 @@ struct MessageRecorder {
     QStringList errors;
 };
 
+// A Standard MIDI File of the given length, a piano playing eighth notes at
+// 120 bpm, for tests that need a long MIDI file (too big to keep as media).
+QByteArray LongMidi(int minutes);
+
 // Writes a file of the given bytes; the test run stops when it cannot.
 void WriteFile(const QByteArray& path, const QByteArray& content);
 

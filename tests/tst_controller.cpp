@@ -9,7 +9,9 @@
 #include "windows/Controls.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QProgressBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -125,6 +127,76 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(form1->MP->MediaPosition() > before + 5200, 1500);
         form1->PosMin1Click();
         QVERIFY(form1->MP->MediaPosition() < before + 1500);
+    }
+
+    void resumeRightAfterATrackChangeStartsTheNewTrackAtItsStart() {
+        load({Media("long.mp3"), Media("long.mp3")});
+        form1->PlayClick();
+        QTRY_VERIFY_WITH_TIMEOUT(form1->Bar->value() >= 2000, 4000);
+        form2->SetCurrentIndex(1);
+        form1->PlayCurrentEntry();
+        QCOMPARE(form1->Bar->value(), 0);
+        QCOMPARE(form1->Panel2->text(), QStringLiteral("00:00 "));
+        QCOMPARE(form2->Panel1->text(), QStringLiteral("00:00 "));
+        form1->SpeedButton2Click();
+        form1->SpeedButton2Click();
+        QVERIFY(form1->isPlaying());
+        QVERIFY2(form1->MP->MediaPosition() < 1500,
+                 qPrintable(QString::number(form1->MP->MediaPosition())));
+    }
+
+    void seekKeyWhilePausedAtTheEndStaysPausedUntilResumed() {
+        load({Media("long.mp3"), Media("tone.wav")});
+        form1->PlayClick();
+        QTest::qWait(300);
+        form1->SpeedButton2Click();
+        for (int i = 0; i < 3; ++i) // 5, 10, then the end of 12 s
+            form1->Pos1Click();
+        QCOMPARE(form1->MP->MediaPosition(), form1->MP->MediaLength());
+        QTest::qWait(2300); // two ticks see the end
+        QVERIFY(form1->isPaused());
+        QCOMPARE(form1->Panel1->text(), QStringLiteral("Paused"));
+        QCOMPARE(form1->MP->FileName, Media("long.mp3"));
+        QVERIFY(form1->MP->MediaMode() != TMPModes::mpPlaying);
+        form1->SpeedButton2Click(); // plays on: the end, then the next entry
+        QTRY_COMPARE_WITH_TIMEOUT(form1->MP->FileName, Media("tone.wav"), 4000);
+        QVERIFY(form1->isPlaying());
+        QCOMPARE(form1->MP->MediaMode(), TMPModes::mpPlaying);
+    }
+
+    void trackNamedPausedPlaysAndSeeksLikeAnyOther() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Paused"));
+        QVERIFY(QFile::copy(QFile::decodeName(Media("long.mp3")), path));
+        load({QFile::encodeName(path)});
+        form1->PlayClick();
+        QTRY_COMPARE_WITH_TIMEOUT(form1->Panel1->text(), QStringLiteral("Paused"), 1000);
+        QVERIFY(!form1->isPaused());
+        const qint64 before = form1->MP->MediaPosition();
+        form1->Pos1Click();
+        QTRY_VERIFY_WITH_TIMEOUT(form1->MP->MediaPosition() > before + 5300, 3000);
+        QCOMPARE(form1->MP->MediaMode(), TMPModes::mpPlaying);
+        form1->SpeedButton2Click();
+        QVERIFY(form1->isPaused());
+        QCOMPARE(form1->MP->MediaMode(), TMPModes::mpPaused);
+        form1->SpeedButton2Click();
+        QVERIFY(!form1->isPaused());
+        QCOMPARE(form1->MP->MediaMode(), TMPModes::mpPlaying);
+    }
+
+    void clickOnTheBarsLastPixelGoesToTheEndOfTheTrack() {
+        load({Media("long.mp3"), Media("tone.wav")});
+        form1->PlayClick();
+        QTRY_VERIFY_WITH_TIMEOUT(form1->Bar->maximum() > 10000, 2000);
+        QTest::mouseClick(form1->Bar, Qt::LeftButton, {}, QPoint(form1->Bar->width() / 2, 4));
+        QVERIFY(qAbs(form1->MP->MediaPosition() - form1->MP->MediaLength() / 2) < 100);
+        form1->BarMouseMove();
+        QCOMPARE(form1->Bar->toolTip(), QStringLiteral("Step: 50%"));
+        QTest::mouseClick(form1->Bar, Qt::LeftButton, {}, QPoint(form1->Bar->width() - 1, 4));
+        QCOMPARE(form1->MP->MediaPosition(), form1->MP->MediaLength());
+        form1->BarMouseMove();
+        QCOMPARE(form1->Bar->toolTip(), QStringLiteral("Step: 100%"));
+        QTRY_COMPARE_WITH_TIMEOUT(form1->MP->FileName, Media("tone.wav"), 3000);
     }
 
     void stopShowsIdleTextsAndKeepsTheDeviceOpen() {

@@ -578,19 +578,15 @@ private slots:
 
     // --- seek bar ---
 
-    void seekPositionSpreadsTheLengthOverTheWindowWidthLess54() {
-        QCOMPARE(SeekPosition(235000, 289, 4, 100), 100000);
-        QCOMPARE(SeekPosition(1000, 289, 4, 1), 4); // 4.25 cut
-        QCOMPARE(SeekPosition(0, 289, 4, 150), 0);
-        // The right end of the 213-pixel bar stops short of the track's end.
-        QVERIFY(SeekPosition(235000, 289, 4, 213) < 235000);
-    }
-
-    void outerWidthIsTheFramedWidth() {
-        Windows w;
-        QVERIFY(QTest::qWaitForWindowExposed(&w.f1));
-        const int frame = w.f1.frameGeometry().width() - w.f1.width();
-        QCOMPARE(w.f1.OuterWidth(), frame > 0 ? w.f1.frameGeometry().width() : 289);
+    void seekPositionSpreadsTheLengthOverTheBar() {
+        QCOMPARE(SeekPosition(212000, 213, 0), 0);
+        QCOMPARE(SeekPosition(212000, 213, 106), 106000);
+        QCOMPARE(SeekPosition(1000, 213, 1), 4); // 4.7 cut
+        QCOMPARE(SeekPosition(0, 213, 150), 0);
+        // The bar's last pixel is the end of the track, and no further.
+        QCOMPARE(SeekPosition(235000, 213, 212), 235000);
+        QCOMPARE(SeekPosition(235000, 213, 220), 235000);
+        QCOMPARE(SeekPosition(235000, 213, -3), 0);
     }
 
     void clickOnTheBarWithNoDeviceOpenDoesNothing() {
@@ -646,7 +642,7 @@ private slots:
         QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), w.f1.Panel3->mapToGlobal(QPointF(5, 5)),
                          Qt::NoButton, Qt::NoButton, Qt::NoModifier);
         QCoreApplication::sendEvent(w.f1.Panel3, &move);
-        QCOMPARE(w.f1.Panel3->toolTip(), QStringLiteral("Volume\n\rClick to open vol. control"));
+        QCOMPARE(w.f1.Panel3->toolTip(), QStringLiteral("Volume\nClick to open vol. control"));
     }
 
     void hintsAreLimeOnDarkGreyAndHideAfterTwoSeconds() {

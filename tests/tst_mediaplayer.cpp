@@ -171,6 +171,30 @@ private slots:
         QCOMPARE(player.MediaMode(), TMPModes::mpStopped);
     }
 
+    // A seek in a MIDI file makes the parser play the file again from its
+    // start; the synthesiser must not render all of that, and the window
+    // must not wait for it. The later of two quick seeks is where it plays.
+    void seekInALongMidiFileSoundsSoonAtTheLatestTarget() {
+        QTemporaryDir scratch;
+        const QByteArray path = QFile::encodeName(scratch.filePath(QStringLiteral("long.mid")));
+        TestSupport::WriteFile(path, TestSupport::LongMidi(100));
+        TMediaPlayer player;
+        OPEN_OR_FAIL(player, path);
+        QVERIFY(qAbs(player.MediaLength() - 6000000) <= 1000);
+        player.PlayMedia();
+        WAIT_FOR_POSITION(player, 100);
+
+        player.SeekMedia(5700000);
+        QCOMPARE(player.MediaPosition(), qint64(5700000));
+        player.SeekMedia(5400000);
+        QCOMPARE(player.MediaPosition(), qint64(5400000));
+        QCOMPARE(player.MediaMode(), TMPModes::mpStopped);
+        player.PlayMedia();
+        WAIT_FOR_POSITION(player, 5400300);
+        QVERIFY2(player.MediaPosition() < 5410000, StateOf(player).constData());
+        QCOMPARE(player.MediaMode(), TMPModes::mpPlaying);
+    }
+
     // The window is looked for on the test's X display by its class name.
     void videoPlaysInAWindowThatClosesWithTheFile() {
         if (QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty())

@@ -172,28 +172,50 @@ private slots:
         QCOMPARE(form2->windowTitle(), QStringLiteral("Play List: 0 items"));
     }
 
-    void loadedFileIsReopenedAndPlaysOnFromItsPosition_data() {
-        QTest::addColumn<bool>("paused");
-        QTest::newRow("playing") << false;
-        QTest::newRow("paused") << true;
+    void loadedFileIsReopenedAtItsPositionInTheStateItWasIn_data() {
+        QTest::addColumn<QString>("state");
+        QTest::newRow("playing") << "playing";
+        QTest::newRow("paused") << "paused";
+        QTest::newRow("stopped") << "stopped";
+        QTest::newRow("closed") << "closed";
     }
-    void loadedFileIsReopenedAndPlaysOnFromItsPosition() {
-        QFETCH(bool, paused);
+    void loadedFileIsReopenedAtItsPositionInTheStateItWasIn() {
+        QFETCH(QString, state);
         const QByteArray song = copy("long.mp3", "song.mp3");
         load({copy("tone.wav", "a.wav"), song, missing("gone.wav")});
         form2->SetCurrentIndex(1);
         form1->PlayCurrentEntry();
         QTest::qWait(1500);
-        if (paused)
+        if (state == QLatin1String("paused"))
             form1->SpeedButton2Click();
+        if (state != QLatin1String("playing") && state != QLatin1String("paused"))
+            form1->SpeedButton1Click();
+        if (state == QLatin1String("closed"))
+            form1->MP->CloseMedia();
+        const TMPModes mode = form1->MP->MediaMode();
         const qint64 before = form1->MP->MediaPosition();
         form2->ClearBadFiles1Click();
-        QCOMPARE(form1->MP->MediaMode(), TMPModes::mpPlaying);
-        QVERIFY(qAbs(form1->MP->MediaPosition() - before) < 600);
         QCOMPARE(entries(), (QList<QByteArray>{copy("tone.wav", "a.wav"), song}));
         // The loaded file's row is highlighted; the current entry is untouched.
         QCOMPARE(form2->Lists->HighlightedRow(), 1);
         QCOMPARE(form2->CurrentIndex(), 1);
+        QCOMPARE(form1->MP->MediaMode(), mode);
+        QVERIFY(qAbs(form1->MP->MediaPosition() - before) < 600);
+        if (state == QLatin1String("closed")) {
+            QVERIFY(!form1->MP->isOpen());
+            return;
+        }
+        QTest::qWait(600);
+        if (state == QLatin1String("playing")) {
+            QVERIFY(form1->MP->MediaPosition() > before + 300);
+            return;
+        }
+        QVERIFY(qAbs(form1->MP->MediaPosition() - before) < 600); // silent
+        if (state == QLatin1String("paused")) {
+            form1->SpeedButton2Click(); // goes on from where it was paused
+            QTRY_VERIFY_WITH_TIMEOUT(form1->MP->MediaPosition() > before + 300, 3000);
+            QVERIFY(form1->MP->MediaPosition() < before + 2500);
+        }
     }
 
     void loadedFileGoneDuringTheScanShowsNoErrorsAndPlaybackGoesOn() {
@@ -267,10 +289,10 @@ private slots:
     void failedOpenCleansThePlaylistAndPlaysOn_data() {
         QTest::addColumn<int>("current");
         QTest::addColumn<QString>("expected");
-        // The failed entry itself is removed, leaving no current entry: the
-        // first entry plays. Had the current entry opened in the scan (it
-        // failed only for the moment), the one after it plays.
-        QTest::newRow("current removed") << 1 << "a.wav";
+        // The first entry that follows the failed one plays, past the other
+        // entries the scan removes; after the last entry comes the first.
+        QTest::newRow("current removed") << 1 << "c.mp3";
+        QTest::newRow("last entry removed") << 3 << "a.wav";
         QTest::newRow("no current entry") << -1 << "a.wav";
     }
     void failedOpenCleansThePlaylistAndPlaysOn() {
