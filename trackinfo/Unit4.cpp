@@ -45,7 +45,7 @@ void TForm4::CreateControls() {
     };
     Edit7 = box(this, 4, 4, 265);
 
-    GroupBox1 = new QGroupBox(QStringLiteral("ID3 Tag Information (Read Only)"), this);
+    GroupBox1 = new TGroupBox(QStringLiteral("ID3 Tag Information (Read Only)"), this);
     GroupBox1->setGeometry(4, 32, 265, 201);
 
     auto label = [this](int y, const QString& caption) {
