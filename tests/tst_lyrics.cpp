@@ -87,6 +87,9 @@ private slots:
         // Only A..Z change.
         QCOMPARE(LyricNotFoundText(QByteArray("/m/\xc3\x84") + "BC.MP3"),
                  QStringLiteral("\nLyric file is not found for\n\"\u00c4bc.mp3\""));
+        // Only "/" ends a folder: the whole name is shown.
+        QCOMPARE(LyricNotFoundText("/m/Artist: A\\B.mp3"),
+                 QStringLiteral("\nLyric file is not found for\n\"artist: a\\b.mp3\""));
     }
 
     void mixedCaseNameFindsTheFileAsItStandsThenLowerCased() {
@@ -96,6 +99,16 @@ private slots:
 
         WriteFile(media("MySong.MP3.txt"), "as it stands");
         QCOMPARE(LyricViewText(media("MySong.MP3")), QStringLiteral("\nas it stands"));
+
+        // Any case of the name is found in the media file's folder, the
+        // lower-cased one first of several.
+        WriteFile(media("Song.MP3.TXT"), "upper");
+        QCOMPARE(FindLyricFile(media("Song.mp3")), std::optional(media("Song.MP3.TXT")));
+        WriteFile(media("\xc3\x89T\xc3\x89.mp3.TXT"), "accented");
+        QCOMPARE(FindLyricFile(media("\xc3\xa9t\xc3\xa9.mp3")),
+                 std::optional(media("\xc3\x89T\xc3\x89.mp3.TXT")));
+        WriteFile(media("song.mp3.txt"), "lower");
+        QCOMPARE(LyricViewText(media("SONG.mp3")), QStringLiteral("\nlower"));
     }
 
     void textThatIsNotUtf8ShowsAsWindows1252() {
@@ -257,6 +270,7 @@ private slots:
         QCOMPARE(recorder.errors, QStringList{QStringLiteral("List index out of bounds (-1)")});
     }
 
+    // The texts join their lines with LF CR; each pair is one line break.
     void helpShowsTwoMessagesOneAfterTheOther() {
         TForm1 f1;
         f1.show();
@@ -266,8 +280,8 @@ private slots:
         QCOMPARE(recorder.messages,
                  QStringList({
                      "To create lyric file, edit your lyric text using notepad, name it same with "
-                     "associated music file\n\rthen put it in the same folder",
-                     "For example:\n\rThe music file is \"C:\\Music\\MyMusic.mp3\"\n\r"
+                     "associated music file\nthen put it in the same folder",
+                     "For example:\nThe music file is \"C:\\Music\\MyMusic.mp3\"\n"
                      "The lyric file is \"C:\\Music\\MyMusic.mp3.txt\"",
                  }));
         QVERIFY(recorder.errors.isEmpty());
