@@ -391,18 +391,17 @@ private slots:
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
-        fill(f2, {"/music/rock/a.mp3", "/music/Artist: Song.mp3", "/music/AC\\DC/b.mp3",
-                  "bare.mp3", "/m/\xe9t\xe9/b.mp3"});
+        fill(f2, {"/music/rock/a.mp3", "/music/Artist: Song.mp3", "/music/AC\\DC/b.mp3", "bare.mp3",
+                  "/m/\xe9t\xe9/b.mp3"});
         DesktopRequests desktop;
         QAction* go = itemOf(f2.PopupMenu5, QStringLiteral("Go to file's folder"));
         for (int i = 0; i < f2.EntryCount(); ++i) {
             f2.SetCurrentIndex(i);
             go->trigger();
         }
-        QCOMPARE(desktop.requests,
-                 QStringList({"open-folder /music/rock/", "open-folder /music/",
-                              "open-folder /music/AC\\DC/",
-                              QString::fromLatin1("open-folder /m/\xe9t\xe9/")}));
+        QCOMPARE(desktop.requests, QStringList({"open-folder /music/rock/", "open-folder /music/",
+                                                "open-folder /music/AC\\DC/",
+                                                QString::fromLatin1("open-folder /m/\xe9t\xe9/")}));
     }
 
     void goToFolderWorksOnTheCurrentEntryNotTheRowUnderThePointer() {

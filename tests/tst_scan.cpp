@@ -2,10 +2,10 @@
 
 #include "TestSupport.h"
 
-#include "player/MediaPlayer.h"
-#include "player/Unit1.h"
 #include "platform/DesktopServices.h"
 #include "platform/Dialogs.h"
+#include "player/MediaPlayer.h"
+#include "player/Unit1.h"
 #include "playlist/ListBox.h"
 #include "playlist/Playlist.h"
 #include "playlist/Unit2.h"
