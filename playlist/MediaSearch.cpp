@@ -76,7 +76,21 @@ char32_t nextFolded(const char* name, size_t size, size_t& at) {
 
 int CompareNames(QByteArrayView a, QByteArrayView b) {
     const size_t na = size_t(a.size()), nb = size_t(b.size());
-    size_t i = 0, j = 0;
+    // Names of one folder often share a long beginning ("Track 01 - ..."):
+    // an equal beginning orders nothing, so the comparison starts where the
+    // bytes first differ, moved back to the start of a character and of a
+    // run of digits.
+    size_t same = 0;
+    while (same < na && same < nb && a[qsizetype(same)] == b[qsizetype(same)])
+        ++same;
+    const auto inCharacter = [](QByteArrayView name, size_t at) {
+        return at < size_t(name.size()) &&
+               (static_cast<unsigned char>(name[qsizetype(at)]) & 0xC0) == 0x80;
+    };
+    while (same > 0 &&
+           (inCharacter(a, same) || inCharacter(b, same) || isDigit(a[qsizetype(same - 1)])))
+        --same;
+    size_t i = same, j = same;
     while (i < na && j < nb) {
         if (isDigit(a[qsizetype(i)]) && isDigit(b[qsizetype(j)])) {
             // Numbers compare by value: leading zeros skipped, then the
