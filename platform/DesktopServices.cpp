@@ -69,7 +69,7 @@ static QStringList applicationFolders() {
     return QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation);
 }
 
-// The values of `key` in `section` of an ini-like file of the desktop
+// The value of `key` in `section` of an ini-like file of the desktop
 // (mimeapps.list, mimeinfo.cache, a desktop entry), as written.
 static QString desktopFileValue(const QString& file, const QString& section, const QString& key) {
     QFile in(file);
