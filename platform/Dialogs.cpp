@@ -7,9 +7,14 @@
 
 // A file chosen in the open or save dialog makes its folder the current
 // folder, as the folder dialog's choice does: the next "Add Folder" starts
-// where the user last was.
-static void enterDialogFolder(QFileDialog* dialog) {
-    if (::chdir(PathBytes(dialog->directory().absolutePath()).constData()) != 0)
+// where the user last was. The folder is the chosen file's own: a full path
+// typed into the name field leaves the dialog showing the folder it showed.
+static void enterFolderOf(const QByteArray& chosenFile) {
+    const qsizetype slash = chosenFile.lastIndexOf('/');
+    if (slash < 0)
+        return;
+    const QByteArray folder = slash == 0 ? QByteArray("/") : chosenFile.left(slash);
+    if (::chdir(folder.constData()) != 0)
         return; // the current folder only sets where dialogs start
 }
 
@@ -25,10 +30,11 @@ std::optional<std::vector<QByteArray>> ShowOpenDialog(QFileDialog* dialog) {
         return standIn().open(dialog);
     if (dialog->exec() != QDialog::Accepted)
         return std::nullopt;
-    enterDialogFolder(dialog);
     std::vector<QByteArray> chosen;
     for (const QString& file : dialog->selectedFiles())
         chosen.push_back(PathBytes(file));
+    if (!chosen.empty())
+        enterFolderOf(chosen.front());
     return chosen;
 }
 
@@ -37,8 +43,9 @@ std::optional<QByteArray> ShowSaveDialog(QFileDialog* dialog) {
         return standIn().save(dialog);
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return std::nullopt;
-    enterDialogFolder(dialog);
-    return PathBytes(dialog->selectedFiles().first());
+    const QByteArray chosen = PathBytes(dialog->selectedFiles().first());
+    enterFolderOf(chosen);
+    return chosen;
 }
 
 std::optional<QByteArray> ShowFolderDialog(QWidget* parent, const QString& title,
@@ -56,22 +63,18 @@ void SetDialogFilter(QFileDialog* dialog, const QString& filterText) {
     const QStringList parts = filterText.split(QLatin1Char('|'));
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString description = parts[i];
+        const QString& description = parts[i];
         // "*.*" means every name, with or without a full stop.
         QStringList list = parts[i + 1].split(QLatin1Char(';'));
         for (QString& pattern : list)
             if (pattern == QLatin1String("*.*"))
                 pattern = QStringLiteral("*");
-        const QString patterns = list.join(QLatin1Char(' '));
-        // Qt reads the patterns from the last parenthesised group, separated
-        // by blanks; a description that already names them in parentheses is
-        // shown with blanks in place of its semicolons.
-        const qsizetype open = description.lastIndexOf(QLatin1Char('('));
-        if (open >= 0 && description.endsWith(QLatin1Char(')')))
-            description = description.left(open) + QLatin1Char('(') + patterns + QLatin1Char(')');
-        else
-            description += QStringLiteral(" (") + patterns + QLatin1Char(')');
-        filters << description;
+        // Qt takes the patterns from the last parenthesised group, separated
+        // by blanks, and with HideNameFilterDetails shows what comes before
+        // it: the list shows the description exactly as written.
+        filters << description + QStringLiteral(" (") + list.join(QLatin1Char(' ')) +
+                       QLatin1Char(')');
     }
+    dialog->setOption(QFileDialog::HideNameFilterDetails, true);
     dialog->setNameFilters(filters);
 }

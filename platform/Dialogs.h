@@ -27,5 +27,6 @@ void SetDialogStandIn(DialogStandIn standIn);
 
 // Gives a file dialog its filter from the classic "description|patterns|..."
 // text (patterns separated by ";"). The exact text is kept in the dialog's
-// "filterText" property; the dialog lists the same filters in Qt's form.
+// "filterText" property; the dialog lists the descriptions as written and
+// filters by their patterns.
 void SetDialogFilter(QFileDialog* dialog, const QString& filterText);

@@ -10,7 +10,26 @@ static MessagePresenter& presenter() {
 
 void SetMessagePresenter(MessagePresenter p) { presenter() = std::move(p); }
 
-static void present(const QString& text, bool isError) {
+QString MessageLines(const QString& text) {
+    QString lines;
+    lines.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c != u'\r' && c != u'\n') {
+            lines += c;
+            continue;
+        }
+        lines += u'\n';
+        // CR LF and LF CR are one break each; two alike are two.
+        if (i + 1 < text.size() && (text[i + 1] == u'\r' || text[i + 1] == u'\n') &&
+            text[i + 1] != c)
+            ++i;
+    }
+    return lines;
+}
+
+static void present(const QString& raw, bool isError) {
+    const QString text = MessageLines(raw);
     if (presenter()) {
         presenter()(text, isError);
         return;

@@ -5,6 +5,8 @@
 #include <functional>
 
 // Modal message boxes with one OK button, captioned with the program's title.
+// Their texts may break lines with CR, LF or a pair of both (in either
+// order); each is shown as one line break.
 void ShowMessage(const QString& text);
 // The standard error message box: the text of an error a command did not handle.
 void ShowErrorMessage(const QString& text);
@@ -20,6 +22,9 @@ template <class Command> bool RunCommand(Command&& command) {
         return false;
     }
 }
+
+// A message's text with every line break as one LF.
+QString MessageLines(const QString& text);
 
 // Where message boxes go. Tests install a recorder; by default a modal
 // QMessageBox is shown.

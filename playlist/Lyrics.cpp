@@ -11,7 +11,10 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTextOption>
+#include <algorithm>
+#include <dirent.h>
 #include <sys/stat.h>
+#include <vector>
 
 QByteArray AsciiLower(const QByteArray& path) {
     QByteArray lower = path;
@@ -26,22 +29,57 @@ static bool isRegularFile(const QByteArray& path) {
     return ::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// Whether two names are the same but for case: ASCII letters always, other
+// letters too when both names are valid UTF-8.
+static bool sameIgnoringCase(const QByteArray& a, const QByteArray& b) {
+    if (AsciiLower(a) == AsciiLower(b))
+        return true;
+    QStringDecoder first(QStringDecoder::Utf8), second(QStringDecoder::Utf8);
+    const QString textA = first.decode(a), textB = second.decode(b);
+    return !first.hasError() && !second.hasError() &&
+           textA.compare(textB, Qt::CaseInsensitive) == 0;
+}
+
+// The regular file of `folder` (which ends with "/", or is empty for the
+// current folder) whose name equals `name` but for case. Of several, the
+// lower-cased name wins (where lyric files were always looked for), then the
+// first in byte order, so that the choice does not hang on the listing order.
+static std::optional<QByteArray> findIgnoringCase(const QByteArray& folder,
+                                                  const QByteArray& name) {
+    DIR* dir = ::opendir(folder.isEmpty() ? "." : folder.constData());
+    if (!dir)
+        return std::nullopt;
+    std::vector<QByteArray> matches;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray candidate(entry->d_name);
+        if (sameIgnoringCase(candidate, name) && isRegularFile(folder + candidate))
+            matches.push_back(candidate);
+    }
+    ::closedir(dir);
+    if (matches.empty())
+        return std::nullopt;
+    const QByteArray lower = AsciiLower(name);
+    const auto lowerFound = std::find(matches.begin(), matches.end(), lower);
+    return folder + (lowerFound != matches.end()
+                         ? *lowerFound
+                         : *std::min_element(matches.begin(), matches.end()));
+}
+
 std::optional<QByteArray> FindLyricFile(const QByteArray& mediaPath) {
     if (mediaPath.isEmpty())
         return std::nullopt;
     const QByteArray asItStands = mediaPath + ".txt";
+    if (isRegularFile(asItStands))
+        return asItStands;
+    // Lower-casing the folders too would miss every lyric file under a
+    // folder such as ~/Music, so the name is looked for in the folder as it
+    // stands, whatever its case, before the wholly lower-cased path.
     const qsizetype nameStart = asItStands.lastIndexOf('/') + 1;
-    const QByteArray candidates[] = {
-        asItStands,
-        // Lower-casing the folders too would miss every lyric file under a
-        // folder such as ~/Music, so the lower-cased name is looked for in
-        // the folder as it stands before the wholly lower-cased path.
-        asItStands.left(nameStart) + AsciiLower(asItStands.mid(nameStart)),
-        AsciiLower(asItStands),
-    };
-    for (const QByteArray& candidate : candidates)
-        if (isRegularFile(candidate))
-            return candidate;
+    if (auto found = findIgnoringCase(asItStands.left(nameStart), asItStands.mid(nameStart)))
+        return found;
+    const QByteArray lower = AsciiLower(asItStands);
+    if (isRegularFile(lower))
+        return lower;
     return std::nullopt;
 }
 

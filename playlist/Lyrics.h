@@ -16,11 +16,12 @@ class QTextEdit;
 // every other byte of the name stays as the file system holds it.
 QByteArray AsciiLower(const QByteArray& path);
 
-// Where the lyric file of `mediaPath` is. Names are case-sensitive here, so
-// the path as it stands is tried first, then lower-cased forms (the form
-// lyric files were always looked up by): the file name lower-cased in its
-// folder, then the whole path lower-cased. Nothing for an empty path: ".txt"
-// would be looked for in whatever folder the program runs in.
+// Where the lyric file of `mediaPath` is. Lyric files were always found
+// whatever the case of their names, and names are case-sensitive here: the
+// path as it stands is tried first, then a name in the same folder that
+// differs only in case (Song.MP3.TXT beside Song.mp3), then the whole path
+// lower-cased. Nothing for an empty path: ".txt" would be looked for in
+// whatever folder the program runs in.
 std::optional<QByteArray> FindLyricFile(const QByteArray& mediaPath);
 
 // A lyric file larger than this shows its beginning only.

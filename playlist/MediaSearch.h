@@ -14,8 +14,9 @@ inline constexpr std::array<QByteArrayView, 8> MediaExtensions = {".mp3", ".avi"
                                                                   ".rmi", ".wav", ".wma", ".mpeg"};
 
 // The extension of a path: from its last full stop to the end, full stop
-// included, when that full stop comes after the last "/", "\" and ":";
-// otherwise empty (so "/my.folder/readme" has none).
+// included, when that full stop comes after the last "/" (the only folder
+// separator: "\" and ":" are parts of names); otherwise empty (so
+// "/my.folder/readme" has none).
 QByteArray PathExtension(const QByteArray& path);
 
 // Whether the path's extension, lower-cased (ASCII letters only), is one of
@@ -33,9 +34,17 @@ void FilterMediaFiles(std::vector<QByteArray>& paths);
 // The directory entry's type is trusted where the file system gives it; a
 // link, or an entry of unknown type, is looked up with stat().
 
-// Appends to `result` the files of `folder` whose names match `mask`, then,
-// when `recurse` is set, the files of each subfolder in turn, depth first.
-// Everything is in the order the file system lists it; nothing is sorted.
+// The order in which a folder's names are taken, as file managers show
+// them: without regard to case, and runs of digits by their value, so that
+// "2" comes before "10". Names equal by that rule are ordered by their bytes.
+// Negative, zero or positive as `a` comes before, is, or comes after `b`.
+int CompareNames(QByteArrayView a, QByteArrayView b);
+
+// Appends to `result` the files of `folder` whose names match `mask`, in
+// name order (CompareNames), then, when `recurse` is set, the files of each
+// subfolder in turn, the subfolders in name order too, depth first. (The
+// file system lists a folder in an order of its own, which on most is no
+// order a user would recognise: an album would not play in order.)
 // `folder` gets a trailing "/" when it is not empty and lacks one; an empty
 // folder means the current folder, and the paths are then bare names.
 // The mask is a shell pattern, matched without regard to case; "*.*" matches
@@ -46,7 +55,7 @@ void FilterMediaFiles(std::vector<QByteArray>& paths);
 void SearchFiles(const QByteArray& folder, const QByteArray& mask, bool recurse,
                  std::vector<QByteArray>& result);
 
-// The files directly inside `folder`, as folder + "/" + name, in listing
+// The files directly inside `folder`, as folder + "/" + name, in name
 // order; subfolders are not looked into. A folder that cannot be read gives
 // nothing.
 std::vector<QByteArray> FolderFiles(const QByteArray& folder);

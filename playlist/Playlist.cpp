@@ -4,15 +4,9 @@
 #include <algorithm>
 
 QByteArray DisplayName(const QByteArray& path) {
-    qsizetype cut = -1;
-    for (qsizetype i = path.size() - 1; i >= 0; --i) {
-        const char c = path[i];
-        if (c == '/' || c == '\\' || c == ':') {
-            cut = i;
-            break;
-        }
-    }
-    return path.mid(cut + 1);
+    // "\" and ":" are ordinary characters of Linux file names
+    // ("Artist: Song.mp3"); only "/" separates folders.
+    return path.mid(path.lastIndexOf('/') + 1);
 }
 
 QString PathText(const QByteArray& path) { return QString::fromUtf8(path); }

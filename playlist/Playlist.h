@@ -14,7 +14,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The file-name part of a path: what follows its last "/", "\" or ":".
+// The file-name part of a path: what follows its last "/".
 QByteArray DisplayName(const QByteArray& path);
 
 // Paths are kept as the bytes the file system uses; these turn them into text

@@ -89,8 +89,15 @@ void TForm2::ListBClick() {
 }
 
 void TForm2::ListBKeyDown(int key, Qt::KeyboardModifiers) {
-    // Whatever the key, the highlighted row becomes the current entry first.
-    SetCurrentIndex(Lists->HighlightedRow());
+    // A modifier pressed alone is the start of a shortcut (Ctrl+L, Ctrl+Up),
+    // not a key of the list: it must not copy a missing highlight over the
+    // current entry the shortcut is about to use. Any other key makes the
+    // highlighted row the current entry first.
+    const bool modifierAlone = key == Qt::Key_Control || key == Qt::Key_Shift ||
+                               key == Qt::Key_Alt || key == Qt::Key_Meta || key == Qt::Key_AltGr ||
+                               key == Qt::Key_Super_L || key == Qt::Key_Super_R;
+    if (!modifierAlone)
+        SetCurrentIndex(Lists->HighlightedRow());
     switch (key) {
     case Qt::Key_Return:
     case Qt::Key_Enter:

@@ -93,6 +93,10 @@ void TForm2::ScanBadFiles() {
     GroupBox1->hide();
     SetListCommandsEnabled(true);
     scanning_ = false;
+    // Disabling the list sent the focus elsewhere, and Qt does not bring it
+    // back: without this the list's keys would do nothing until it is clicked.
+    if (isActiveWindow())
+        ListB->setFocus();
 }
 
 void TForm2::ClearBadFiles1Click() {

@@ -47,10 +47,12 @@ void TForm2::Copy1Click() {
 void TForm2::Edit1Click() {
     RunCommand([this] {
         const QByteArray path = EntryPath(CurrentIndex());
-        if (const std::optional<QByteArray> lyricFile = FindLyricFile(path))
-            OpenFileInTextEditor(*lyricFile);
-        else
-            StartTextEditor(); // the user saves the new lyrics under the name Help gives
+        // Without a lyric file an empty editor is started; the user saves the
+        // new lyrics under the name Help gives.
+        const std::optional<QByteArray> lyricFile = FindLyricFile(path);
+        if (!(lyricFile ? OpenFileInTextEditor(*lyricFile) : StartTextEditor()))
+            ShowMessage(QStringLiteral("No text editor was found. Install one, or set VISUAL "
+                                       "or EDITOR to the one you use."));
     });
 }
 

@@ -7,6 +7,7 @@
 #include "trackinfo/Unit4.h"
 #include "windows/Controls.h"
 
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -90,6 +91,36 @@ private slots:
         QCOMPARE(info->SpeedButton2->text(), QStringLiteral("<< Previous "));
         QCOMPARE(info->SpeedButton1->text(), QStringLiteral("&OK"));
         QCOMPARE(info->SpeedButton3->text(), QStringLiteral("&Next >>"));
+    }
+
+    void longTextsShowFromTheirFirstCharacter() {
+        const QByteArray title = "WHAT A WONDERFUL WORLD MEDLEY!"; // 30
+        const QByteArray path = QFile::encodeName(dir.path()) +
+                                "/a folder with a long name/and a long file name too.mp3";
+        QVERIFY(QDir().mkpath(QFile::decodeName(path.left(path.lastIndexOf('/')))));
+        WriteFile(path, taggedFile(title));
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        f2.AppendEntry(paths[0]);
+        f2.AppendEntry(path);
+        f2.RenumberList();
+        f2.SetCurrentIndex(1);
+        f2.Viewfileinfo1Click();
+        TForm4* info = infoWindows(f2).first();
+        QVERIFY(QTest::qWaitForWindowExposed(info));
+        QCOMPARE(info->Title->text(), QString::fromLatin1(title));
+        // Wider than its box, each text shows its start.
+        QVERIFY(info->Title->fontMetrics().horizontalAdvance(info->Title->text()) >
+                info->Title->width());
+        for (QLineEdit* box : {info->Edit7, info->Title, info->Genre})
+            QCOMPARE(box->cursorPosition(), 0);
+        // Also when stepped to from another entry.
+        info->SpeedButton3Click();
+        info->SpeedButton3Click();
+        QCOMPARE(info->Title->text(), QString::fromLatin1(title));
+        for (QLineEdit* box : {info->Edit7, info->Title, info->Genre})
+            QCOMPARE(box->cursorPosition(), 0);
     }
 
     void withNoHighlightedRowEntryZeroBecomesCurrent() {

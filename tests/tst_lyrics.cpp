@@ -21,6 +21,7 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace {
 
@@ -43,6 +44,48 @@ struct DesktopRequests {
         });
     }
     ~DesktopRequests() { SetDesktopRecorder(nullptr); }
+};
+
+// A desktop of the test's own for starting editors: its own PATH, data and
+// configuration folders and editor variables, all put back afterwards. Its
+// programs only note how they were started, one argument a line, in `log`.
+struct FakeDesktop {
+    QTemporaryDir root;
+    QByteArray bin, data, config, log;
+    QList<QPair<const char*, QByteArray>> saved;
+
+    FakeDesktop() {
+        const QByteArray top = QFile::encodeName(root.path());
+        bin = top + "/bin";
+        data = top + "/data";
+        config = top + "/config";
+        log = top + "/log";
+        for (const QByteArray& folder : {bin, data + "/applications", config})
+            QDir().mkpath(QFile::decodeName(folder));
+        for (const char* name : {"PATH", "XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME",
+                                 "XDG_CONFIG_DIRS", "XDG_CURRENT_DESKTOP", "VISUAL", "EDITOR"}) {
+            saved << qMakePair(name, qgetenv(name));
+            qunsetenv(name);
+        }
+        qputenv("PATH", bin);
+        qputenv("XDG_DATA_HOME", data);
+        qputenv("XDG_DATA_DIRS", top + "/nodata");
+        qputenv("XDG_CONFIG_HOME", config);
+        qputenv("XDG_CONFIG_DIRS", top + "/noconfig");
+    }
+    ~FakeDesktop() {
+        for (const auto& [name, value] : saved)
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+    }
+    void program(const QByteArray& name) {
+        const QByteArray path = bin + '/' + name;
+        WriteFile(path, "#!/bin/sh\nprintf '%s\\n' \"${0##*/}\" \"$@\" >> '" + log + "'\n");
+        ::chmod(path.constData(), 0755);
+    }
+    QByteArray started() {
+        QFile file(QFile::decodeName(log));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 };
 
 } // namespace
@@ -87,6 +130,9 @@ private slots:
         // Only A..Z change.
         QCOMPARE(LyricNotFoundText(QByteArray("/m/\xc3\x84") + "BC.MP3"),
                  QStringLiteral("\nLyric file is not found for\n\"\u00c4bc.mp3\""));
+        // Only "/" ends a folder: the whole name is shown.
+        QCOMPARE(LyricNotFoundText("/m/Artist: A\\B.mp3"),
+                 QStringLiteral("\nLyric file is not found for\n\"artist: a\\b.mp3\""));
     }
 
     void mixedCaseNameFindsTheFileAsItStandsThenLowerCased() {
@@ -96,6 +142,16 @@ private slots:
 
         WriteFile(media("MySong.MP3.txt"), "as it stands");
         QCOMPARE(LyricViewText(media("MySong.MP3")), QStringLiteral("\nas it stands"));
+
+        // Any case of the name is found in the media file's folder, the
+        // lower-cased one first of several.
+        WriteFile(media("Song.MP3.TXT"), "upper");
+        QCOMPARE(FindLyricFile(media("Song.mp3")), std::optional(media("Song.MP3.TXT")));
+        WriteFile(media("\xc3\x89T\xc3\x89.mp3.TXT"), "accented");
+        QCOMPARE(FindLyricFile(media("\xc3\xa9t\xc3\xa9.mp3")),
+                 std::optional(media("\xc3\x89T\xc3\x89.mp3.TXT")));
+        WriteFile(media("song.mp3.txt"), "lower");
+        QCOMPARE(LyricViewText(media("SONG.mp3")), QStringLiteral("\nlower"));
     }
 
     void textThatIsNotUtf8ShowsAsWindows1252() {
@@ -245,6 +301,54 @@ private slots:
         QCOMPARE(desktop.arguments[2], media("upper.mp3.txt"));
     }
 
+    // Without any of the named editors: the desktop's default for plain
+    // text, then $VISUAL or $EDITOR in a terminal, else a message.
+    void editStartsTheDesktopsTextEditorOrTheUsersOrSaysThereIsNone() {
+        WriteFile(media("words.mp3.txt"), "words");
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        f2.ClearEntries();
+        f2.AppendEntry(media("words.mp3"));
+        f2.AppendEntry(media("new.mp3"));
+        FakeDesktop desktop;
+        TestSupport::MessageRecorder boxes;
+
+        desktop.program("notes");
+        WriteFile(desktop.data + "/applications/notes.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Notes\n"
+                  "Exec=notes --new-window \"two words\" %F\n");
+        WriteFile(desktop.config + "/mimeapps.list",
+                  "[Default Applications]\nimage/png=viewer.desktop\n"
+                  "text/plain=gone.desktop;notes.desktop;\n");
+        f2.SetCurrentIndex(0);
+        f2.Edit1Click();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            desktop.started(), "notes\n--new-window\ntwo words\n" + media("words.mp3.txt") + '\n',
+            20000);
+        f2.SetCurrentIndex(1);
+        f2.Edit1Click();
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.started().endsWith("\nnotes\n--new-window\ntwo words\n"),
+                                 20000);
+
+        QFile::remove(QFile::decodeName(desktop.config + "/mimeapps.list"));
+        QFile::remove(QFile::decodeName(desktop.log));
+        desktop.program("xterm");
+        desktop.program("myvi");
+        qputenv("EDITOR", "myvi -f");
+        f2.SetCurrentIndex(0);
+        f2.Edit1Click();
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.started(),
+                                  "xterm\n-e\nmyvi\n-f\n" + media("words.mp3.txt") + '\n', 20000);
+        QVERIFY(boxes.messages.isEmpty());
+
+        QFile::remove(QFile::decodeName(desktop.bin + "/xterm"));
+        f2.Edit1Click();
+        QCOMPARE(boxes.messages, QStringList{"No text editor was found. Install one, or set "
+                                             "VISUAL or EDITOR to the one you use."});
+        QVERIFY(boxes.errors.isEmpty());
+    }
+
     void editWithoutCurrentEntryReportsTheIndexAndStartsNothing() {
         TForm1 f1;
         f1.show();
@@ -257,6 +361,7 @@ private slots:
         QCOMPARE(recorder.errors, QStringList{QStringLiteral("List index out of bounds (-1)")});
     }
 
+    // The texts join their lines with LF CR; each pair is one line break.
     void helpShowsTwoMessagesOneAfterTheOther() {
         TForm1 f1;
         f1.show();
@@ -266,8 +371,8 @@ private slots:
         QCOMPARE(recorder.messages,
                  QStringList({
                      "To create lyric file, edit your lyric text using notepad, name it same with "
-                     "associated music file\n\rthen put it in the same folder",
-                     "For example:\n\rThe music file is \"C:\\Music\\MyMusic.mp3\"\n\r"
+                     "associated music file\nthen put it in the same folder",
+                     "For example:\nThe music file is \"C:\\Music\\MyMusic.mp3\"\n"
                      "The lyric file is \"C:\\Music\\MyMusic.mp3.txt\"",
                  }));
         QVERIFY(recorder.errors.isEmpty());

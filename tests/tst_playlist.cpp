@@ -47,28 +47,28 @@ QString errorOf(const Playlist& lists, int i) {
 class PlaylistTest : public QObject {
     Q_OBJECT
 private slots:
-    void displayNameIsWhatFollowsTheLastDelimiter() {
-        QCOMPARE(DisplayName("C:\\Music\\Song.mp3"), QByteArray("Song.mp3"));
+    void displayNameIsWhatFollowsTheLastSlash() {
         QCOMPARE(DisplayName("/home/ann/Music/clip.AVI"), QByteArray("clip.AVI"));
-        QCOMPARE(DisplayName("C:noslash.wav"), QByteArray("noslash.wav"));
-        QCOMPARE(DisplayName("a\\b/c:d.mid"), QByteArray("d.mid"));
         QCOMPARE(DisplayName("bare.wav"), QByteArray("bare.wav"));
-        QCOMPARE(DisplayName("C:\\Music\\"), QByteArray());
         QCOMPARE(DisplayName("/music/"), QByteArray());
+        // "\\" and ":" are ordinary characters of names.
+        QCOMPARE(DisplayName("/music/Artist: Song.mp3"), QByteArray("Artist: Song.mp3"));
+        QCOMPARE(DisplayName("/music/AC\\DC.mp3"), QByteArray("AC\\DC.mp3"));
+        QCOMPARE(DisplayName("C:noslash.wav"), QByteArray("C:noslash.wav"));
     }
 
     void linesAreNumberFullStopBlankAndName() {
         QList<QByteArray> paths = numbered(12);
-        paths[0] = "C:\\Music\\Song.mp3";
-        paths[2] = "C:noslash.wav";
-        paths[3] = "C:\\Music\\";
-        paths[11] = "D:\\Video\\clip.AVI";
+        paths[0] = "/music/Artist: Song.mp3";
+        paths[2] = "noslash.wav";
+        paths[3] = "/music/";
+        paths[11] = "/video/a\\b.AVI";
         QObject owner;
         Playlist* lists = filled(&owner, paths);
-        QCOMPARE(lists->DisplayLine(0), QStringLiteral("1. Song.mp3"));
+        QCOMPARE(lists->DisplayLine(0), QStringLiteral("1. Artist: Song.mp3"));
         QCOMPARE(lists->DisplayLine(2), QStringLiteral("3. noslash.wav"));
         QCOMPARE(lists->DisplayLine(3), QStringLiteral("4. "));
-        QCOMPARE(lists->DisplayLine(11), QStringLiteral("12. clip.AVI"));
+        QCOMPARE(lists->DisplayLine(11), QStringLiteral("12. a\\b.AVI"));
     }
 
     void appendedLineIsProvisionalUntilRenumbered() {

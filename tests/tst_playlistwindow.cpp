@@ -358,13 +358,40 @@ private slots:
         qDeleteAll(spies);
     }
 
-    // --- window commands ---
-
-    void goToFolderOpensThePathUpToItsLastDelimiter() {
+    void aModifierAloneLeavesTheCurrentEntryForItsShortcut() {
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
-        fill(f2, {"/music/rock/a.mp3", "C:\\Music\\Rock\\a.mp3", "C:a.wav", "bare.mp3",
+        fill(f2, tracks(3));
+        QVERIFY(activate(f2));
+        f2.SetCurrentIndex(1);
+        f2.RenumberList(); // as after any change: the highlight is gone
+        QCOMPARE(f2.Lists->HighlightedRow(), -1);
+        f2.ListB->setFocus();
+        for (const Qt::Key key : {Qt::Key_Control, Qt::Key_Shift, Qt::Key_Alt, Qt::Key_Meta}) {
+            QTest::keyPress(f2.ListB, key);
+            QTest::keyRelease(f2.ListB, key);
+        }
+        QCOMPARE(f2.CurrentIndex(), 1);
+        TestSupport::MessageRecorder boxes;
+        QTest::keyClick(f2.ListB, Qt::Key_Up, Qt::ControlModifier);
+        QCOMPARE(f2.CurrentIndex(), 1);
+        QTest::keyClick(f2.ListB, Qt::Key_L, Qt::ControlModifier);
+        QCOMPARE(boxes.errors, QStringList());
+        QCOMPARE(f2.lirik->toPlainText(),
+                 QStringLiteral("\nLyric file is not found for\n\"t1.mp3\""));
+        // Any other key still makes the highlighted row (none) current.
+        QTest::keyClick(f2.ListB, Qt::Key_A);
+        QCOMPARE(f2.CurrentIndex(), -1);
+    }
+
+    // --- window commands ---
+
+    void goToFolderOpensThePathUpToItsLastSlash() {
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        fill(f2, {"/music/rock/a.mp3", "/music/Artist: Song.mp3", "/music/AC\\DC/b.mp3", "bare.mp3",
                   "/m/\xe9t\xe9/b.mp3"});
         DesktopRequests desktop;
         QAction* go = itemOf(f2.PopupMenu5, QStringLiteral("Go to file's folder"));
@@ -372,9 +399,9 @@ private slots:
             f2.SetCurrentIndex(i);
             go->trigger();
         }
-        QCOMPARE(desktop.requests,
-                 QStringList({"open-folder /music/rock/", "open-folder C:\\Music\\Rock\\",
-                              "open-folder C:", QString::fromLatin1("open-folder /m/\xe9t\xe9/")}));
+        QCOMPARE(desktop.requests, QStringList({"open-folder /music/rock/", "open-folder /music/",
+                                                "open-folder /music/AC\\DC/",
+                                                QString::fromLatin1("open-folder /m/\xe9t\xe9/")}));
     }
 
     void goToFolderWorksOnTheCurrentEntryNotTheRowUnderThePointer() {

@@ -45,7 +45,7 @@ void TForm4::CreateControls() {
     };
     Edit7 = box(this, 4, 4, 265);
 
-    GroupBox1 = new QGroupBox(QStringLiteral("ID3 Tag Information (Read Only)"), this);
+    GroupBox1 = new TGroupBox(QStringLiteral("ID3 Tag Information (Read Only)"), this);
     GroupBox1->setGeometry(4, 32, 265, 201);
 
     auto label = [this](int y, const QString& caption) {
@@ -86,6 +86,13 @@ void TForm4::FormCreate() {
     RunCommand([this] { RefreshFileInfo(); });
 }
 
+// A box scrolls to keep its cursor in view, and setText leaves the cursor
+// at the end: a long title would show only its last letters.
+void TForm4::showFromTheStart() {
+    for (QLineEdit* box : {Edit7, Title, Artist, Album, Year, Genre, Comment})
+        box->setCursorPosition(0);
+}
+
 bool TForm4::ShowTag(const QByteArray& path) {
     Id3v1Info tag;
     bool read = true;
@@ -100,6 +107,7 @@ bool TForm4::ShowTag(const QByteArray& path) {
     Year->setText(tag.Year);
     Genre->setText(tag.Genre);
     Comment->setText(tag.Comment);
+    showFromTheStart();
     return read;
 }
 

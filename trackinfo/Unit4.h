@@ -53,4 +53,5 @@ private:
     // Reads the tag of `path` into the six boxes; empties them and returns
     // false when the file cannot be read.
     bool ShowTag(const QByteArray& path);
+    void showFromTheStart();
 };

@@ -406,3 +406,28 @@ TScrollBar::TScrollBar(Qt::Orientation orientation, QWidget* parent)
     : QScrollBar(orientation, parent) {
     setStyle(slimScrollBarStyle());
 }
+
+TGroupBox::TGroupBox(const QString& title, QWidget* parent) : QGroupBox(title, parent) {}
+
+int TGroupBox::frameTop() const {
+    return fontMetrics().height() / 2;
+}
+
+void TGroupBox::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const QRect frame = rect().adjusted(0, frameTop(), -1, -1);
+    p.setPen(palette().color(QPalette::Dark));
+    p.drawRect(frame.adjusted(0, 0, -1, -1));
+    p.setPen(palette().color(QPalette::Light));
+    p.drawRect(frame.adjusted(1, 1, 0, 0));
+    if (title().isEmpty())
+        return;
+    // The caption stands on the box's ground, 8 pixels in, and hides the
+    // frame line behind it.
+    const QFontMetrics metrics = fontMetrics();
+    const QRect caption(8, 0, metrics.horizontalAdvance(title()) + 4, metrics.height());
+    p.fillRect(caption, palette().color(backgroundRole()));
+    p.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    p.drawText(caption, Qt::AlignCenter | Qt::TextHideMnemonic, title());
+}

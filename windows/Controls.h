@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
 #include <QProgressBar>
@@ -74,6 +75,22 @@ public:
 
     // Room between the glyph and the caption.
     static constexpr int GlyphSpacing = 4;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// A group box whose frame's top line runs through the middle of its
+// caption, a few pixels below the box's top edge, so that controls placed
+// 16 pixels down the box sit inside the frame. (Qt's styles put the whole
+// caption above the frame and the line would cut through that first row.)
+// The frame is etched, a dark line with a light one inside it.
+class TGroupBox : public QGroupBox {
+    Q_OBJECT
+public:
+    explicit TGroupBox(const QString& title, QWidget* parent = nullptr);
+    // Where the frame's top line runs, in the box's own coordinates.
+    int frameTop() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -48,7 +48,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent) {
     fill->setContentsMargins(0, 0, 0, 0);
     fill->addWidget(Panel1);
 
-    GroupBox1 = new QGroupBox(QStringLiteral("Alarm System"), Panel1);
+    GroupBox1 = new TGroupBox(QStringLiteral("Alarm System"), Panel1);
     GroupBox1->setGeometry(24, 16, 305, 105);
     GroupBox1->setPalette(green);
     GroupBox1->setAutoFillBackground(true);

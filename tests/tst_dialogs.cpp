@@ -1,0 +1,124 @@
+// The real open and save dialogs, answered as a user would: what their
+// filter lists show, and that the file chosen in them, also as a full path
+// typed into the name field, moves the current folder to its own folder.
+
+#include "TestSupport.h"
+
+#include "platform/Dialogs.h"
+#include "player/Unit1.h"
+#include "playlist/Playlist.h"
+#include "playlist/Unit2.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray currentFolder() {
+    char buffer[4096];
+    return ::getcwd(buffer, sizeof buffer) ? QByteArray(buffer) : QByteArray();
+}
+
+// What a file dialog showed while it was open.
+struct Seen {
+    QStringList filterList;   // the entries of the file type list
+    QStringList modelFilters; // the patterns the folder view filters by
+};
+
+// Waits for the next modal file dialog, notes what it shows, types `typed`
+// into its name field and presses Enter. A dialog that never comes (a
+// platform's own, say) ends the run rather than leave it waiting.
+void answerNextDialog(const QString& typed, Seen& seen) {
+    auto* poll = new QTimer;
+    auto* waited = new int(0);
+    QObject::connect(poll, &QTimer::timeout, [poll, waited, typed, &seen] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        auto* name =
+            dialog ? dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
+        if (!name) {
+            if (++*waited > 600)
+                qFatal("no file dialog of Qt's own came up");
+            return;
+        }
+        poll->stop();
+        poll->deleteLater();
+        delete waited;
+        if (auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+            for (int i = 0; i < types->count(); ++i)
+                seen.filterList << types->itemText(i);
+        if (auto* model = dialog->findChild<QFileSystemModel*>())
+            seen.modelFilters = model->nameFilters();
+        name->setText(typed);
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    poll->start(50);
+}
+
+} // namespace
+
+class DialogsTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+    QByteArray root_;
+    QByteArray startFolder_;
+
+private slots:
+    void initTestCase() {
+        root_ = QFile::encodeName(dir_.path());
+        for (const char* folder : {"/shown", "/other", "/lists"})
+            QVERIFY(::mkdir((root_ + folder).constData(), 0755) == 0);
+        TestSupport::WriteFile(root_ + "/shown/a.mp3", "");
+        TestSupport::WriteFile(root_ + "/other/typed.mp3", "");
+        SetDialogStandIn({});
+    }
+    void init() {
+        startFolder_ = root_ + "/shown";
+        QVERIFY(::chdir(startFolder_.constData()) == 0);
+    }
+
+    void openDialogListsTheDescriptionsFiltersByPatternsAndMovesToTheTypedFile() {
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        f2.ClearEntries();
+        f1.OD->setDirectory(QFile::decodeName(startFolder_));
+        Seen seen;
+        answerNextDialog(QFile::decodeName(root_ + "/other/typed.mp3"), seen);
+        f2.AddFiles1Click();
+        QCOMPARE(seen.filterList,
+                 QStringList({"All supported files", "Audio module files (*.mp3;*.wav;*.wma)",
+                              "Midi module files (*.mid;*.rmi)", "Video files (*.avi;*.mpg;*.mpeg)",
+                              "All files (*.*)"}));
+        QCOMPARE(seen.modelFilters, QStringList({"*.mp3", "*.wav", "*.mid", "*.rmi", "*.avi",
+                                                 "*.mpg", "*.mpeg", "*.wma"}));
+        QCOMPARE(f2.Lists->Paths(), std::vector<QByteArray>{root_ + "/other/typed.mp3"});
+        QCOMPARE(currentFolder(), root_ + "/other");
+    }
+
+    void saveDialogMovesToTheFolderOfTheTypedPath() {
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        f2.ClearEntries();
+        f2.AppendEntry("/m/a.mp3");
+        f2.SD->setDirectory(QFile::decodeName(startFolder_));
+        Seen seen;
+        answerNextDialog(QFile::decodeName(root_ + "/lists/mine.plf"), seen);
+        f2.Savelist1Click();
+        QCOMPARE(seen.filterList, QStringList{"Play list files (*.plf)"});
+        QVERIFY(QFile::exists(QFile::decodeName(root_ + "/lists/mine.plf")));
+        QCOMPARE(currentFolder(), root_ + "/lists");
+    }
+};
+
+QTEST_MAIN(DialogsTest)
+#include "tst_dialogs.moc"
