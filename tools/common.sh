@@ -13,9 +13,10 @@ TOLVANE_PACKAGES=(
 )
 
 # What only the test command needs: a virtual display, a private sound
-# server, and the tools that make test media.
+# server, the tools that make test media, and xdotool to answer a message
+# box of the program run as another user.
 TOLVANE_TEST_PACKAGES=(
-    xvfb xauth x11-utils twm pulseaudio mjpegtools
+    xvfb xauth x11-utils xdotool twm pulseaudio mjpegtools
     gstreamer1.0-plugins-base-apps
 )
 
