@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include "platform/Termination.h"
 #include "playlist/PlaylistFile.h"
 
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <QTest>
 #include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -170,6 +172,22 @@ private slots:
         QFile saved(playlistPath());
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll(), QByteArray("/music/a.mp3\r\n/music/b \xe9.wav\r\n"));
+    }
+
+    void aSecondTerminationSignalEndsAtOnce() {
+        // The first asks for the normal end, which saves the playlist and
+        // may hang there; the second must not wait for it.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            QuitOnTerminationSignals();
+            ::raise(SIGTERM);
+            ::raise(SIGINT);
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status));
+        QCOMPARE(WTERMSIG(status), SIGINT);
     }
 
     // --- run as a user whom file modes bind ---
