@@ -158,7 +158,35 @@ class ProgramTest : public QObject {
         QCOMPARE(player.state(), QProcess::Running);
     }
 
+    // A display of its own, so that no other test's windows or input meet
+    // the message boxes these cases answer.
+    QProcess xvfb_;
+
+    void startOwnDisplay() {
+        if (qEnvironmentVariableIsEmpty("DISPLAY") ||
+            QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+            return;
+        int fds[2];
+        QVERIFY(::pipe(fds) == 0);
+        xvfb_.start(QStringLiteral("Xvfb"),
+                    {QStringLiteral("-displayfd"), QString::number(fds[1]),
+                     QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24"),
+                     QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        ::close(fds[1]);
+        char number[16] = {};
+        const ssize_t got = xvfb_.waitForStarted() ? ::read(fds[0], number, sizeof number - 1) : -1;
+        ::close(fds[0]);
+        if (got > 0)
+            qputenv("DISPLAY", ":" + QByteArray(number).trimmed());
+    }
+
 private slots:
+    void initTestCase() { startOwnDisplay(); }
+    void cleanupTestCase() {
+        xvfb_.kill();
+        xvfb_.waitForFinished();
+    }
+
     void init() {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             QSKIP("needs the virtual display of tools/with-test-env");
