@@ -6,6 +6,7 @@
 #include "platform/Dialogs.h"
 #include "platform/MessageBox.h"
 #include "playlist/Playlist.h"
+#include "playlist/PlaylistFile.h"
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
 
@@ -293,8 +294,10 @@ void TForm1::AddFilesByDialog() {
         "Midi module files (*.mid;*.rmi)|*.mid;*.rmi|"
         "Video files (*.avi;*.mpg;*.mpeg)|*.avi;*.mpg;*.mpeg|"
         "All files (*.*)|*.*"));
-    if (const auto chosen = ShowOpenDialog(OD)) {
-        Form2->Lists->AppendEntries(*chosen);
+    if (auto chosen = ShowOpenDialog(OD)) {
+        // A name with a line break in it cannot be kept in a playlist file.
+        std::erase_if(*chosen, [](const QByteArray& path) { return !IsStorablePath(path); });
+        Form2->Lists->AppendEntries(std::move(*chosen));
         if (Form2->CurrentIndex() == -1)
             Form2->SetCurrentIndex(0);
     }

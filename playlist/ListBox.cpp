@@ -1,6 +1,7 @@
 #include "playlist/ListBox.h"
 
 #include "playlist/Playlist.h"
+#include "playlist/PlaylistFile.h"
 
 #include <QDropEvent>
 #include <QKeyEvent>
@@ -210,7 +211,8 @@ static std::vector<QByteArray> droppedPaths(const QMimeData* data) {
             continue;
         const QByteArray path =
             QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-        if (!path.isEmpty())
+        // %0A or %00 in a URL would make a name no playlist line can hold.
+        if (IsStorablePath(path))
             paths.push_back(path);
     }
     return paths;

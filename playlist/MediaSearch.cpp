@@ -1,5 +1,7 @@
 #include "playlist/MediaSearch.h"
 
+#include "playlist/PlaylistFile.h"
+
 #include <QChar>
 
 #include <algorithm>
@@ -201,7 +203,9 @@ public:
         const size_t firstFile = result_.size();
         while (const dirent* entry = ::readdir(dir)) {
             const char* name = entry->d_name;
-            if (isDotOrDotDot(name))
+            // A name with a line break cannot be a playlist line, nor can
+            // anything found below a folder of such a name.
+            if (isDotOrDotDot(name) || !IsStorablePath(name))
                 continue;
             const Kind kind = entryKind(::dirfd(dir), entry);
             if (kind == Kind::File && matches(name))
@@ -235,18 +239,21 @@ void SearchFiles(const QByteArray& folder, const QByteArray& mask, bool recurse,
     QByteArray start = folder;
     if (!start.isEmpty() && !start.endsWith('/'))
         start += '/';
+    if (!start.isEmpty() && !IsStorablePath(start))
+        return;
     Search(mask, recurse, result).Folder(start);
 }
 
 std::vector<QByteArray> FolderFiles(const QByteArray& folder) {
     std::vector<QByteArray> files;
     struct stat st {};
-    DIR* dir = folder.isEmpty() ? nullptr : openFolder(folder, &st);
+    DIR* dir = IsStorablePath(folder) ? openFolder(folder, &st) : nullptr;
     if (!dir)
         return files;
     const QByteArray prefix = folder + '/';
     while (const dirent* entry = ::readdir(dir)) {
-        if (!isDotOrDotDot(entry->d_name) && entryKind(::dirfd(dir), entry) == Kind::File)
+        if (!isDotOrDotDot(entry->d_name) && IsStorablePath(entry->d_name) &&
+            entryKind(::dirfd(dir), entry) == Kind::File)
             files.push_back(prefix + entry->d_name);
     }
     ::closedir(dir);

@@ -5,14 +5,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
+EFileError fileError(const char* what, const QByteArray& path, const char* reason) {
+    return EFileError(std::string(what) + " \"" + path.toStdString() + "\". " + reason);
+}
+
 EFileError fileError(const char* what, const QByteArray& path, int error) {
-    return EFileError(std::string(what) + " \"" + path.toStdString() + "\". " +
-                      std::strerror(error));
+    return fileError(what, path, std::strerror(error));
 }
 
 EFileError openError(const QByteArray& path, int error) {
@@ -88,6 +92,33 @@ QByteArray randomSuffix() {
     return suffix;
 }
 
+// The folder does not let this user add a name, so the new content cannot be
+// prepared beside the file and renamed over it; but the file itself may be
+// written, and its owner expects a save to work. Here alone the content is
+// replaced in place, which is not atomic: a crash or a full disk in the
+// middle leaves the file cut short. Better than not saving at all.
+void rewriteInPlace(const QByteArray& path, const QByteArray& target,
+                    const std::function<int(int)>& write) {
+    // Not blocking on open: should a pipe have taken the file's place since
+    // it was looked at, the check below turns it away instead of hanging.
+    FileDescriptor file(::open(target.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (file.Get() < 0)
+        throw createError(path, errno);
+    struct stat st {};
+    if (::fstat(file.Get(), &st) != 0)
+        throw createError(path, errno);
+    if (!S_ISREG(st.st_mode))
+        throw fileError("Cannot create file", path, "Not a regular file");
+    if (::ftruncate(file.Get(), 0) != 0)
+        throw createError(path, errno);
+    if (const int error = write(file.Get()))
+        throw createError(path, error);
+    if (::fsync(file.Get()) != 0)
+        throw createError(path, errno);
+    if (const int error = file.Close())
+        throw createError(path, error);
+}
+
 } // namespace
 
 bool IsStorablePath(QByteArrayView path) {
@@ -157,7 +188,24 @@ std::vector<QByteArray> ReadListFile(const QByteArray& path, bool* cutShort) {
     return SplitListText(text.constData(), size_t(used));
 }
 
-void SaveListFile(const QByteArray& path, const std::vector<QByteArray>& lines, mode_t mode) {
+namespace {
+
+// Removes a temporary file on every way out, a thrown exception included,
+// unless it became the file it was made for.
+class TemporaryName {
+public:
+    ~TemporaryName() {
+        if (!path.isEmpty() && !kept)
+            ::unlink(path.constData());
+    }
+    QByteArray path;
+    bool kept = false;
+};
+
+// Writes the new content, following a link to the file it points to, by
+// `write(fd)`, which returns 0 or the error of a write that failed. See
+// SaveListFile for the rules; `path` is the name errors are told with.
+void replaceFile(const QByteArray& path, mode_t mode, const std::function<int(int)>& write) {
     // A link to a playlist stays a link: the file it points to is replaced.
     QByteArray target = path;
     struct stat st {};
@@ -167,7 +215,20 @@ void SaveListFile(const QByteArray& path, const std::vector<QByteArray>& lines, 
             std::free(real);
         }
     }
-    const bool replacing = ::stat(target.constData(), &st) == 0 && S_ISREG(st.st_mode);
+    bool replacing = false;
+    if (::stat(target.constData(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            throw createError(path, EISDIR);
+        // A device, a pipe or a socket is never renamed over: a list linked
+        // to /dev/null must leave /dev/null as it is.
+        if (!S_ISREG(st.st_mode))
+            throw fileError("Cannot create file", path, "Not a regular file");
+        // The rename needs only the folder's permission; the file's own
+        // (read-only, or another user's) must be honoured all the same.
+        if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
+            throw createError(path, errno);
+        replacing = true;
+    }
 
     // The new file is written beside the old one, so that the final rename
     // stays on one file system and replaces the old content in one step.
@@ -177,28 +238,46 @@ void SaveListFile(const QByteArray& path, const std::vector<QByteArray>& lines, 
                                            : target.left(slash);
     // The name is kept short enough for the longest file names.
     const QByteArray stem = folder + "/." + target.mid(slash + 1).left(200) + '.';
-    QByteArray temporary;
+    TemporaryName temporary;
     int fd = -1;
+    int error = 0;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = stem + randomSuffix();
+        const QByteArray name = stem + randomSuffix();
         // O_EXCL and O_NOFOLLOW: a name planted in a shared folder is never
         // written through.
-        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                     replacing ? 0600 : mode);
-        if (fd < 0 && errno != EEXIST)
+        error = errno;
+        if (fd >= 0)
+            temporary.path = name;
+        else if (error != EEXIST)
             break;
     }
-    if (fd < 0)
-        throw createError(path, errno);
+    if (fd < 0) {
+        if (replacing && (error == EACCES || error == EPERM))
+            return rewriteInPlace(path, target, write);
+        throw createError(path, error);
+    }
     FileDescriptor file(fd);
-    auto fail = [&](int error) {
-        file.Close();
-        ::unlink(temporary.constData());
-        return createError(path, error);
-    };
     if (replacing)
         takeOwnerAndMode(fd, st);
+    if (const int writeError = write(fd))
+        throw createError(path, writeError);
+    if (::fsync(fd) != 0)
+        throw createError(path, errno);
+    if (const int closeError = file.Close())
+        throw createError(path, closeError);
+    if (::rename(temporary.path.constData(), target.constData()) != 0)
+        throw createError(path, errno);
+    temporary.kept = true;
+    // The rename itself lasts through a crash only once the folder is on disk.
+    FileDescriptor dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() >= 0)
+        ::fsync(dir.Get());
+}
 
+// Returns 0 or the error of the first write that failed.
+int writeLines(int fd, const std::vector<QByteArray>& lines) {
     constexpr qsizetype chunk = 1 << 20;
     QByteArray buffer;
     buffer.reserve(chunk + 4096);
@@ -206,20 +285,50 @@ void SaveListFile(const QByteArray& path, const std::vector<QByteArray>& lines, 
         buffer.append(line).append("\r\n", 2);
         if (buffer.size() >= chunk) {
             if (const int error = writeAll(fd, buffer.constData(), size_t(buffer.size())))
-                throw fail(error);
+                return error;
             buffer.resize(0);
         }
     }
-    if (const int error = writeAll(fd, buffer.constData(), size_t(buffer.size())))
-        throw fail(error);
-    if (::fsync(fd) != 0)
-        throw fail(errno);
-    if (const int error = file.Close())
-        throw fail(error);
-    if (::rename(temporary.constData(), target.constData()) != 0)
-        throw fail(errno);
-    // The rename itself lasts through a crash only once the folder is on disk.
-    FileDescriptor dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Get() >= 0)
-        ::fsync(dir.Get());
+    return writeAll(fd, buffer.constData(), size_t(buffer.size()));
+}
+
+} // namespace
+
+void SaveListFile(const QByteArray& path, const std::vector<QByteArray>& lines, mode_t mode) {
+    replaceFile(path, mode, [&lines](int fd) { return writeLines(fd, lines); });
+}
+
+void CopyListFile(const QByteArray& from, const QByteArray& to, mode_t mode) {
+    FileDescriptor source(::open(from.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (source.Get() < 0)
+        throw openError(from, errno);
+    if (::fstat(source.Get(), &st) != 0)
+        throw openError(from, errno);
+    if (!S_ISREG(st.st_mode))
+        throw fileError("Cannot open file", from, "Not a regular file");
+    int readError = 0;
+    try {
+        replaceFile(to, mode, [&](int fd) {
+            QByteArray buffer(1 << 16, Qt::Uninitialized);
+            for (;;) {
+                const ssize_t n = ::read(source.Get(), buffer.data(), size_t(buffer.size()));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0) {
+                    readError = errno;
+                    return readError;
+                }
+                if (n == 0)
+                    return 0;
+                if (const int error = writeAll(fd, buffer.constData(), size_t(n)))
+                    return error;
+            }
+        });
+    } catch (const EFileError&) {
+        // A failed read is told as what it is, not as a failed write.
+        if (readError)
+            throw openError(from, readError);
+        throw;
+    }
 }

@@ -38,5 +38,13 @@ std::vector<QByteArray> ReadListFile(const QByteArray& path, bool* cutShort = nu
 // it, which is flushed to the disk and then renamed over the old one, so a
 // crash or a full disk never leaves a cut-off playlist in its place. A new
 // file gets `mode` (less the umask); a replaced one keeps its own mode.
+// A link is followed: the file it points to is replaced. Only a regular file
+// that this user may write is replaced; a writable file in a folder where no
+// new name can be made is rewritten in place.
 // Throws EFileError "Cannot create file ..." and leaves the old file as it was.
 void SaveListFile(const QByteArray& path, const std::vector<QByteArray>& lines, mode_t mode = 0666);
+
+// Copies a regular file byte for byte, by the same rules of replacing as
+// SaveListFile. Throws EFileError "Cannot open file ..." when `from` cannot
+// be read, "Cannot create file ..." when `to` cannot be written.
+void CopyListFile(const QByteArray& from, const QByteArray& to, mode_t mode = 0600);

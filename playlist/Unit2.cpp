@@ -4,6 +4,7 @@
 #include "platform/MessageBox.h"
 #include "player/MediaPlayer.h"
 #include "player/Unit1.h"
+#include "playlist/AutomaticPlaylist.h"
 #include "playlist/ListBox.h"
 #include "playlist/Lyrics.h"
 #include "playlist/Playlist.h"

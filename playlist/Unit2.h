@@ -2,8 +2,10 @@
 
 #include <QAction>
 #include <QWidget>
+#include <memory>
 #include <vector>
 
+class AutomaticPlaylist;
 class QFileDialog;
 class QGroupBox;
 class QLabel;
@@ -164,6 +166,7 @@ private:
     void PopupAbove(TSpeedButton* button, QMenu* menu, int offset);
 
     bool scanning_ = false;
+    std::unique_ptr<AutomaticPlaylist> automatic_;
     // While the window manager is still framing the two windows at start,
     // the placement below the main window is redone as their frames become
     // known (a few times at most, so that a window manager that will not

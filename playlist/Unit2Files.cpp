@@ -6,6 +6,7 @@
 #include "platform/MessageBox.h"
 #include "platform/StatePaths.h"
 #include "player/Unit1.h"
+#include "playlist/AutomaticPlaylist.h"
 #include "playlist/MediaSearch.h"
 #include "playlist/Playlist.h"
 #include "playlist/PlaylistFile.h"
@@ -107,27 +108,21 @@ void TForm2::AppendListFile() {
 }
 
 void TForm2::ReadAutomaticPlaylist() {
-    // A missing playlist is the first run, not a fault; a folder of that
-    // name is no playlist either.
-    // Anything else that is there but cannot be read (no access to the
-    // state folder, say) is reported, as any playlist that cannot be opened.
-    const QByteArray path = AutomaticPlaylistPath();
-    struct stat st {};
-    if (::stat(path.constData(), &st) != 0 ? errno == ENOENT || errno == ENOTDIR
-                                           : S_ISDIR(st.st_mode))
-        return;
-    RunCommand([&] {
-        Lists->AppendEntries(ReadListFile(path));
+    automatic_ = std::make_unique<AutomaticPlaylist>(StateFolder());
+    const bool read = RunCommand([&] {
+        Lists->AppendEntries(automatic_->Read());
         if (EntryCount() > 0)
             SetCurrentIndex(0);
     });
+    // A list that did not come in whole must not be saved over its file.
+    if (!read)
+        automatic_->ReadFailed();
 }
 
 void TForm2::SaveAutomaticPlaylist() {
     RunCommand([this] {
-        // The playlist says what the user listens to: it is kept private.
-        MakePrivateFolder(StateFolder());
-        SaveListFile(AutomaticPlaylistPath(), Lists->Paths(), 0600);
+        if (automatic_)
+            automatic_->Save(Lists->Paths());
     });
 }
 
@@ -142,7 +137,8 @@ void TForm2::AddFiles1Click() {
 void TForm2::AddFolder1Click() {
     const auto chosen =
         ShowFolderDialog(this, QStringLiteral("Search files on folder"), CurrentFolder());
-    if (!chosen)
+    // Nothing below a folder whose name has a line break could be listed.
+    if (!chosen || !IsStorablePath(*chosen))
         return;
     // The next search starts where this one was made; a folder that cannot
     // be entered is still searched.
@@ -172,6 +168,10 @@ void TForm2::HandleDroppedFiles(const std::vector<QByteArray>& paths) {
     RunCommand([&] {
         std::vector<QByteArray> accepted;
         for (const QByteArray& path : paths) {
+            // A name a playlist line cannot hold (a URL's %0A or %00, say)
+            // is left out before it is even looked up.
+            if (!IsStorablePath(path))
+                continue;
             // A dropped folder gives the files directly inside it; its
             // subfolders are not searched, whatever "Include Subfolder" says.
             // A path that cannot be looked up gives nothing.

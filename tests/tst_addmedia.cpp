@@ -627,6 +627,44 @@ private slots:
         QVERIFY(!dropOn(w.f2->ListB, &web));
         QCOMPARE(w.list().EntryCount(), 0);
     }
+    void namesAPlaylistLineCannotHoldNeverEnter() {
+        // Linux names may hold CR and LF, and a URL's %00 cuts the name that
+        // stat() sees at the NUL ("a.mp3" exists here): none of them may
+        // become an entry, by any way in.
+        touch(root_ + "/a.mp3");
+        touch(root_ + "/ok.mp3");
+        touch(root_ + "/b\n.mp3");
+        touch(root_ + "/c\r.wav");
+        makeFolder(root_ + "/d\ne");
+        touch(root_ + "/d\ne/in.mp3");
+        Windows w;
+        QMimeData data;
+        data.setData(QStringLiteral("text/uri-list"),
+                     "file://" + root_ + "/a.mp3%00.mp3\r\nfile://" + root_ +
+                         "/b%0A.mp3\r\nfile://" + root_ + "/d%0Ae\r\n" +
+                         fileUrl(root_ + "/ok.mp3") + "\r\n");
+        QVERIFY(dropOn(w.f2->ListB, &data));
+        QCOMPARE(w.paths(), Paths{root_ + "/ok.mp3"});
+
+        answerFolder([&](const QString&, const QByteArray&) { return std::optional(root_); });
+        w.f2->AddFolder1Click();
+        Paths expected = {root_ + "/ok.mp3"};
+        for (const QByteArray& name : inListingOrder(root_, {"a.mp3", "ok.mp3"}))
+            expected << root_ + '/' + name;
+        QCOMPARE(w.paths(), expected);
+        answerFolder(
+            [&](const QString&, const QByteArray&) { return std::optional(root_ + "/d\ne"); });
+        w.f2->AddFolder1Click();
+        QCOMPARE(w.list().EntryCount(), 3);
+
+        answerOpen([&](QFileDialog*) {
+            return std::optional(std::vector<QByteArray>{root_ + "/b\n.mp3", root_ + "/ok.mp3"});
+        });
+        w.f2->AddFiles1Click();
+        QCOMPARE(w.list().EntryCount(), 4);
+        QCOMPARE(w.paths().last(), root_ + "/ok.mp3");
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 4 items"));
+    }
     void droppedPathsThatDoNotExistAddNothing() {
         Windows w;
         QVERIFY(dropPaths(w.f2->ListB, {root_ + "/gone.mp3"}));

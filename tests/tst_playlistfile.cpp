@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "playlist/AutomaticPlaylist.h"
 #include "playlist/PlaylistFile.h"
 
 #include <QDir>
@@ -7,8 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using Lines = QList<QByteArray>;
@@ -191,6 +194,88 @@ private slots:
         QCOMPARE(error, QStringLiteral("Cannot create file \"%1\". File too large")
                             .arg(QString::fromUtf8(target)));
         QCOMPARE(readBytes(target), old);
+        QCOMPARE(entriesOf(folder.path()), QStringList{"kept.plf"});
+    }
+
+    void onlyARegularFileIsEverReplaced_data() {
+        QTest::addColumn<QByteArray>("kind");
+        QTest::addColumn<bool>("throughLink");
+        for (const char* kind : {"pipe", "device"}) {
+            QTest::addRow("%s", kind) << QByteArray(kind) << false;
+            QTest::addRow("link to %s", kind) << QByteArray(kind) << true;
+        }
+    }
+    void onlyARegularFileIsEverReplaced() {
+        QFETCH(QByteArray, kind);
+        QFETCH(bool, throughLink);
+        QTemporaryDir folder;
+        const QByteArray node = QFile::encodeName(folder.filePath("node"));
+        if (kind == "pipe") {
+            QVERIFY(::mkfifo(node.constData(), 0600) == 0);
+        } else if (::mknod(node.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0) {
+            QSKIP("making a device node (the null device) needs root");
+        }
+        QByteArray target = node;
+        if (throughLink) {
+            target = QFile::encodeName(folder.filePath("list.plf"));
+            QVERIFY(::symlink(node.constData(), target.constData()) == 0);
+        }
+        const QStringList before = entriesOf(folder.path());
+        QCOMPARE(errorOf([&] { SaveListFile(target, {"/a.mp3"}); }),
+                 QStringLiteral("Cannot create file \"%1\". Not a regular file")
+                     .arg(QString::fromUtf8(target)));
+        struct stat st {};
+        QVERIFY(::lstat(node.constData(), &st) == 0);
+        QVERIFY(kind == "pipe" ? S_ISFIFO(st.st_mode) : S_ISCHR(st.st_mode));
+        QCOMPARE(entriesOf(folder.path()), before);
+    }
+
+    // --- leftovers ---
+    void leftoversOfInterruptedSavesGoAtTheNextStart() {
+        QTemporaryDir folder;
+        const QByteArray base = QFile::encodeName(folder.path()) + '/';
+        auto age = [&](const char* name, time_t when) {
+            const timespec times[2] = {{when, 0}, {when, 0}};
+            QVERIFY(::utimensat(AT_FDCWD, (base + name).constData(), times, 0) == 0);
+        };
+        const QStringList stale = {".PlayList.plf.aB3dE6gH", ".PlayList.plf.bak.Zz09yY8x"};
+        const QStringList kept = {".PlayList.plf.young123", ".PlayList.plf.toolong12",
+                                  ".Other.plf.aB3dE6gH", "PlayList.plf"};
+        for (const QString& name : stale + kept) {
+            writeBytes(base + name.toUtf8(), "x");
+            age(name.toUtf8().constData(), 1000);
+        }
+        age(".PlayList.plf.young123", 3000); // written after the start, by another copy
+        AutomaticPlaylist(QFile::encodeName(folder.path())).RemoveLeftovers({2000, 0});
+        QStringList expected = kept;
+        expected.sort();
+        QCOMPARE(entriesOf(folder.path()), expected);
+    }
+    void aSaveThatRunsOutOfMemoryLeavesNothingBehind() {
+        QTemporaryDir folder;
+        const QByteArray target = QFile::encodeName(folder.filePath("kept.plf"));
+        writeBytes(target, "/old.mp3\r\n");
+        // One line too long for the address space left: building the write
+        // buffer throws after the temporary file was made.
+        const std::vector<QByteArray> lines = {QByteArray(128 << 20, 'a')};
+        rlimit old{};
+        ::getrlimit(RLIMIT_AS, &old);
+        QFile statm(QStringLiteral("/proc/self/statm"));
+        QVERIFY(statm.open(QIODevice::ReadOnly));
+        const rlim_t used = rlim_t(statm.readAll().split(' ').first().toULongLong()) *
+                            rlim_t(::sysconf(_SC_PAGESIZE));
+        rlimit tight = old;
+        tight.rlim_cur = used + (32 << 20);
+        QVERIFY(::setrlimit(RLIMIT_AS, &tight) == 0);
+        bool outOfMemory = false;
+        try {
+            SaveListFile(target, lines);
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+        }
+        ::setrlimit(RLIMIT_AS, &old);
+        QVERIFY(outOfMemory);
+        QCOMPARE(readBytes(target), QByteArray("/old.mp3\r\n"));
         QCOMPARE(entriesOf(folder.path()), QStringList{"kept.plf"});
     }
 

@@ -2,18 +2,146 @@
 
 #include "TestSupport.h"
 
+#include "platform/Termination.h"
+#include "playlist/PlaylistFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// The unprivileged user the permission cases run as: root ignores file modes.
+constexpr uid_t Nobody = 65534;
+
+void own(const QByteArray& path, uid_t user, mode_t mode) {
+    QVERIFY(::lchown(path.constData(), user, user) == 0);
+    QVERIFY(::chmod(path.constData(), mode) == 0);
+}
+
+QByteArray readAll(const QByteArray& path) {
+    QFile file(QFile::decodeName(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+QStringList entriesOf(const QByteArray& folder) {
+    return QDir(QFile::decodeName(folder))
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                   QDir::Name);
+}
+
+QByteArray run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(10000);
+    return process.readAllStandardOutput();
+}
+
+// The lowest id of a top-level window of the process with that name and an
+// id above `above` (windows made later get higher ids), waiting for one while
+// the process runs; 0 when none came.
+qulonglong waitForWindow(QProcess& player, const QByteArray& name, qulonglong above = 0) {
+    const QByteArray quoted = '"' + name + "\": (";
+    const QByteArray pid = " = " + QByteArray::number(player.processId());
+    for (int i = 0; i < 300 && player.state() == QProcess::Running; ++i) {
+        qulonglong found = 0;
+        for (const QByteArray& line : run("xwininfo", {"-root", "-tree"}).split('\n')) {
+            const QByteArray entry = line.trimmed();
+            if (!entry.contains(quoted))
+                continue;
+            const QByteArray id = entry.left(entry.indexOf(' '));
+            const qulonglong number = id.toULongLong(nullptr, 16);
+            if (number > above && (!found || number < found) &&
+                run("xprop", {"-id", id, "_NET_WM_PID"}).trimmed().endsWith(pid))
+                found = number;
+        }
+        if (found)
+            return found;
+        QTest::qWait(100);
+    }
+    return 0;
+}
+
+// Answers a message box with Escape, as the user would: once it is shown,
+// and again while it stays, since a key that comes too early is lost.
+void dismiss(QProcess& player, qulonglong box) {
+    const QString id = QString::number(box);
+    bool pressed = false;
+    for (int i = 0; i < 100 && player.state() == QProcess::Running; ++i) {
+        const bool shown = run("xwininfo", {"-id", id}).contains("IsViewable");
+        if (!shown && pressed)
+            return;
+        if (shown) {
+            run("xdotool", {"key", "--window", id, "Escape"});
+            pressed = true;
+        }
+        QTest::qWait(300);
+    }
+}
+
+} // namespace
 
 class ProgramTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir state;
+
+    // The world of a case run as Nobody: a copy of the program and a home
+    // that user can reach, and the state folder's playlist.
+    std::unique_ptr<QTemporaryDir> top_;
+    QByteArray program_, home_, folder_, list_;
+
+    void prepareNobody() {
+        if (::geteuid() != 0)
+            QSKIP("running the player as another user needs root");
+        for (const char* tool : {"setpriv", "xwininfo", "xprop", "xdotool"})
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                QSKIP("a tool the case needs is not installed");
+        top_ = std::make_unique<QTemporaryDir>();
+        const QByteArray top = QFile::encodeName(top_->path());
+        own(top, 0, 0755);
+        program_ = top + "/tolvane";
+        QVERIFY(QFile::copy(QStringLiteral(TOLVANE_PROGRAM), QFile::decodeName(program_)));
+        own(program_, 0, 0755);
+        home_ = top + "/home";
+        for (const char* sub : {"", "/.local", "/.local/state", "/run"}) {
+            QVERIFY(QDir().mkpath(QFile::decodeName(home_ + sub)));
+            own(home_ + sub, Nobody, 0700);
+        }
+        folder_ = home_ + "/.local/state/tolvane";
+        list_ = folder_ + "/PlayList.plf";
+        QVERIFY(QDir().mkpath(QFile::decodeName(folder_)));
+        own(folder_, Nobody, 0700);
+    }
+
+    void startAsNobody(QProcess& player) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), QFile::decodeName(home_));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), QFile::decodeName(home_ + "/.local/state"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QFile::decodeName(home_ + "/run"));
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+            env.remove(QString::fromLatin1(name));
+        player.setProcessEnvironment(env);
+        player.start(QStringLiteral("setpriv"),
+                     {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                      QStringLiteral("--clear-groups"), QFile::decodeName(program_)});
+        QVERIFY(player.waitForStarted());
+    }
+
+    static void endNormally(QProcess& player) {
+        // waitForFinished() fails on a process that has ended already.
+        QVERIFY(player.state() == QProcess::NotRunning || player.waitForFinished(30000));
+        QCOMPARE(player.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(player.exitCode(), 0);
+    }
 
     QString playlistPath() const { return state.filePath(QStringLiteral("tolvane/PlayList.plf")); }
 
@@ -30,7 +158,35 @@ class ProgramTest : public QObject {
         QCOMPARE(player.state(), QProcess::Running);
     }
 
+    // A display of its own, so that no other test's windows or input meet
+    // the message boxes these cases answer.
+    QProcess xvfb_;
+
+    void startOwnDisplay() {
+        if (qEnvironmentVariableIsEmpty("DISPLAY") ||
+            QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+            return;
+        int fds[2];
+        QVERIFY(::pipe(fds) == 0);
+        xvfb_.start(QStringLiteral("Xvfb"),
+                    {QStringLiteral("-displayfd"), QString::number(fds[1]),
+                     QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24"),
+                     QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        ::close(fds[1]);
+        char number[16] = {};
+        const ssize_t got = xvfb_.waitForStarted() ? ::read(fds[0], number, sizeof number - 1) : -1;
+        ::close(fds[0]);
+        if (got > 0)
+            qputenv("DISPLAY", ":" + QByteArray(number).trimmed());
+    }
+
 private slots:
+    void initTestCase() { startOwnDisplay(); }
+    void cleanupTestCase() {
+        xvfb_.kill();
+        xvfb_.waitForFinished();
+    }
+
     void init() {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             QSKIP("needs the virtual display of tools/with-test-env");
@@ -60,6 +216,123 @@ private slots:
         QCOMPARE(saved.readAll(), QByteArray("/music/a.mp3\r\n/music/b \xe9.wav\r\n"));
     }
 
+    void aSecondTerminationSignalEndsAtOnce() {
+        // The first asks for the normal end, which saves the playlist and
+        // may hang there; the second must not wait for it.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            QuitOnTerminationSignals();
+            ::raise(SIGTERM);
+            ::raise(SIGINT);
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status));
+        QCOMPARE(WTERMSIG(status), SIGINT);
+    }
+
+    // --- run as a user whom file modes bind ---
+    void aPlaylistItMayNotUseIsKeptAsItIs_data() {
+        QTest::addColumn<QByteArray>("how");
+        QTest::addColumn<int>("entries"); // read at start
+        QTest::newRow("read-only") << QByteArray("read-only") << 1;
+        QTest::newRow("another user's file") << QByteArray("file owner") << 1;
+        QTest::newRow("another user's folder") << QByteArray("folder owner") << 0;
+        QTest::newRow("others may write") << QByteArray("folder mode") << 0;
+        QTest::newRow("a link another user made") << QByteArray("link") << 0;
+    }
+    void aPlaylistItMayNotUseIsKeptAsItIs() {
+        QFETCH(QByteArray, how);
+        QFETCH(int, entries);
+        prepareNobody();
+        const QByteArray old = "/music/a.mp3\r";
+        QByteArray file = list_;
+        if (how == "link") {
+            file = home_ + "/../planted.plf";
+            QVERIFY(::symlink(file.constData(), list_.constData()) == 0);
+        }
+        TestSupport::WriteFile(file, old);
+        own(file, how == "file owner" || how == "folder owner" ? 0 : Nobody,
+            how == "read-only" ? 0444 : 0644);
+        if (how == "folder owner")
+            own(folder_, 0, 0755);
+        if (how == "folder mode")
+            own(folder_, Nobody, 0777);
+        QProcess player;
+        startAsNobody(player);
+        QVERIFY(waitForWindow(player, "Play List: " + QByteArray::number(entries) + " items"));
+        const qulonglong main = waitForWindow(player, "Tolvane");
+        ::kill(pid_t(player.processId()), SIGTERM);
+        // "Cannot create file ..." waits in its box at the end, as a save
+        // stuck on a dead mount would: a second signal ends it at once.
+        QVERIFY(waitForWindow(player, "Tolvane", main));
+        ::kill(pid_t(player.processId()), SIGTERM);
+        QVERIFY(player.waitForFinished(30000));
+        QCOMPARE(player.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(player.readAllStandardError().count("not using \"" + folder_ + "\""),
+                 qsizetype(entries == 0));
+        QCOMPARE(readAll(list_), old);
+        QCOMPARE(readAll(file), old);
+        struct stat st {};
+        QVERIFY(::stat(file.constData(), &st) == 0);
+        QCOMPARE(st.st_mode & 0222, how == "read-only" ? 0 : 0200);
+        QCOMPARE(entriesOf(folder_), QStringList{"PlayList.plf"});
+    }
+    void aWritablePlaylistInAClosedFolderIsStillSaved() {
+        prepareNobody();
+        TestSupport::WriteFile(list_, "/music/a.mp3\r/music/b.mp3\r");
+        own(list_, Nobody, 0644);
+        own(folder_, Nobody, 0555);
+        QProcess player;
+        startAsNobody(player);
+        QVERIFY(waitForWindow(player, "Play List: 2 items"));
+        player.terminate();
+        endNormally(player);
+        QCOMPARE(readAll(list_), QByteArray("/music/a.mp3\r\n/music/b.mp3\r\n"));
+        QCOMPARE(entriesOf(folder_), QStringList{"PlayList.plf"});
+    }
+    void aPlaylistThatCouldNotBeReadIsLeftAsItWas() {
+        prepareNobody();
+        const QByteArray old = "/music/a.mp3\r\n";
+        TestSupport::WriteFile(list_, old);
+        own(list_, Nobody, 0);
+        QProcess player;
+        startAsNobody(player);
+        // "Cannot open file ..." at start, answered as the user would.
+        const qulonglong main = waitForWindow(player, "Tolvane");
+        const qulonglong box = waitForWindow(player, "Tolvane", main);
+        QVERIFY(box);
+        dismiss(player, box);
+        QVERIFY(waitForWindow(player, "Play List: 0 items"));
+        player.terminate();
+        endNormally(player);
+        QVERIFY(player.readAllStandardError().contains("the playlist is not saved: \"" + list_ +
+                                                       "\" could not be read at start"));
+        QCOMPARE(readAll(list_), old);
+        QCOMPARE(entriesOf(folder_), QStringList{"PlayList.plf"});
+    }
+    void aPlaylistReadOnlyUpToANulIsKeptWholeBesideIt() {
+        prepareNobody();
+        QByteArray old;
+        for (int i = 0; i < 200; ++i)
+            old += "/music/track" + QByteArray::number(i).rightJustified(3, '0') + ".mp3\r\n";
+        old[4000] = '\0';
+        const std::vector<QByteArray> read = SplitListText(old.constData(), size_t(old.size()));
+        TestSupport::WriteFile(list_, old);
+        own(list_, Nobody, 0600);
+        QProcess player;
+        startAsNobody(player);
+        QVERIFY(waitForWindow(player, "Play List: " + QByteArray::number(read.size()) + " items"));
+        player.terminate();
+        endNormally(player);
+        QCOMPARE(player.readAllStandardError().count("kept as \"" + list_ + ".bak\""), 1);
+        QCOMPARE(readAll(list_ + ".bak"), old);
+        QByteArray saved;
+        for (const QByteArray& line : read)
+            saved += line + "\r\n";
+        QCOMPARE(readAll(list_), saved);
+    }
     void firstRunStartsEmptyAndLeavesAnEmptyPlaylist() {
         QFile::remove(playlistPath());
         QProcess player;

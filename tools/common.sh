@@ -14,10 +14,11 @@ TOLVANE_PACKAGES=(
 
 # What only the test command needs: a virtual display, a private sound
 # server, the tools that make test media, a private session bus, playerctl
-# to drive the player over MPRIS, and the validators of the installed
-# desktop files.
+# to drive the player over MPRIS, the validators of the installed desktop
+# files, and xdotool to answer a message box of the program run as another
+# user.
 TOLVANE_TEST_PACKAGES=(
-    xvfb xauth x11-utils twm pulseaudio mjpegtools
+    xvfb xauth x11-utils xdotool twm pulseaudio mjpegtools
     gstreamer1.0-plugins-base-apps
     dbus-daemon playerctl desktop-file-utils appstream shared-mime-info
 )
