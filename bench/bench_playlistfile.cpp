@@ -33,13 +33,16 @@ double residentMegabytes(const char* field) {
     return -1;
 }
 
+// Paths of 80 bytes each.
 std::vector<QByteArray> makePaths(int count) {
     std::vector<QByteArray> paths;
     paths.reserve(size_t(count));
-    for (int i = 0; i < count; ++i)
-        paths.push_back("/home/listener/Music/Artist " + QByteArray::number(i / 1000) + "/Album " +
-                        QByteArray::number(i / 10 % 100) + "/" + QByteArray::number(i % 10) +
-                        " - Track title " + QByteArray::number(i) + ".mp3");
+    for (int i = 0; i < count; ++i) {
+        QByteArray p = "/home/listener/Music/Artist " + QByteArray::number(i / 1000) + "/Album " +
+                       QByteArray::number(i / 10 % 100) + "/" + QByteArray::number(i % 10) +
+                       " - Track title " + QByteArray::number(i);
+        paths.push_back(p.leftJustified(76, '_') + ".mp3");
+    }
     return paths;
 }
 
@@ -82,11 +85,12 @@ int runOne(int count) {
 
     timer.start();
     {
-        const std::vector<QByteArray> lines = ReadListFile(file);
+        const PathList lines = ReadListFile(file);
         std::printf("ReadListFile alone:                             %8.1f ms (%zu lines)\n",
                     milliseconds(timer), lines.size());
     }
 
+    const double textMegabytes = double(QFile(QFile::decodeName(file)).size()) / (1 << 20);
     const double before = residentMegabytes("VmRSS:");
     Playlist lists;
     TListBox view(&lists);
@@ -107,9 +111,10 @@ int runOne(int count) {
     std::printf("Load List: read + append %8.1f ms, + renumber %8.1f ms, + layout and paint "
                 "%8.1f ms (window busy)\n",
                 appended, renumbered, painted);
-    std::printf("memory: resident before load %.0f MB, after %.0f MB, peak of the process %.0f "
-                "MB\n",
-                before, residentMegabytes("VmRSS:"), residentMegabytes("VmHWM:"));
+    const double after = residentMegabytes("VmRSS:");
+    std::printf("memory (MiB): list text %.1f; resident before load %.1f, after %.1f (+%.1f for "
+                "the list), peak of the process %.1f\n",
+                textMegabytes, before, after, after - before, residentMegabytes("VmHWM:"));
 
     timer.start();
     SaveListFile(file, lists.Paths());

@@ -11,6 +11,7 @@
 #include <QStyledItemDelegate>
 #include <QUrl>
 #include <algorithm>
+#include <utility>
 
 namespace {
 // Draws the rows from the playlist's own flags: selected rows inverted, the
@@ -54,15 +55,42 @@ TListBox::TListBox(Playlist* lists, QWidget* parent) : QListView(parent), lists_
     // A list box keeps its scroll position when its lines are replaced.
     connect(lists, &QAbstractItemModel::modelAboutToBeReset, this,
             [this] { keptFirstRow_ = FirstVisibleRow(); });
-    connect(lists, &QAbstractItemModel::modelReset, this,
-            [this] { SetFirstVisibleRow(keptFirstRow_); });
+    // The view lays its rows out again after each of these.
+    for (auto changed : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(lists, changed, this, [this] { layoutPending_ = true; });
+    connect(lists, &QAbstractItemModel::modelReset, this, [this] {
+        layoutPending_ = true;
+        SetFirstVisibleRow(keptFirstRow_);
+    });
     connect(lists, &Playlist::highlightChanged, this, [this](int row) {
         if (row >= 0)
-            scrollTo(model()->index(row, 0));
+            bringIntoView(row);
     });
 }
 
+void TListBox::doItemsLayout() {
+    QListView::doItemsLayout();
+    ++layouts_;
+    layoutPending_ = false;
+    const int n = model()->rowCount();
+    const int top = std::exchange(pendingFirstRow_, -1);
+    const int row = std::exchange(pendingRow_, -1);
+    if (top >= 0 && n > 0)
+        scrollTo(model()->index(std::min(top, n - 1), 0), QAbstractItemView::PositionAtTop);
+    if (row >= 0 && row < n)
+        scrollTo(model()->index(row, 0));
+}
+
+void TListBox::bringIntoView(int row) {
+    if (layoutPending_)
+        pendingRow_ = row;
+    else
+        scrollTo(model()->index(row, 0));
+}
+
 int TListBox::FirstVisibleRow() const {
+    if (layoutPending_ && pendingFirstRow_ >= 0)
+        return std::min(pendingFirstRow_, std::max(0, model()->rowCount() - 1));
     const QModelIndex top = indexAt(QPoint(1, 1));
     return top.isValid() ? top.row() : 0;
 }
@@ -71,6 +99,11 @@ void TListBox::SetFirstVisibleRow(int row) {
     if (model()->rowCount() == 0)
         return;
     row = std::clamp(row, 0, model()->rowCount() - 1);
+    if (layoutPending_) {
+        pendingFirstRow_ = row;
+        pendingRow_ = -1;
+        return;
+    }
     scrollTo(model()->index(row, 0), QAbstractItemView::PositionAtTop);
 }
 
@@ -169,7 +202,9 @@ void TListBox::keyPressEvent(QKeyEvent* event) {
     clickRow(row, event->modifiers() & Qt::ShiftModifier);
 }
 
-void TListBox::keyReleaseEvent(QKeyEvent* event) { emit keyUp(event->key(), event->modifiers()); }
+void TListBox::keyReleaseEvent(QKeyEvent* event) {
+    emit keyUp(event->key(), event->modifiers());
+}
 
 void TListBox::mousePressEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
@@ -188,7 +223,9 @@ void TListBox::mouseMoveEvent(QMouseEvent* event) {
     }
 }
 
-void TListBox::mouseReleaseEvent(QMouseEvent* event) { emit mouseReleased(event->button()); }
+void TListBox::mouseReleaseEvent(QMouseEvent* event) {
+    emit mouseReleased(event->button());
+}
 
 void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     // The second press of a double click is a press like the first one; the
@@ -227,9 +264,13 @@ static void answerDrag(QDropEvent* event) {
     }
 }
 
-void TListBox::dragEnterEvent(QDragEnterEvent* event) { answerDrag(event); }
+void TListBox::dragEnterEvent(QDragEnterEvent* event) {
+    answerDrag(event);
+}
 
-void TListBox::dragMoveEvent(QDragMoveEvent* event) { answerDrag(event); }
+void TListBox::dragMoveEvent(QDragMoveEvent* event) {
+    answerDrag(event);
+}
 
 void TListBox::dropEvent(QDropEvent* event) {
     answerDrag(event);

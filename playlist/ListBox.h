@@ -23,6 +23,10 @@ public:
     void SetFirstVisibleRow(int row);
     int RowAt(const QPoint& pos) const;
 
+    // How often the rows have been laid out since the list was made.
+    int LayoutCount() const { return layouts_; }
+    void doItemsLayout() override;
+
 signals:
     void keyDown(int key, Qt::KeyboardModifiers modifiers);
     void keyUp(int key, Qt::KeyboardModifiers modifiers);
@@ -49,7 +53,16 @@ private:
     void clickRow(int row, Qt::KeyboardModifiers modifiers);
     int rowUnderPointer(const QPoint& pos) const;
 
+    void bringIntoView(int row);
+
     Playlist* lists_;
+    // Laying out a million rows takes a while, so it is done once, when the
+    // view next needs it: scrolling asked for while a layout is pending waits
+    // for that layout instead of forcing one of its own.
+    bool layoutPending_ = true;
+    int pendingFirstRow_ = -1;
+    int pendingRow_ = -1;
+    int layouts_ = 0;
     int keptFirstRow_ = 0;
     int anchorRow_ = -1; // where a Shift range starts in multi-selection
 };

@@ -1,6 +1,7 @@
 #include "playlist/PlaylistFile.h"
 
 #include <QRandomGenerator>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -10,9 +11,12 @@
 
 namespace {
 
+EFileError fileError(const char* what, const QByteArray& path, const char* reason) {
+    return EFileError(std::string(what) + " \"" + path.toStdString() + "\". " + reason);
+}
+
 EFileError fileError(const char* what, const QByteArray& path, int error) {
-    return EFileError(std::string(what) + " \"" + path.toStdString() + "\". " +
-                      std::strerror(error));
+    return fileError(what, path, std::strerror(error));
 }
 
 EFileError openError(const QByteArray& path, int error) {
@@ -21,6 +25,11 @@ EFileError openError(const QByteArray& path, int error) {
 
 EFileError createError(const QByteArray& path, int error) {
     return fileError("Cannot create file", path, error);
+}
+
+EFileTooLarge tooLarge(const QByteArray& path) {
+    return EFileTooLarge("Cannot open file \"" + path.toStdString() + "\". " +
+                         std::strerror(EFBIG));
 }
 
 class FileDescriptor {
@@ -45,17 +54,41 @@ private:
 };
 
 // Calls `line(begin, end)` for every line of the text, by the line-end rules
-// of playlist files.
+// of playlist files. The next CR and the next LF are each looked for with
+// memchr and remembered until the scan passes them, so every byte is looked
+// at about once whichever line ends the file uses.
 template <class LineFn> void forEachLine(const char* p, const char* end, LineFn&& line) {
+    const char* lf = nullptr;
+    const char* cr = nullptr;
+    auto next = [end](const char* from, char c) {
+        const void* found = std::memchr(from, c, size_t(end - from));
+        return found ? static_cast<const char*>(found) : end;
+    };
     while (p < end) {
-        const char* q = p;
-        while (q < end && *q != '\r' && *q != '\n')
-            ++q;
+        if (!lf || lf < p)
+            lf = next(p, '\n');
+        if (!cr || cr < p)
+            cr = next(p, '\r');
+        const char* q = std::min(lf, cr);
         line(p, q);
         if (q == end)
             return;
         p = (*q == '\r' && q + 1 < end && q[1] == '\n') ? q + 2 : q + 1;
     }
+}
+
+// Makes an entry of every line of the list's text from `from` on.
+void indexLines(PathList& list, size_t from) {
+    const char* base = list.text();
+    const char* end = base + list.textBytes();
+    // Counting first lets the records be allocated once: a million-line
+    // playlist then never holds two copies of them while they grow.
+    size_t count = 0;
+    forEachLine(base + from, end, [&count](const char*, const char*) { ++count; });
+    list.reserveEntries(list.size() + count);
+    forEachLine(base + from, end, [&](const char* b, const char* e) {
+        list.addSpan(size_t(b - base), size_t(e - b));
+    });
 }
 
 // Returns 0 or the error of the first write that failed.
@@ -99,65 +132,73 @@ bool IsStorablePath(QByteArrayView path) {
     return true;
 }
 
-std::vector<QByteArray> SplitListText(const char* text, size_t size) {
-    const char* end = text + size;
+PathList SplitListText(const char* text, size_t size) {
     if (const void* nul = std::memchr(text, '\0', size))
-        end = static_cast<const char*>(nul);
-    // Counting first lets the list be allocated once: a million-line
-    // playlist then never holds two copies of its vector while growing.
-    size_t count = 0;
-    forEachLine(text, end, [&count](const char*, const char*) { ++count; });
-    std::vector<QByteArray> lines;
-    lines.reserve(count);
-    forEachLine(text, end, [&lines](const char* b, const char* e) {
-        lines.emplace_back(b, qsizetype(e - b));
-    });
+        size = size_t(static_cast<const char*>(nul) - text);
+    PathList lines;
+    if (size > 0) {
+        std::memcpy(lines.growText(size), text, size);
+        lines.commitText(size);
+    }
+    indexLines(lines, 0);
     return lines;
 }
 
-std::vector<QByteArray> ReadListFile(const QByteArray& path, bool* cutShort) {
+PathList ReadListFile(const QByteArray& path, bool* cutShort) {
     if (cutShort)
         *cutShort = false;
     // Not blocking on open keeps a named pipe typed into the dialog from
-    // freezing the window; regular files read the same either way.
+    // freezing the window until it is refused below.
     FileDescriptor file(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.Get() < 0)
         throw openError(path, errno);
+    // Only a regular file is a playlist: a device may never end (/dev/zero),
+    // block or change state when it is read, and a pipe may never be written.
     struct stat st {};
-    qsizetype capacity = 64 * 1024;
-    if (::fstat(file.Get(), &st) == 0 && S_ISREG(st.st_mode))
-        capacity = qsizetype(st.st_size) + 1; // one more, so the end is seen in the same loop
-    QByteArray text;
-    text.resize(capacity);
-    qsizetype used = 0;
+    if (::fstat(file.Get(), &st) != 0)
+        throw openError(path, errno);
+    if (S_ISDIR(st.st_mode))
+        throw openError(path, EISDIR);
+    if (!S_ISREG(st.st_mode))
+        throw fileError("Cannot open file", path, "Not a regular file");
+    // The size is a hint for the buffer only: a sparse file may claim
+    // terabytes and a growing one more than it said, so the limit is also
+    // kept while reading.
+    if (st.st_size > MaxListFileSize)
+        throw tooLarge(path);
+    PathList lines;
+    lines.reserve(0, size_t(st.st_size) + 1); // one more, to see the end without growing
+    constexpr size_t chunk = size_t(4) << 20;
     for (;;) {
-        if (used == text.size())
-            text.resize(text.size() * 2);
-        const ssize_t n = ::read(file.Get(), text.data() + used, size_t(text.size() - used));
+        size_t room = lines.capacityBytes() - lines.textBytes();
+        room = room == 0 ? 64 * 1024 : std::min(room, chunk);
+        char* at = lines.growText(room);
+        const ssize_t n = ::read(file.Get(), at, room);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            if (errno == EAGAIN)
-                break;
             throw openError(path, errno);
         }
         if (n == 0)
             break;
-        // Nothing after a NUL counts, so there is no need to read on: a
-        // device such as /dev/zero ends at once instead of filling memory.
-        if (const void* nul = std::memchr(text.data() + used, '\0', size_t(n))) {
-            used = static_cast<const char*>(nul) - text.constData();
+        // Nothing after a NUL counts, so there is no need to read on.
+        if (const void* nul = std::memchr(at, '\0', size_t(n))) {
+            lines.commitText(size_t(static_cast<const char*>(nul) - at));
             if (cutShort)
                 *cutShort = true;
             break;
         }
-        used += n;
+        lines.commitText(size_t(n));
+        if (qint64(lines.textBytes()) > MaxListFileSize)
+            throw tooLarge(path);
     }
     file.Close();
-    return SplitListText(text.constData(), size_t(used));
+    indexLines(lines, 0);
+    lines.shrinkText();
+    return lines;
 }
 
-void SaveListFile(const QByteArray& path, const std::vector<QByteArray>& lines, mode_t mode) {
+void SaveListFile(const QByteArray& path, const PathList& lines, mode_t mode) {
     // A link to a playlist stays a link: the file it points to is replaced.
     QByteArray target = path;
     struct stat st {};
@@ -202,7 +243,8 @@ void SaveListFile(const QByteArray& path, const std::vector<QByteArray>& lines, 
     constexpr qsizetype chunk = 1 << 20;
     QByteArray buffer;
     buffer.reserve(chunk + 4096);
-    for (const QByteArray& line : lines) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const QByteArrayView line = lines[i];
         buffer.append(line).append("\r\n", 2);
         if (buffer.size() >= chunk) {
             if (const int error = writeAll(fd, buffer.constData(), size_t(buffer.size())))

@@ -391,6 +391,24 @@ private slots:
         QCOMPARE(w.list().EntryCount(), 0);
         QCOMPARE(w.caption(), QStringLiteral("Play List: 0 items"));
     }
+    void aFileTooLargeToBeAPlaylistIsRefusedBeforeAnythingIsCleared() {
+        writePlaylist("/m/a.mp3\r\n/m/b.mp3\r\n");
+        // Sparse: it takes no room on the disk, but says it holds 300 MiB.
+        const QByteArray huge = root_ + "/huge.plf";
+        touch(huge);
+        QVERIFY(::truncate(huge.constData(), off_t(300) << 20) == 0);
+        Windows w;
+        w.list().SetCurrentIndex(1);
+        answerOpen([&](QFileDialog*) { return std::optional(std::vector<QByteArray>{huge}); });
+        TestSupport::MessageRecorder recorder;
+        w.f2->LoadList1Click();
+        w.f2->Addtolist1Click();
+        const QString tooLarge =
+            QStringLiteral("Cannot open file \"%1\". File too large").arg(QString::fromUtf8(huge));
+        QCOMPARE(recorder.errors, (QStringList{tooLarge, tooLarge}));
+        QCOMPARE(w.paths(), (Paths{"/m/a.mp3", "/m/b.mp3"}));
+        QCOMPARE(w.list().CurrentIndex(), 1);
+    }
     void addToListAppendsTheFileEntriesAndKeepsTheCurrentEntry() {
         writePlaylist("/m/a.mp3\r\n/m/b.mp3\r\n");
         writeBytes(root_ + "/more.txt", "/m/c.wav\r\n\r\n/m/d.mid\r\n");

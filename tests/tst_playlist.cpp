@@ -261,10 +261,12 @@ private slots:
         Playlist* lists = filled(&owner, {"a", "b", "c", "d", "e", "f"});
         lists->SetCurrentIndex(2); // c
         lists->MoveEntry(1, 4);
-        QCOMPARE(lists->Paths(), std::vector<QByteArray>({"a", "c", "d", "e", "b", "f"}));
+        QCOMPARE(lists->Paths().toVector(),
+                 std::vector<QByteArray>({"a", "c", "d", "e", "b", "f"}));
         QCOMPARE(lists->CurrentIndex(), 1); // still c
         lists->MoveEntry(4, 0);
-        QCOMPARE(lists->Paths(), std::vector<QByteArray>({"b", "a", "c", "d", "e", "f"}));
+        QCOMPARE(lists->Paths().toVector(),
+                 std::vector<QByteArray>({"b", "a", "c", "d", "e", "f"}));
         QCOMPARE(lists->CurrentIndex(), 2);
     }
 
