@@ -70,7 +70,8 @@ TListBox::TListBox(Playlist* lists, QWidget* parent) : QListView(parent), lists_
 
 void TListBox::doItemsLayout() {
     QListView::doItemsLayout();
-    ++layouts_;
+    if (model()->rowCount() > 0)
+        ++layouts_;
     layoutPending_ = false;
     const int n = model()->rowCount();
     const int top = std::exchange(pendingFirstRow_, -1);

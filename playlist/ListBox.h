@@ -23,7 +23,8 @@ public:
     void SetFirstVisibleRow(int row);
     int RowAt(const QPoint& pos) const;
 
-    // How often the rows have been laid out since the list was made.
+    // How often rows have been laid out since the list was made (an empty
+    // list has none to lay out).
     int LayoutCount() const { return layouts_; }
     void doItemsLayout() override;
 

@@ -391,6 +391,34 @@ private slots:
         QCOMPARE(w.list().EntryCount(), 0);
         QCOMPARE(w.caption(), QStringLiteral("Play List: 0 items"));
     }
+    void theFileDialogsAreBuiltOnFirstUseAndKeptForTheNext() {
+        Windows w;
+        QVERIFY(w.f1.findChildren<QFileDialog*>().isEmpty());
+        QVERIFY(w.f2->findChildren<QFileDialog*>().isEmpty());
+        QList<QFileDialog*> opened, saved;
+        DialogStandIn standIn;
+        standIn.open = [&](QFileDialog* dialog) {
+            opened << dialog;
+            return std::optional<std::vector<QByteArray>>();
+        };
+        standIn.save = [&](QFileDialog* dialog) {
+            saved << dialog;
+            return std::optional<QByteArray>();
+        };
+        SetDialogStandIn(standIn);
+        w.f2->LoadList1Click();
+        w.f2->Addtolist1Click();
+        w.f2->Savelist1Click();
+        w.f2->Savelist1Click();
+        QCOMPARE(opened.size(), 2);
+        QCOMPARE(opened[1], opened[0]);
+        QCOMPARE(saved.size(), 2);
+        QCOMPARE(saved[1], saved[0]);
+        QCOMPARE(w.f1.findChildren<QFileDialog*>(), QList<QFileDialog*>{opened[0]});
+        QCOMPARE(w.f2->findChildren<QFileDialog*>(), QList<QFileDialog*>{saved[0]});
+        QCOMPARE(opened[0]->fileMode(), QFileDialog::ExistingFiles);
+        QCOMPARE(saved[0]->acceptMode(), QFileDialog::AcceptSave);
+    }
     void aFileTooLargeToBeAPlaylistIsRefusedBeforeAnythingIsCleared() {
         writePlaylist("/m/a.mp3\r\n/m/b.mp3\r\n");
         // Sparse: it takes no room on the disk, but says it holds 300 MiB.
