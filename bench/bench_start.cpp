@@ -112,9 +112,11 @@ int runProgram(int argc, char* argv[]) {
 
 QByteArray pathOf(int i) {
     // About 80 bytes, as a music collection's paths are.
-    return "/home/listener/Music/Artist " + QByteArray::number(i / 1000) + "/Album " +
-           QByteArray::number(i / 12 % 100) + "/" + QByteArray::number(i).rightJustified(7, '0') +
-           " - A track title of some length.mp3";
+    return ("/home/listener/Music/Artist " + QByteArray::number(i / 1000) + "/Album " +
+            QByteArray::number(i / 12 % 100) + "/" + QByteArray::number(i).rightJustified(7, '0') +
+            " - A track title.mp3")
+               .leftJustified(76, '_') +
+           ".mp3";
 }
 
 struct Sample {

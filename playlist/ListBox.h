@@ -40,6 +40,10 @@ signals:
     void filesDropped(const std::vector<QByteArray>& paths);
 
 protected:
+    // Changed lines are repainted, never laid out again: every row has the
+    // same height, so new text cannot move one.
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                     const QList<int>& roles = QList<int>()) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

@@ -193,6 +193,19 @@ private slots:
                  (QStringList{"1. a.mp3", "2. b.mp3", "3. c.wav", "4. d.mid", "5. e.avi"}));
         QVERIFY(recorder.errors.isEmpty());
     }
+    void aLongAutomaticPlaylistIsLaidOutOnceBeforeItIsShown() {
+        QByteArray text;
+        for (int i = 0; i < 5000; ++i)
+            text += "/m/" + QByteArray::number(i) + ".mp3\r\n";
+        writePlaylist(text);
+        Windows w;
+        QVERIFY(QTest::qWaitForWindowExposed(w.f2.get()));
+        w.f2->ListB->viewport()->repaint();
+        QCOMPARE(w.f2->ListB->LayoutCount(), 1);
+        QCOMPARE(w.f2->ListB->FirstVisibleRow(), 0);
+        QCOMPARE(w.list().CurrentIndex(), 0);
+        QCOMPARE(w.list().EntryCount(), 5000);
+    }
     void startWithoutAutomaticPlaylistIsEmptyAndSilent() {
         TestSupport::MessageRecorder recorder;
         Windows w;
