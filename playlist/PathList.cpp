@@ -91,7 +91,6 @@ char* PathList::growText(size_t count) {
 
 void PathList::shrinkText() {
     reallocate(used_);
-    spans_.shrink_to_fit();
 }
 
 void PathList::reserve(size_t entries, size_t bytes) {
