@@ -281,6 +281,31 @@ private slots:
         QCOMPARE(lists->EntryPath(1), QByteArray("a"));
     }
 
+    void removingMostEntriesKeepsTheOthersByteForByte() {
+        // Enough text that the removed paths' bytes are given back, and
+        // the remaining paths move within the store.
+        QObject owner;
+        std::vector<QByteArray> paths;
+        for (int i = 0; i < 30000; ++i)
+            paths.push_back("/m/" + QByteArray(80, char('a' + i % 26)) + QByteArray::number(i));
+        auto* lists = new Playlist(&owner);
+        lists->AppendEntries(paths);
+        lists->SetCurrentIndex(25000);
+        lists->SetMultiSelect(true);
+        for (int i = 0; i < 30000; i += 10)
+            lists->SetSelectedB(i, true);
+        lists->InvertSelectionFlags();
+        lists->DeleteSelectedEntries();
+        QCOMPARE(lists->EntryCount(), 3000);
+        for (int k = 0; k < 3000; ++k)
+            QCOMPARE(lists->EntryPath(k), paths[size_t(k) * 10]);
+        QCOMPARE(lists->CurrentIndex(), 2500);
+        lists->AppendEntry("/m/new.mp3");
+        lists->MoveEntry(3000, 0);
+        QCOMPARE(lists->EntryPath(0), QByteArray("/m/new.mp3"));
+        QCOMPARE(lists->EntryPath(3000), paths[29990]);
+    }
+
     void modelStaysConsistentThroughEveryEdit() {
         QObject owner;
         Playlist* lists = filled(&owner, numbered(20));
