@@ -355,6 +355,14 @@ void Playlist::RefillListB() {
         emit highlightChanged(-1);
 }
 
+QModelIndex Playlist::index(int row, int column, const QModelIndex& parent) const {
+    // The view asks for the index of every row when it lays out the list;
+    // the base class would make two more virtual calls for each of them.
+    if (row < 0 || row >= EntryCount() || column != 0 || parent.isValid())
+        return {};
+    return createIndex(row, column);
+}
+
 int Playlist::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : EntryCount();
 }

@@ -96,6 +96,8 @@ public:
 
     // QAbstractListModel
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QModelIndex index(int row, int column = 0,
+                      const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
 signals:
