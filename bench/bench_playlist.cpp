@@ -35,13 +35,26 @@ std::vector<QByteArray> makePaths(int count) {
 
 // Runs a command and lets the windows catch up (layout and repaint), which
 // is what the user waits for.
-template <class Command> double timed(QWidget* shown, Command&& command) {
+// How many times the last timed command had the list laid out anew.
+int lastLayouts = 0;
+
+const char* layoutsText() {
+    static char text[40];
+    std::snprintf(text, sizeof text, "  [%d layout pass%s]", lastLayouts,
+                  lastLayouts == 1 ? "" : "es");
+    return text;
+}
+
+template <class Command> double timed(TListBox* shown, Command&& command) {
+    const int layoutsBefore = shown->LayoutCount();
     QElapsedTimer clock;
     clock.start();
     command();
     QApplication::processEvents();
     shown->repaint();
-    return double(clock.nsecsElapsed()) / 1e6;
+    const double ms = double(clock.nsecsElapsed()) / 1e6;
+    lastLayouts = shown->LayoutCount() - layoutsBefore;
+    return ms;
 }
 
 QByteArray statusField(const char* name) {
@@ -75,14 +88,15 @@ void benchOne(int n) {
     TForm1 f1;
     f1.show();
     TForm2 f2(&f1);
-    QWidget* list = f2.ListB;
+    TListBox* list = f2.ListB;
 
     const double fill = timed(list, [&] {
         f2.Lists->AppendEntries(std::move(paths));
         f2.RenumberList();
         f2.UpdateCaption();
     });
-    std::printf("  add all and show                              %9.1f ms\n", fill);
+    std::printf("  add all and show                              %9.1f ms%s\n", fill,
+                layoutsText());
 
     const int middle = n / 2;
     f2.ListB->SetFirstVisibleRow(middle);
@@ -92,12 +106,13 @@ void benchOne(int n) {
     const int after = f2.ListB->FirstVisibleRow();
     std::printf(
         "  RenumberList                                  %9.1f ms  first visible row %d -> %d "
-        "(%s)\n",
-        renumber, before, after, before == after && before == middle ? "kept" : "MOVED");
+        "(%s)%s\n",
+        renumber, before, after, before == after && before == middle ? "kept" : "MOVED",
+        layoutsText());
 
     const double invert = timed(list, [&] { f2.InvertSelection1Click(); });
-    std::printf("  Invert Selection                              %9.1f ms  (%d selected)\n", invert,
-                f2.Lists->SelectedCountB());
+    std::printf("  Invert Selection                              %9.1f ms  (%d selected)%s\n",
+                invert, f2.Lists->SelectedCountB(), layoutsText());
 
     f2.SetCurrentIndex(7);
     f2.ListB->SetFirstVisibleRow(middle);
@@ -105,8 +120,8 @@ void benchOne(int n) {
     const double shuffle = timed(list, [&] { f2.Shufflelist1Click(); });
     const int shuffledRow = f2.ListB->FirstVisibleRow();
     std::printf(
-        "  Shuffle list                                  %9.1f ms  first visible row %d (%s)\n",
-        shuffle, shuffledRow, shuffledRow == middle ? "kept" : "MOVED");
+        "  Shuffle list                                  %9.1f ms  first visible row %d (%s)%s\n",
+        shuffle, shuffledRow, shuffledRow == middle ? "kept" : "MOVED", layoutsText());
 
     // A drag from a quarter of the way down to three quarters: the press
     // records the origin, the highlight follows the pointer, the release moves.
@@ -114,13 +129,13 @@ void benchOne(int n) {
     f2.ListBMouseDown(Qt::LeftButton);
     f2.Lists->SetHighlightedRow(3 * n / 4);
     const double move = timed(list, [&] { f2.ListBMouseUp(Qt::LeftButton); });
-    std::printf("  drag-move %7d -> %7d                     %9.1f ms  (current %d)\n", n / 4,
-                3 * n / 4, move, f2.CurrentIndex());
+    std::printf("  drag-move %7d -> %7d                     %9.1f ms  (current %d)%s\n", n / 4,
+                3 * n / 4, move, f2.CurrentIndex(), layoutsText());
 
     f2.ListBClick(); // the moved row is highlighted; Delete removes it alone
     const double deleteRow = timed(list, [&] { f2.ListBKeyDown(Qt::Key_Delete, {}); });
-    std::printf("  Delete key on one row                         %9.1f ms  (%d left)\n", deleteRow,
-                f2.EntryCount());
+    std::printf("  Delete key on one row                         %9.1f ms  (%d left)%s\n",
+                deleteRow, f2.EntryCount(), layoutsText());
 
     const QByteArray rss = statusField("VmRSS:"), peak = statusField("VmHWM:");
     std::printf("  memory with the list shown: VmRSS %s, VmHWM %s (path text alone %.1f MB)\n",
@@ -130,8 +145,8 @@ void benchOne(int n) {
         f2.SelectAll1Click();
         f2.Clearselected1Click();
     });
-    std::printf("  Select All + Clear Selected                   %9.1f ms  (%d left)\n", clearAll,
-                f2.EntryCount());
+    std::printf("  Select All + Clear Selected                   %9.1f ms  (%d left)%s\n", clearAll,
+                f2.EntryCount(), layoutsText());
 }
 
 } // namespace

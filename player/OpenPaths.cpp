@@ -21,7 +21,7 @@ void AppendPlaylistFile(TForm2& form2, const QByteArray& path) {
     // As "Add to List": the file is read in full before anything is added,
     // the caption and the numbering are refreshed whatever happened, and a
     // file that cannot be read is reported afterwards.
-    std::vector<QByteArray> lines;
+    PathList lines;
     QString failure;
     try {
         lines = ReadListFile(path);

@@ -150,9 +150,10 @@ void TForm1::CreateControls() {
                           QStringLiteral("This the web page"), QStringLiteral("webpage"));
 
     MP = new TMediaPlayer(this);
-    OD = new QFileDialog(this);
-    OD->setFileMode(QFileDialog::ExistingFiles);
-    OD->setOption(QFileDialog::ReadOnly, false);
+    OD = TLazyFileDialog(this, [](QFileDialog* dialog) {
+        dialog->setFileMode(QFileDialog::ExistingFiles);
+        dialog->setOption(QFileDialog::ReadOnly, false);
+    });
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/LazyFileDialog.h"
+
 #include <QAction>
 #include <QWidget>
 #include <memory>
@@ -60,7 +62,7 @@ public:
     QProgressBar* ProgressBar1 = nullptr;
     TSpeedButton* SpeedButton4 = nullptr;
     TMediaPlayer* MP = nullptr;
-    QFileDialog* OD = nullptr;
+    TLazyFileDialog OD; // built on first use
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
 

@@ -22,8 +22,7 @@ void TForm1::OfferFilesOnEmptyPlay() {
 // entries may be appended meanwhile), so `after` begins with a subsequence
 // of `before`: matching the two from the front finds where each survivor
 // went.
-static int SurvivorAfter(const std::vector<QByteArray>& before, int failed,
-                         const std::vector<QByteArray>& after) {
+static int SurvivorAfter(const PathList& before, int failed, const PathList& after) {
     size_t j = 0;
     for (size_t i = 0; i < before.size() && j < after.size(); ++i) {
         if (before[i] != after[j])
@@ -41,7 +40,7 @@ void TForm1::RecoverFromFailedOpen() {
     // Playback goes on with the first entry after the failed one that the
     // scan keeps; after the last entry comes the first.
     const int failed = Form2->CurrentIndex();
-    const std::vector<QByteArray> before = Form2->Lists->Paths();
+    const PathList before = Form2->Lists->Paths();
     // A track that fails while a scan runs (one ended during "Clear Bad
     // Files") must not start a second scan inside the first: the running
     // scan is about to clean the playlist anyway.

@@ -112,7 +112,7 @@ bool AutomaticPlaylist::safeToUse() {
     return false;
 }
 
-std::vector<QByteArray> AutomaticPlaylist::Read() {
+PathList AutomaticPlaylist::Read() {
     if (!safeToUse())
         return {};
     RemoveLeftovers(ProcessStartTime());
@@ -124,7 +124,7 @@ std::vector<QByteArray> AutomaticPlaylist::Read() {
                                             : S_ISDIR(st.st_mode))
         return {};
     bool cutShort = false;
-    std::vector<QByteArray> lines;
+    PathList lines;
     try {
         lines = ReadListFile(path_, &cutShort);
     } catch (...) {
@@ -148,7 +148,7 @@ std::vector<QByteArray> AutomaticPlaylist::Read() {
     return lines;
 }
 
-void AutomaticPlaylist::Save(const std::vector<QByteArray>& lines) {
+void AutomaticPlaylist::Save(const PathList& lines) {
     if (unread_) {
         warn_("the playlist is not saved: " + quoted(path_) +
               " could not be read at start and is left as it is");

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "playlist/PathList.h"
+
 #include <QByteArray>
 #include <ctime>
 #include <functional>
@@ -25,7 +27,7 @@ public:
     // The entries of the playlist; none when there is no file yet. Throws
     // EFileError "Cannot open file ..." when the file is there but cannot be
     // read; the file is then kept as it is when the program ends.
-    std::vector<QByteArray> Read();
+    PathList Read();
 
     // The entries that were read could not all be taken (no memory, say):
     // the file is kept as it is when the program ends.
@@ -34,7 +36,7 @@ public:
     // Writes the entries, unless the file is to be kept (then one line to
     // `warn` says why). Throws EFileError "Cannot create file ..." when the
     // file cannot be written, or the folder is not one to write it in.
-    void Save(const std::vector<QByteArray>& lines);
+    void Save(const PathList& lines);
 
     // Removes the temporary files that saves of this user left in the folder
     // when they were cut off before `before`.

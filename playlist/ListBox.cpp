@@ -12,6 +12,7 @@
 #include <QStyledItemDelegate>
 #include <QUrl>
 #include <algorithm>
+#include <utility>
 
 namespace {
 // Draws the rows from the playlist's own flags: selected rows inverted, the
@@ -55,15 +56,53 @@ TListBox::TListBox(Playlist* lists, QWidget* parent) : QListView(parent), lists_
     // A list box keeps its scroll position when its lines are replaced.
     connect(lists, &QAbstractItemModel::modelAboutToBeReset, this,
             [this] { keptFirstRow_ = FirstVisibleRow(); });
-    connect(lists, &QAbstractItemModel::modelReset, this,
-            [this] { SetFirstVisibleRow(keptFirstRow_); });
+    // The view lays its rows out again after each of these.
+    for (auto changed : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(lists, changed, this, [this] { layoutPending_ = true; });
+    connect(lists, &QAbstractItemModel::modelReset, this, [this] {
+        layoutPending_ = true;
+        SetFirstVisibleRow(keptFirstRow_);
+    });
     connect(lists, &Playlist::highlightChanged, this, [this](int row) {
         if (row >= 0)
-            scrollTo(model()->index(row, 0));
+            bringIntoView(row);
     });
 }
 
+void TListBox::doItemsLayout() {
+    QListView::doItemsLayout();
+    if (model()->rowCount() > 0)
+        ++layouts_;
+    layoutPending_ = false;
+    const int n = model()->rowCount();
+    const int top = std::exchange(pendingFirstRow_, -1);
+    const int row = std::exchange(pendingRow_, -1);
+    if (top >= 0 && n > 0)
+        scrollTo(model()->index(std::min(top, n - 1), 0), QAbstractItemView::PositionAtTop);
+    if (row >= 0 && row < n)
+        scrollTo(model()->index(row, 0));
+}
+
+void TListBox::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                           const QList<int>&) {
+    // QListView would schedule a new layout of every row for any change,
+    // which at a million rows costs more than the command that changed them.
+    if (topLeft == bottomRight && !layoutPending_)
+        update(topLeft);
+    else
+        viewport()->update();
+}
+
+void TListBox::bringIntoView(int row) {
+    if (layoutPending_)
+        pendingRow_ = row;
+    else
+        scrollTo(model()->index(row, 0));
+}
+
 int TListBox::FirstVisibleRow() const {
+    if (layoutPending_ && pendingFirstRow_ >= 0)
+        return std::min(pendingFirstRow_, std::max(0, model()->rowCount() - 1));
     const QModelIndex top = indexAt(QPoint(1, 1));
     return top.isValid() ? top.row() : 0;
 }
@@ -72,6 +111,11 @@ void TListBox::SetFirstVisibleRow(int row) {
     if (model()->rowCount() == 0)
         return;
     row = std::clamp(row, 0, model()->rowCount() - 1);
+    if (layoutPending_) {
+        pendingFirstRow_ = row;
+        pendingRow_ = -1;
+        return;
+    }
     scrollTo(model()->index(row, 0), QAbstractItemView::PositionAtTop);
 }
 
@@ -170,7 +214,9 @@ void TListBox::keyPressEvent(QKeyEvent* event) {
     clickRow(row, event->modifiers() & Qt::ShiftModifier);
 }
 
-void TListBox::keyReleaseEvent(QKeyEvent* event) { emit keyUp(event->key(), event->modifiers()); }
+void TListBox::keyReleaseEvent(QKeyEvent* event) {
+    emit keyUp(event->key(), event->modifiers());
+}
 
 void TListBox::mousePressEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
@@ -189,7 +235,9 @@ void TListBox::mouseMoveEvent(QMouseEvent* event) {
     }
 }
 
-void TListBox::mouseReleaseEvent(QMouseEvent* event) { emit mouseReleased(event->button()); }
+void TListBox::mouseReleaseEvent(QMouseEvent* event) {
+    emit mouseReleased(event->button());
+}
 
 void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     // The second press of a double click is a press like the first one; the
@@ -229,9 +277,13 @@ static void answerDrag(QDropEvent* event) {
     }
 }
 
-void TListBox::dragEnterEvent(QDragEnterEvent* event) { answerDrag(event); }
+void TListBox::dragEnterEvent(QDragEnterEvent* event) {
+    answerDrag(event);
+}
 
-void TListBox::dragMoveEvent(QDragMoveEvent* event) { answerDrag(event); }
+void TListBox::dragMoveEvent(QDragMoveEvent* event) {
+    answerDrag(event);
+}
 
 void TListBox::dropEvent(QDropEvent* event) {
     answerDrag(event);

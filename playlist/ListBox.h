@@ -23,6 +23,11 @@ public:
     void SetFirstVisibleRow(int row);
     int RowAt(const QPoint& pos) const;
 
+    // How often rows have been laid out since the list was made (an empty
+    // list has none to lay out).
+    int LayoutCount() const { return layouts_; }
+    void doItemsLayout() override;
+
 signals:
     void keyDown(int key, Qt::KeyboardModifiers modifiers);
     void keyUp(int key, Qt::KeyboardModifiers modifiers);
@@ -35,6 +40,10 @@ signals:
     void filesDropped(const std::vector<QByteArray>& paths);
 
 protected:
+    // Changed lines are repainted, never laid out again: every row has the
+    // same height, so new text cannot move one.
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                     const QList<int>& roles = QList<int>()) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -49,7 +58,16 @@ private:
     void clickRow(int row, Qt::KeyboardModifiers modifiers);
     int rowUnderPointer(const QPoint& pos) const;
 
+    void bringIntoView(int row);
+
     Playlist* lists_;
+    // Laying out a million rows takes a while, so it is done once, when the
+    // view next needs it: scrolling asked for while a layout is pending waits
+    // for that layout instead of forcing one of its own.
+    bool layoutPending_ = true;
+    int pendingFirstRow_ = -1;
+    int pendingRow_ = -1;
+    int layouts_ = 0;
     int keptFirstRow_ = 0;
     int anchorRow_ = -1; // where a Shift range starts in multi-selection
 };

@@ -9,16 +9,20 @@ QByteArray DisplayName(const QByteArray& path) {
     return path.mid(path.lastIndexOf('/') + 1);
 }
 
-QString PathText(const QByteArray& path) { return QString::fromUtf8(path); }
+QString PathText(const QByteArray& path) {
+    return QString::fromUtf8(path);
+}
 
-QByteArray PathBytes(const QString& text) { return QFile::encodeName(text); }
+QByteArray PathBytes(const QString& text) {
+    return QFile::encodeName(text);
+}
 
 Playlist::Playlist(QObject* parent) : QAbstractListModel(parent) {}
 
-const QByteArray& Playlist::EntryPath(int i) const {
+QByteArray Playlist::EntryPath(int i) const {
     if (i < 0 || i >= EntryCount())
         throw EListError(QStringLiteral("List index out of bounds (%1)").arg(i).toStdString());
-    return paths_[size_t(i)];
+    return paths_.at(size_t(i));
 }
 
 void Playlist::SetCurrentIndex(int i) {
@@ -49,14 +53,13 @@ void Playlist::AppendEntry(const QByteArray& path) {
     endInsertRows();
 }
 
-void Playlist::AppendEntries(std::vector<QByteArray> paths) {
+void Playlist::AppendEntries(PathList paths) {
     if (paths.empty())
         return;
     const int first = EntryCount();
     beginInsertRows(QModelIndex(), first, first + int(paths.size()) - 1);
-    paths_.reserve(paths_.size() + paths.size());
-    for (QByteArray& p : paths)
-        paths_.push_back(std::move(p));
+    // A list read from a file is taken over whole, text buffer and all.
+    paths_.append(std::move(paths));
     numbers_.resize(paths_.size(), 0);
     flags_.resize(paths_.size(), 0);
     endInsertRows();
@@ -74,7 +77,7 @@ void Playlist::RemoveEntry(int i) {
     if (i < 0 || i >= EntryCount())
         throw EListError(QStringLiteral("List index out of bounds (%1)").arg(i).toStdString());
     beginRemoveRows(QModelIndex(), i, i);
-    paths_.erase(paths_.begin() + i);
+    paths_.erase(size_t(i));
     numbers_.erase(numbers_.begin() + i);
     flags_.erase(flags_.begin() + i);
     indexA_ = followRemoval(indexA_, i);
@@ -117,7 +120,7 @@ QString Playlist::StatusLine() const {
 }
 
 QString Playlist::DisplayLine(int i) const {
-    const QString name = PathText(DisplayName(paths_[size_t(i)]));
+    const QString name = PathText(DisplayName(paths_.at(size_t(i))));
     const int number = numbers_[size_t(i)];
     return number > 0 ? QString::number(number) + QStringLiteral(". ") + name : name;
 }
@@ -142,9 +145,13 @@ void Playlist::SetMultiSelect(bool on) {
         emit dataChanged(index(0), index(EntryCount() - 1), {SelectedRole});
 }
 
-bool Playlist::SelectedA(int i) const { return multi_ ? (flags_[size_t(i)] & SelA) : i == indexA_; }
+bool Playlist::SelectedA(int i) const {
+    return multi_ ? (flags_[size_t(i)] & SelA) : i == indexA_;
+}
 
-bool Playlist::SelectedB(int i) const { return multi_ ? (flags_[size_t(i)] & SelB) : i == indexB_; }
+bool Playlist::SelectedB(int i) const {
+    return multi_ ? (flags_[size_t(i)] & SelB) : i == indexB_;
+}
 
 void Playlist::SetSelectedA(int i, bool on) {
     if (i < 0 || i >= EntryCount())
@@ -228,43 +235,37 @@ int Playlist::SelectedCountB() const {
     return int(std::count_if(flags_.begin(), flags_.end(), [](uint8_t f) { return f & SelB; }));
 }
 
-void Playlist::removeIf(const std::function<bool(int)>& doomed) {
-    const int n = EntryCount();
-    std::vector<uint8_t> gone(size_t(n), 0);
-    int count = 0;
-    for (int i = 0; i < n; ++i)
-        if (doomed(i)) {
-            gone[size_t(i)] = 1;
-            ++count;
-        }
+// Removes the entries marked in `gone` (`count` of them), keeping each
+// list's item index on its entry by the removal rule.
+void Playlist::removeMarked(std::vector<uint8_t>& gone, int count) {
     if (count == 0)
         return;
+    // The new index of a surviving line is its old one less the removed
+    // lines before it; one pass counts them for both item indexes.
     auto follow = [&](int index) {
         if (index < 0 || gone[size_t(index)])
             return -1;
-        int before = 0;
-        for (int i = 0; i < index; ++i)
-            before += gone[size_t(i)];
-        return index - before;
+        return index - int(std::count(gone.begin(), gone.begin() + index, uint8_t(1)));
     };
     const int newA = follow(indexA_);
     const int newB = follow(indexB_);
     const int oldB = indexB_;
     beginResetModel();
     size_t out = 0;
-    for (size_t i = 0; i < size_t(n); ++i) {
+    const size_t n = gone.size();
+    for (size_t i = 0; i < n; ++i) {
         if (gone[i])
             continue;
-        if (out != i) {
-            paths_[out] = std::move(paths_[i]);
-            numbers_[out] = numbers_[i];
-            flags_[out] = flags_[i];
-        }
+        numbers_[out] = numbers_[i];
+        flags_[out] = flags_[i];
         ++out;
     }
-    paths_.resize(out);
     numbers_.resize(out);
     flags_.resize(out);
+    // What stays is now marked, as the path store wants it.
+    for (uint8_t& g : gone)
+        g ^= 1;
+    paths_.keepMarked(gone);
     indexA_ = newA;
     indexB_ = newB;
     endResetModel();
@@ -278,7 +279,13 @@ void Playlist::DeleteSelectedEntries() {
             RemoveEntry(indexB_);
         return;
     }
-    removeIf([this](int i) { return (flags_[size_t(i)] & SelB) != 0; });
+    std::vector<uint8_t> gone(flags_.size());
+    int count = 0;
+    for (size_t i = 0; i < flags_.size(); ++i) {
+        gone[i] = (flags_[i] & SelB) ? 1 : 0;
+        count += gone[i];
+    }
+    removeMarked(gone, count);
 }
 
 void Playlist::MoveEntry(int from, int to) {
@@ -303,7 +310,7 @@ void Playlist::MoveEntry(int from, int to) {
         return index;
     };
     const int lo = std::min(from, to), hi = std::max(from, to);
-    rotate(paths_);
+    paths_.moveEntry(size_t(from), size_t(to));
     rotate(numbers_);
     rotate(flags_);
     indexA_ = follow(indexA_);
@@ -317,7 +324,7 @@ void Playlist::MoveEntry(int from, int to) {
 void Playlist::ExchangeEntriesA(int i, int j) {
     if (i == j)
         return;
-    std::swap(paths_[size_t(i)], paths_[size_t(j)]);
+    paths_.swapEntries(size_t(i), size_t(j));
     const uint8_t fi = flags_[size_t(i)] & SelA, fj = flags_[size_t(j)] & SelA;
     flags_[size_t(i)] = (flags_[size_t(i)] & ~SelA) | fj;
     flags_[size_t(j)] = (flags_[size_t(j)] & ~SelA) | fi;
@@ -328,15 +335,26 @@ void Playlist::ExchangeEntriesA(int i, int j) {
 }
 
 void Playlist::RefillListB() {
-    beginResetModel();
+    // The same number of lines comes back, so the view is told that every
+    // line changed rather than that the list was replaced: a million rows
+    // then need no new layout.
     std::fill(numbers_.begin(), numbers_.end(), 0);
     for (uint8_t& f : flags_)
         f &= ~SelB;
     const int oldB = indexB_;
     indexB_ = -1;
-    endResetModel();
+    if (!paths_.empty())
+        emit dataChanged(index(0), index(EntryCount() - 1));
     if (oldB != -1)
         emit highlightChanged(-1);
+}
+
+QModelIndex Playlist::index(int row, int column, const QModelIndex& parent) const {
+    // The view asks for the index of every row when it lays out the list;
+    // the base class would make two more virtual calls for each of them.
+    if (row < 0 || row >= EntryCount() || column != 0 || parent.isValid())
+        return {};
+    return createIndex(row, column);
 }
 
 int Playlist::rowCount(const QModelIndex& parent) const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "playlist/PathList.h"
+
 #include <QAbstractListModel>
 #include <QByteArray>
 #include <QString>
@@ -48,11 +50,11 @@ public:
 
     // --- the operations the rest of the program uses ---
     int EntryCount() const { return int(paths_.size()); }
-    const QByteArray& EntryPath(int i) const; // throws EListError
+    QByteArray EntryPath(int i) const; // throws EListError
     int CurrentIndex() const { return indexA_; }
     void SetCurrentIndex(int i);
     void AppendEntry(const QByteArray& path);
-    void AppendEntries(std::vector<QByteArray> paths);
+    void AppendEntries(PathList paths);
     void RemoveEntry(int i);
     void ClearEntries();
     void RenumberList();
@@ -90,10 +92,12 @@ public:
     // Rebuilds every ListB line from ListA (provisional, unnumbered).
     void RefillListB();
 
-    const std::vector<QByteArray>& Paths() const { return paths_; }
+    const PathList& Paths() const { return paths_; }
 
     // QAbstractListModel
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QModelIndex index(int row, int column = 0,
+                      const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
 signals:
@@ -101,10 +105,10 @@ signals:
 
 private:
     enum Flag : uint8_t { SelA = 1, SelB = 2 };
-    void removeIf(const std::function<bool(int)>& doomed);
+    void removeMarked(std::vector<uint8_t>& gone, int count);
     void emitRowChanged(int row);
 
-    std::vector<QByteArray> paths_;
+    PathList paths_;
     std::vector<int32_t> numbers_;
     std::vector<uint8_t> flags_;
     int indexA_ = -1;

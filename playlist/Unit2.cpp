@@ -177,8 +177,8 @@ void TForm2::CreateControls() {
     Label2->setStyleSheet(QStringLiteral("color: rgb(0, 255, 255);"));
     GroupBox1->hide();
 
-    SD = new QFileDialog(this);
-    SD->setAcceptMode(QFileDialog::AcceptSave);
+    SD = TLazyFileDialog(
+        this, [](QFileDialog* dialog) { dialog->setAcceptMode(QFileDialog::AcceptSave); });
 
     connect(ListB, &TListBox::doubleClicked, this, asCommand(this, &TForm2::ListBDblClick));
     connect(ListB, &TListBox::currentRowChanged, this, asCommand(this, &TForm2::ListBClick));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/LazyFileDialog.h"
+
 #include <QAction>
 #include <QWidget>
 #include <memory>
@@ -58,7 +60,7 @@ public:
     QLabel* Label2 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QPushButton* Button1 = nullptr;
-    QFileDialog* SD = nullptr;
+    TLazyFileDialog SD; // built on first use
 
     // --- menus ---
     QMenu* PopupMenu1 = nullptr; // "&List"

@@ -86,8 +86,20 @@ void TForm2::LoadList1Click() {
         SetDialogFilter(Form1->OD, ListFilter);
         const QByteArray path = FirstChosen(ShowOpenDialog(Form1->OD));
         if (!path.isEmpty()) {
+            // The old list goes before the new one is read, also when the
+            // read fails; only a file too large to be a playlist is refused
+            // before anything is touched.
+            PathList lines;
+            try {
+                lines = ReadListFile(path);
+            } catch (const EFileTooLarge&) {
+                throw;
+            } catch (...) {
+                ClearEntries();
+                throw;
+            }
             ClearEntries();
-            Lists->AppendEntries(ReadListFile(path));
+            Lists->AppendEntries(std::move(lines));
         }
     });
 }

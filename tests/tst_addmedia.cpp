@@ -180,6 +180,19 @@ private slots:
                  (QStringList{"1. a.mp3", "2. b.mp3", "3. c.wav", "4. d.mid", "5. e.avi"}));
         QVERIFY(recorder.errors.isEmpty());
     }
+    void aLongAutomaticPlaylistIsLaidOutOnceBeforeItIsShown() {
+        QByteArray text;
+        for (int i = 0; i < 5000; ++i)
+            text += "/m/" + QByteArray::number(i) + ".mp3\r\n";
+        writePlaylist(text);
+        Windows w;
+        QVERIFY(QTest::qWaitForWindowExposed(w.f2.get()));
+        w.f2->ListB->viewport()->repaint();
+        QCOMPARE(w.f2->ListB->LayoutCount(), 1);
+        QCOMPARE(w.f2->ListB->FirstVisibleRow(), 0);
+        QCOMPARE(w.list().CurrentIndex(), 0);
+        QCOMPARE(w.list().EntryCount(), 5000);
+    }
     void startWithoutAutomaticPlaylistIsEmptyAndSilent() {
         TestSupport::MessageRecorder recorder;
         Windows w;
@@ -377,6 +390,52 @@ private slots:
                                  .arg(QString::fromUtf8(missing))});
         QCOMPARE(w.list().EntryCount(), 0);
         QCOMPARE(w.caption(), QStringLiteral("Play List: 0 items"));
+    }
+    void theFileDialogsAreBuiltOnFirstUseAndKeptForTheNext() {
+        Windows w;
+        QVERIFY(w.f1.findChildren<QFileDialog*>().isEmpty());
+        QVERIFY(w.f2->findChildren<QFileDialog*>().isEmpty());
+        QList<QFileDialog*> opened, saved;
+        DialogStandIn standIn;
+        standIn.open = [&](QFileDialog* dialog) {
+            opened << dialog;
+            return std::optional<std::vector<QByteArray>>();
+        };
+        standIn.save = [&](QFileDialog* dialog) {
+            saved << dialog;
+            return std::optional<QByteArray>();
+        };
+        SetDialogStandIn(standIn);
+        w.f2->LoadList1Click();
+        w.f2->Addtolist1Click();
+        w.f2->Savelist1Click();
+        w.f2->Savelist1Click();
+        QCOMPARE(opened.size(), 2);
+        QCOMPARE(opened[1], opened[0]);
+        QCOMPARE(saved.size(), 2);
+        QCOMPARE(saved[1], saved[0]);
+        QCOMPARE(w.f1.findChildren<QFileDialog*>(), QList<QFileDialog*>{opened[0]});
+        QCOMPARE(w.f2->findChildren<QFileDialog*>(), QList<QFileDialog*>{saved[0]});
+        QCOMPARE(opened[0]->fileMode(), QFileDialog::ExistingFiles);
+        QCOMPARE(saved[0]->acceptMode(), QFileDialog::AcceptSave);
+    }
+    void aFileTooLargeToBeAPlaylistIsRefusedBeforeAnythingIsCleared() {
+        writePlaylist("/m/a.mp3\r\n/m/b.mp3\r\n");
+        // Sparse: it takes no room on the disk, but says it holds 300 MiB.
+        const QByteArray huge = root_ + "/huge.plf";
+        touch(huge);
+        QVERIFY(::truncate(huge.constData(), off_t(300) << 20) == 0);
+        Windows w;
+        w.list().SetCurrentIndex(1);
+        answerOpen([&](QFileDialog*) { return std::optional(std::vector<QByteArray>{huge}); });
+        TestSupport::MessageRecorder recorder;
+        w.f2->LoadList1Click();
+        w.f2->Addtolist1Click();
+        const QString tooLarge =
+            QStringLiteral("Cannot open file \"%1\". File too large").arg(QString::fromUtf8(huge));
+        QCOMPARE(recorder.errors, (QStringList{tooLarge, tooLarge}));
+        QCOMPARE(w.paths(), (Paths{"/m/a.mp3", "/m/b.mp3"}));
+        QCOMPARE(w.list().CurrentIndex(), 1);
     }
     void addToListAppendsTheFileEntriesAndKeepsTheCurrentEntry() {
         writePlaylist("/m/a.mp3\r\n/m/b.mp3\r\n");

@@ -530,6 +530,29 @@ private slots:
         QCOMPARE(f2.Lists->DisplayLine(0).section(QLatin1Char('.'), 0, 0), QStringLiteral("1"));
     }
 
+    void commandsThatKeepTheNumberOfRowsNeverLayTheListOutAgain() {
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        QList<QByteArray> names;
+        for (int i = 0; i < 3000; ++i)
+            names << "e" + QByteArray::number(i);
+        fill(f2, names);
+        QVERIFY(QTest::qWaitForWindowExposed(&f2));
+        f2.ListB->viewport()->repaint();
+        const int laidOut = f2.ListB->LayoutCount();
+        drag(f2, 2, 5);
+        QCOMPARE(order(f2).mid(2, 4), (QList<QByteArray>{"e3", "e4", "e5", "e2"}));
+        QVERIFY(trigger(f2.PopupMenu3, "Invert Selection"));
+        QVERIFY(trigger(f2.PopupMenu1, "Shuffle list"));
+        QVERIFY(trigger(f2.PopupMenu3, "Select All"));
+        f2.Next1Click();
+        f2.RenumberList();
+        QApplication::processEvents();
+        f2.ListB->viewport()->repaint();
+        QCOMPARE(f2.ListB->LayoutCount(), laidOut);
+    }
+
     void shuffleKeepsTheCurrentEntryAndTheFirstVisibleRow() {
         TForm1 f1;
         f1.show();

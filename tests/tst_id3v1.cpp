@@ -179,6 +179,8 @@ private slots:
         const QByteArray pipe = QFile::encodeName(dir.path()) + "/pipe.mp3";
         QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
         QVERIFY_THROWS_EXCEPTION(EFOpenError, ReadId3v1Tag(pipe));
+        // A device is never read, whatever size it claims.
+        QVERIFY_THROWS_EXCEPTION(EFOpenError, ReadId3v1Tag("/dev/zero"));
     }
 
     void nameThatIsNotUtf8IsOpenedByItsBytes() {

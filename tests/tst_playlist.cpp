@@ -261,10 +261,12 @@ private slots:
         Playlist* lists = filled(&owner, {"a", "b", "c", "d", "e", "f"});
         lists->SetCurrentIndex(2); // c
         lists->MoveEntry(1, 4);
-        QCOMPARE(lists->Paths(), std::vector<QByteArray>({"a", "c", "d", "e", "b", "f"}));
+        QCOMPARE(lists->Paths().toVector(),
+                 std::vector<QByteArray>({"a", "c", "d", "e", "b", "f"}));
         QCOMPARE(lists->CurrentIndex(), 1); // still c
         lists->MoveEntry(4, 0);
-        QCOMPARE(lists->Paths(), std::vector<QByteArray>({"b", "a", "c", "d", "e", "f"}));
+        QCOMPARE(lists->Paths().toVector(),
+                 std::vector<QByteArray>({"b", "a", "c", "d", "e", "f"}));
         QCOMPARE(lists->CurrentIndex(), 2);
     }
 
@@ -277,6 +279,31 @@ private slots:
         lists->ExchangeEntriesA(1, 2);
         QCOMPARE(lists->CurrentIndex(), 1);
         QCOMPARE(lists->EntryPath(1), QByteArray("a"));
+    }
+
+    void removingMostEntriesKeepsTheOthersByteForByte() {
+        // Enough text that the removed paths' bytes are given back, and
+        // the remaining paths move within the store.
+        QObject owner;
+        std::vector<QByteArray> paths;
+        for (int i = 0; i < 30000; ++i)
+            paths.push_back("/m/" + QByteArray(80, char('a' + i % 26)) + QByteArray::number(i));
+        auto* lists = new Playlist(&owner);
+        lists->AppendEntries(paths);
+        lists->SetCurrentIndex(25000);
+        lists->SetMultiSelect(true);
+        for (int i = 0; i < 30000; i += 10)
+            lists->SetSelectedB(i, true);
+        lists->InvertSelectionFlags();
+        lists->DeleteSelectedEntries();
+        QCOMPARE(lists->EntryCount(), 3000);
+        for (int k = 0; k < 3000; ++k)
+            QCOMPARE(lists->EntryPath(k), paths[size_t(k) * 10]);
+        QCOMPARE(lists->CurrentIndex(), 2500);
+        lists->AppendEntry("/m/new.mp3");
+        lists->MoveEntry(3000, 0);
+        QCOMPARE(lists->EntryPath(0), QByteArray("/m/new.mp3"));
+        QCOMPARE(lists->EntryPath(3000), paths[29990]);
     }
 
     void modelStaysConsistentThroughEveryEdit() {

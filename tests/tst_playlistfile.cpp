@@ -31,7 +31,7 @@ QByteArray readBytes(const QByteArray& path) {
     return file.readAll();
 }
 
-Lines toList(const std::vector<QByteArray>& lines) {
+Lines toList(const PathList& lines) {
     return Lines(lines.begin(), lines.end());
 }
 
@@ -121,13 +121,49 @@ private slots:
         writeBytes(path("rules.txt"), text);
         QCOMPARE(toList(ReadListFile(path("rules.txt"))), lines);
     }
-    void aDeviceIsReadOnlyUpToItsFirstNul() {
-        // /dev/zero never ends; only the NUL rule lets this come back.
-        QVERIFY(ReadListFile("/dev/zero").empty());
-    }
-    void aNamedPipeWithoutWriterReadsAsEmptyInsteadOfBlocking() {
+    void onlyRegularFilesAreRead() {
+        // A device may never end (/dev/zero) and a pipe may never be
+        // written: neither is read, and neither keeps the window waiting.
         QVERIFY(::mkfifo(path("pipe.plf").constData(), 0600) == 0);
-        QVERIFY(ReadListFile(path("pipe.plf")).empty());
+        for (const QByteArray& device : {QByteArray("/dev/zero"), path("pipe.plf")})
+            QCOMPARE(errorOf([&] { ReadListFile(device); }),
+                     QStringLiteral("Cannot open file \"%1\". Not a regular file")
+                         .arg(QString::fromUtf8(device)));
+    }
+    void aFileLargerThanAnyPlaylistIsNotRead() {
+        writeBytes(path("huge.plf"), "/a.mp3\r\n");
+        QVERIFY(::truncate(path("huge.plf").constData(), off_t(MaxListFileSize) + 1) == 0);
+        bool tooLarge = false;
+        try {
+            ReadListFile(path("huge.plf"));
+        } catch (const EFileTooLarge& error) {
+            tooLarge = QString::fromUtf8(error.what()) ==
+                       QStringLiteral("Cannot open file \"%1\". File too large")
+                           .arg(dir_.filePath("huge.plf"));
+        }
+        QVERIFY(tooLarge);
+        // At the limit itself it is still a playlist (all NULs: no lines).
+        QVERIFY(::truncate(path("huge.plf").constData(), off_t(MaxListFileSize)) == 0);
+        bool cutShort = false;
+        QCOMPARE(ReadListFile(path("huge.plf"), &cutShort).size(), size_t(1));
+        QVERIFY(cutShort);
+    }
+    void aTextReadInSeveralChunksKeepsEveryLineAndStopsAtANulInALaterChunk() {
+        // Lines of every length, so that chunk borders fall inside lines
+        // and between a CR and its LF.
+        Lines names;
+        QByteArray text;
+        for (int i = 0; text.size() < (9 << 20); ++i) {
+            names << QByteArray(i % 331, char('a' + i % 26)) + QByteArray::number(i);
+            text += names.back() + (i % 3 ? "\r\n" : i % 2 ? "\n" : "\r");
+        }
+        writeBytes(path("chunks.plf"), text + QByteArray("\0tail\r\n", 7));
+        bool cutShort = false;
+        QCOMPARE(toList(ReadListFile(path("chunks.plf"), &cutShort)), names);
+        QVERIFY(cutShort);
+        writeBytes(path("whole.plf"), text);
+        QCOMPARE(toList(ReadListFile(path("whole.plf"), &cutShort)), names);
+        QVERIFY(!cutShort);
     }
 
     // --- round trips ---

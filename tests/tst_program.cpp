@@ -318,7 +318,7 @@ private slots:
         for (int i = 0; i < 200; ++i)
             old += "/music/track" + QByteArray::number(i).rightJustified(3, '0') + ".mp3\r\n";
         old[4000] = '\0';
-        const std::vector<QByteArray> read = SplitListText(old.constData(), size_t(old.size()));
+        const PathList read = SplitListText(old.constData(), size_t(old.size()));
         TestSupport::WriteFile(list_, old);
         own(list_, Nobody, 0600);
         QProcess player;
