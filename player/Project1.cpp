@@ -1,8 +1,9 @@
 // The program entry: the main window first (it becomes the application's main
 // window), then the playlist window below it, then the hidden alarm window.
 
-#include "player/Unit1.h"
+#include "platform/Memory.h"
 #include "platform/Termination.h"
+#include "player/Unit1.h"
 #include "playlist/Unit2.h"
 #include "windows/Unit5.h"
 
@@ -10,6 +11,7 @@
 #include <QIcon>
 
 int main(int argc, char* argv[]) {
+    LimitMallocArenas();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tolvane"));
     // The program's windows share the player's icon. The title a task bar

@@ -10,6 +10,7 @@
 #include "platform/MessageBox.h"
 #include "platform/SoundServerVolume.h"
 #include "player/Clock.h"
+#include "player/FileTester.h"
 #include "player/MediaPlayer.h"
 #include "player/Volume.h"
 #include "playlist/Playlist.h"
@@ -24,6 +25,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
@@ -147,6 +149,7 @@ void TForm1::CreateControls() {
                           QStringLiteral("This the web page"), QStringLiteral("webpage"));
 
     MP = new TMediaPlayer(this);
+    Tester = new TFileTester(this);
     OD = new QFileDialog(this);
     OD->setFileMode(QFileDialog::ExistingFiles);
     OD->setOption(QFileDialog::ReadOnly, false);
@@ -199,6 +202,13 @@ void TForm1::FormCreate() {
     Panel3->setText(VolumePercentText(level));
 
     SetHintLooks(PanelGround, PanelText, 2000);
+
+    // A video larger than the screen would open a window over the player
+    // and past the screen's edges.
+    if (const QScreen* shown = screen()) {
+        const QSize room = shown->availableGeometry().size();
+        TMediaPlayer::SetScreenSize(room.width(), room.height());
+    }
 }
 
 void TForm1::AssignShortcuts() {

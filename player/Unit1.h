@@ -12,6 +12,7 @@ class QScrollBar;
 class QTimer;
 class TForm2;
 class TForm5;
+class TFileTester;
 class TMediaPlayer;
 class TPanel;
 class TSeekBar;
@@ -59,6 +60,8 @@ public:
     QProgressBar* ProgressBar1 = nullptr;
     TSpeedButton* SpeedButton4 = nullptr;
     TMediaPlayer* MP = nullptr;
+    // Tries a file before MP opens it, in a process of its own.
+    TFileTester* Tester = nullptr;
     QFileDialog* OD = nullptr;
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;

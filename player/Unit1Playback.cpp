@@ -1,10 +1,12 @@
 // The playback controller: which entry plays, when, and what follows it.
 
+#include "platform/Dialogs.h"
+#include "platform/Memory.h"
+#include "platform/MessageBox.h"
 #include "player/Clock.h"
+#include "player/FileTester.h"
 #include "player/MediaPlayer.h"
 #include "player/Unit1.h"
-#include "platform/Dialogs.h"
-#include "platform/MessageBox.h"
 #include "playlist/Playlist.h"
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
@@ -29,11 +31,19 @@ static void enable(QTimer* timer) {
         timer->start();
 }
 
-bool TForm1::isLoaded() const { return Timer1->isActive(); }
-bool TForm1::isPlaying() const { return Timer2->isActive(); }
-bool TForm1::isPaused() const { return Panel1->text() == PausedText; }
+bool TForm1::isLoaded() const {
+    return Timer1->isActive();
+}
+bool TForm1::isPlaying() const {
+    return Timer2->isActive();
+}
+bool TForm1::isPaused() const {
+    return Panel1->text() == PausedText;
+}
 
-int TForm1::PlayOrderIndex() const { return PlayOrder->currentIndex(); }
+int TForm1::PlayOrderIndex() const {
+    return PlayOrder->currentIndex();
+}
 
 void TForm1::PlayCurrentEntry() {
     if (Form2->EntryCount() == 0)
@@ -44,10 +54,20 @@ void TForm1::PlayCurrentEntry() {
 
 bool TForm1::StartCurrentEntry() {
     try {
-        MP->FileName = Form2->EntryPath(Form2->CurrentIndex());
+        const QByteArray path = Form2->EntryPath(Form2->CurrentIndex());
+        MP->FileName = path;
         Form2->Lists->SetSelectedA(Form2->CurrentIndex(), true);
+        // A damaged file can hang or crash the process that opens it: the
+        // tester's worker meets it first, while the window stays alive.
+        if (Tester->Test(path) != TFileTester::Verdict::Opens)
+            return false;
+        // A track change started while the file was tried has come and gone;
+        // this one, the older, follows it.
+        MP->FileName = path;
         MP->OpenMedia();
         MP->PlayMedia();
+        // The old track's decoders have just been freed.
+        ReturnFreedMemory();
         enable(Timer1);
         MarqueeText = MarqueeTextFor(MP->FileName);
         enable(Timer2);
@@ -196,7 +216,9 @@ void TForm1::PrevClick() {
     PlayCurrentEntry();
 }
 
-void TForm1::PlayShuffle1Click() { PlayRandomEntry(); }
+void TForm1::PlayShuffle1Click() {
+    PlayRandomEntry();
+}
 
 void TForm1::Pos1Click() {
     if (!Timer1->isActive())
@@ -218,9 +240,15 @@ void TForm1::PosMin1Click() {
     });
 }
 
-void TForm1::Continuous1Click() { PlayOrder->setCurrentIndex(0); }
-void TForm1::Shuffle1Click() { PlayOrder->setCurrentIndex(1); }
-void TForm1::Repeat1Click() { PlayOrder->setCurrentIndex(2); }
+void TForm1::Continuous1Click() {
+    PlayOrder->setCurrentIndex(0);
+}
+void TForm1::Shuffle1Click() {
+    PlayOrder->setCurrentIndex(1);
+}
+void TForm1::Repeat1Click() {
+    PlayOrder->setCurrentIndex(2);
+}
 
 void TForm1::Timer1Timer() {
     try {
@@ -267,12 +295,12 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::AddFilesByDialog() {
-    SetDialogFilter(OD, QStringLiteral(
-        "All supported files|*.mp3;*.wav;*.mid;*.rmi;*.avi;*.mpg;*.mpeg;*.wma|"
-        "Audio module files (*.mp3;*.wav;*.wma)|*.mp3;*.wav;*.wma|"
-        "Midi module files (*.mid;*.rmi)|*.mid;*.rmi|"
-        "Video files (*.avi;*.mpg;*.mpeg)|*.avi;*.mpg;*.mpeg|"
-        "All files (*.*)|*.*"));
+    SetDialogFilter(
+        OD, QStringLiteral("All supported files|*.mp3;*.wav;*.mid;*.rmi;*.avi;*.mpg;*.mpeg;*.wma|"
+                           "Audio module files (*.mp3;*.wav;*.wma)|*.mp3;*.wav;*.wma|"
+                           "Midi module files (*.mid;*.rmi)|*.mid;*.rmi|"
+                           "Video files (*.avi;*.mpg;*.mpeg)|*.avi;*.mpg;*.mpeg|"
+                           "All files (*.*)|*.*"));
     if (const auto chosen = ShowOpenDialog(OD)) {
         Form2->Lists->AppendEntries(*chosen);
         if (Form2->CurrentIndex() == -1)

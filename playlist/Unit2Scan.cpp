@@ -2,6 +2,7 @@
 
 #include "playlist/Unit2.h"
 
+#include "player/FileTester.h"
 #include "player/MediaPlayer.h"
 #include "player/Unit1.h"
 #include "playlist/ListBox.h"
@@ -32,26 +33,37 @@ void TForm2::ScanBadFiles() {
     bar.setColor(QPalette::Highlight, QColor(0, 255, 255));
     ProgressBar1->setPalette(bar);
     ScanStopRequested = false;
-    TestPlayer = new TMediaPlayer(this);
+    // The files are opened by the tester's worker process: a file that hangs
+    // or crashes it costs that file, not the window.
+    TestPlayer = new TFileTester(this);
     GroupBox1->show();
 
     TMediaPlayer* MP = Form1->MP;
+    const auto stopped = [this] { return ScanStopRequested; };
     for (int p = EntryCount() - 1; p >= 0; --p) {
-        Label1->setText(PathText(DisplayName(EntryPath(p))));
+        const QByteArray path = EntryPath(p);
+        Label1->setText(PathText(DisplayName(path)));
         Label1->adjustSize();
         const int n = EntryCount();
         const int pct = 100 - int(double(p) / double(n) * 100.0);
         Label2->setText(QString::number(pct) + QStringLiteral("%"));
         Label2->adjustSize();
         ProgressBar1->setValue(pct);
+        // The worker starts on the file while the window repaints; should
+        // the scan stop now, its verdict is never asked for and the entry
+        // stays as if untried.
+        const int ticket = path != MP->FileName ? TestPlayer->Send(path) : 0;
         QApplication::processEvents();
         if (ScanStopRequested)
             break;
         try {
-            const QByteArray path = EntryPath(p);
             if (path != MP->FileName) {
-                TestPlayer->FileName = path;
-                TestPlayer->OpenMedia();
+                const int asked = ticket ? ticket : TestPlayer->Send(path);
+                const TFileTester::Verdict verdict = TestPlayer->Wait(asked, stopped);
+                if (verdict == TFileTester::Verdict::Abandoned)
+                    break; // stopped, or the program is ending
+                if (verdict == TFileTester::Verdict::Fails)
+                    throw EMCIDeviceError(TestPlayer->LastReason().toStdString());
             } else {
                 // The main player's own file is reopened there and goes on
                 // from where it was, whatever the main window shows.
@@ -91,4 +103,6 @@ void TForm2::ClearBadFiles1Click() {
     }
 }
 
-void TForm2::Button1Click() { ScanStopRequested = true; }
+void TForm2::Button1Click() {
+    ScanStopRequested = true;
+}
