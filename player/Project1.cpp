@@ -1,9 +1,9 @@
 // The program entry: the main window first (it becomes the application's main
 // window), then the playlist window below it, then the hidden alarm window.
 
+#include "player/Unit1.h"
 #include "platform/Memory.h"
 #include "platform/Termination.h"
-#include "player/Unit1.h"
 #include "playlist/Unit2.h"
 #include "windows/Unit5.h"
 

@@ -1,12 +1,12 @@
 // The playback controller: which entry plays, when, and what follows it.
 
-#include "platform/Dialogs.h"
-#include "platform/Memory.h"
-#include "platform/MessageBox.h"
 #include "player/Clock.h"
 #include "player/FileTester.h"
 #include "player/MediaPlayer.h"
 #include "player/Unit1.h"
+#include "platform/Dialogs.h"
+#include "platform/Memory.h"
+#include "platform/MessageBox.h"
 #include "playlist/Playlist.h"
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
@@ -31,19 +31,11 @@ static void enable(QTimer* timer) {
         timer->start();
 }
 
-bool TForm1::isLoaded() const {
-    return Timer1->isActive();
-}
-bool TForm1::isPlaying() const {
-    return Timer2->isActive();
-}
-bool TForm1::isPaused() const {
-    return Panel1->text() == PausedText;
-}
+bool TForm1::isLoaded() const { return Timer1->isActive(); }
+bool TForm1::isPlaying() const { return Timer2->isActive(); }
+bool TForm1::isPaused() const { return Panel1->text() == PausedText; }
 
-int TForm1::PlayOrderIndex() const {
-    return PlayOrder->currentIndex();
-}
+int TForm1::PlayOrderIndex() const { return PlayOrder->currentIndex(); }
 
 void TForm1::PlayCurrentEntry() {
     if (Form2->EntryCount() == 0)
@@ -216,9 +208,7 @@ void TForm1::PrevClick() {
     PlayCurrentEntry();
 }
 
-void TForm1::PlayShuffle1Click() {
-    PlayRandomEntry();
-}
+void TForm1::PlayShuffle1Click() { PlayRandomEntry(); }
 
 void TForm1::Pos1Click() {
     if (!Timer1->isActive())
@@ -240,15 +230,9 @@ void TForm1::PosMin1Click() {
     });
 }
 
-void TForm1::Continuous1Click() {
-    PlayOrder->setCurrentIndex(0);
-}
-void TForm1::Shuffle1Click() {
-    PlayOrder->setCurrentIndex(1);
-}
-void TForm1::Repeat1Click() {
-    PlayOrder->setCurrentIndex(2);
-}
+void TForm1::Continuous1Click() { PlayOrder->setCurrentIndex(0); }
+void TForm1::Shuffle1Click() { PlayOrder->setCurrentIndex(1); }
+void TForm1::Repeat1Click() { PlayOrder->setCurrentIndex(2); }
 
 void TForm1::Timer1Timer() {
     try {
@@ -295,12 +279,12 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::AddFilesByDialog() {
-    SetDialogFilter(
-        OD, QStringLiteral("All supported files|*.mp3;*.wav;*.mid;*.rmi;*.avi;*.mpg;*.mpeg;*.wma|"
-                           "Audio module files (*.mp3;*.wav;*.wma)|*.mp3;*.wav;*.wma|"
-                           "Midi module files (*.mid;*.rmi)|*.mid;*.rmi|"
-                           "Video files (*.avi;*.mpg;*.mpeg)|*.avi;*.mpg;*.mpeg|"
-                           "All files (*.*)|*.*"));
+    SetDialogFilter(OD, QStringLiteral(
+        "All supported files|*.mp3;*.wav;*.mid;*.rmi;*.avi;*.mpg;*.mpeg;*.wma|"
+        "Audio module files (*.mp3;*.wav;*.wma)|*.mp3;*.wav;*.wma|"
+        "Midi module files (*.mid;*.rmi)|*.mid;*.rmi|"
+        "Video files (*.avi;*.mpg;*.mpeg)|*.avi;*.mpg;*.mpeg|"
+        "All files (*.*)|*.*"));
     if (const auto chosen = ShowOpenDialog(OD)) {
         Form2->Lists->AppendEntries(*chosen);
         if (Form2->CurrentIndex() == -1)

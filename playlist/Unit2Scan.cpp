@@ -103,6 +103,4 @@ void TForm2::ClearBadFiles1Click() {
     }
 }
 
-void TForm2::Button1Click() {
-    ScanStopRequested = true;
-}
+void TForm2::Button1Click() { ScanStopRequested = true; }
