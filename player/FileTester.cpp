@@ -19,6 +19,9 @@ namespace {
 constexpr int LimitMarginMs = 500;
 // How often a waiting caller looks at its giveUp condition.
 constexpr int LookEveryMs = 20;
+// Requests queued in one worker's pipe, so that it never waits for the
+// window to read an answer before it can go on.
+constexpr size_t QueuedPerWorker = 8;
 // No path is this long; a length beyond it means the pipe is out of step.
 constexpr quint32 LongestPath = 1 << 20;
 
@@ -71,15 +74,18 @@ QString TryOpen(TMediaPlayer& player, const QByteArray& path) {
 
 } // namespace
 
-TFileTester::TFileTester(QObject* parent)
-    : TFileTester(DefaultProgram(), {}, TMediaPlayer::OpenTimeoutMs + LimitMarginMs, parent) {}
+TFileTester::TFileTester(QObject* parent, int workers)
+    : TFileTester(DefaultProgram(), {}, TMediaPlayer::OpenTimeoutMs + LimitMarginMs, parent,
+                  workers) {}
 
 TFileTester::TFileTester(const QString& program, const QStringList& arguments, int limitMs,
-                         QObject* parent)
-    : QObject(parent), program_(program), arguments_(arguments), limitMs_(limitMs) {}
+                         QObject* parent, int workers)
+    : QObject(parent), program_(program), arguments_(arguments), limitMs_(limitMs),
+      workers_(size_t(std::max(1, workers))) {}
 
 TFileTester::~TFileTester() {
-    StopWorker();
+    for (Worker& worker : workers_)
+        StopWorker(worker);
 }
 
 QString TFileTester::DefaultProgram() {
@@ -116,110 +122,141 @@ TFileTester::Verdict TFileTester::Wait(int ticket, const std::function<bool()>& 
         if (loop.exec() != 1)
             break;
     }
-    // Left untried. A file in the worker's hands may be the one that hangs
-    // it: the worker goes, and the next file gets a fresh one.
+    // Left untried. A file in a worker's hands may be the one that hangs
+    // it: that worker goes, and the next file gets a fresh one.
     done_.erase(ticket);
     std::erase_if(queue_, [ticket](const Request& r) { return r.ticket == ticket; });
-    if (inFlight_ && inFlight_->ticket == ticket) {
-        inFlight_.reset();
-        StopWorker();
-        SendNext();
+    for (Worker& worker : workers_) {
+        const auto mine = [ticket](const Request& r) { return r.ticket == ticket; };
+        if (std::find_if(worker.inFlight.begin(), worker.inFlight.end(), mine) ==
+            worker.inFlight.end())
+            continue;
+        std::erase_if(worker.inFlight, mine);
+        // The others in its pipe are handed out again.
+        StopWorker(worker);
+        queue_.insert(queue_.begin(), worker.inFlight.begin(), worker.inFlight.end());
+        worker.inFlight.clear();
     }
+    SendNext();
     return Verdict::Abandoned;
 }
 
 void TFileTester::SendNext() {
-    while (!inFlight_ && !queue_.empty()) {
-        const Request request = queue_.front();
-        queue_.pop_front();
-        if (!worker_ && !StartWorker()) {
-            // Without the worker program the file is tried here, which is
-            // what the player did before it had one.
-            TMediaPlayer player(nullptr, TMediaPlayer::Output::None);
-            const QString reason = TryOpen(player, request.path);
-            Settle(request, reason.isEmpty(), reason);
-            continue;
+    // Round by round, so that the files are spread over the workers.
+    for (size_t round = 0; round < QueuedPerWorker; ++round)
+        for (Worker& worker : workers_) {
+            if (queue_.empty())
+                return;
+            if (worker.inFlight.size() > round)
+                continue;
+            const Request request = queue_.front();
+            queue_.pop_front();
+            if (!worker.process && !StartWorker(worker)) {
+                // Without the worker program the file is tried here, which
+                // is what the player did before it had one.
+                TMediaPlayer player(nullptr, TMediaPlayer::Output::None);
+                const QString reason = TryOpen(player, request.path);
+                Settle(request, reason.isEmpty(), reason);
+                continue;
+            }
+            worker.process->write(Frame(request.path));
+            // Hand the request over now rather than at the next event loop
+            // pass: the worker opens while the caller does its own work.
+            worker.process->waitForBytesWritten(0);
+            if (worker.inFlight.empty())
+                worker.since.start();
+            worker.inFlight.push_back(request);
         }
-        worker_->write(Frame(request.path));
-        // Hand the request over now rather than at the next event loop pass:
-        // the worker opens while the caller does its own work.
-        worker_->waitForBytesWritten(0);
-        inFlight_ = request;
-        inFlightSince_.start();
-    }
 }
 
-bool TFileTester::StartWorker() {
+bool TFileTester::StartWorker(Worker& worker) {
     if (workerMissing_)
         return false;
     if (!QFileInfo(program_).isExecutable()) {
         workerMissing_ = true;
         return false;
     }
-    worker_ = new QProcess(this);
-    worker_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    connect(worker_, &QProcess::readyReadStandardOutput, this, &TFileTester::ReadAnswers);
-    connect(worker_, &QProcess::finished, this, &TFileTester::WorkerEnded);
-    worker_->start(program_, arguments_);
-    if (!worker_->waitForStarted()) {
-        delete worker_;
-        worker_ = nullptr;
+    const size_t index = size_t(&worker - workers_.data());
+    worker.process = new QProcess(this);
+    worker.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    connect(worker.process, &QProcess::readyReadStandardOutput, this, [this, index] {
+        ReadAnswers(workers_[index]);
+        SendNext();
+    });
+    connect(worker.process, &QProcess::finished, this,
+            [this, index](int, QProcess::ExitStatus status) {
+                WorkerEnded(workers_[index], status == QProcess::CrashExit);
+            });
+    worker.process->start(program_, arguments_);
+    if (!worker.process->waitForStarted()) {
+        delete worker.process;
+        worker.process = nullptr;
         workerMissing_ = true;
         return false;
     }
     ++started_;
-    received_.clear();
+    worker.received.clear();
     return true;
 }
 
-void TFileTester::StopWorker() {
-    if (!worker_)
+void TFileTester::StopWorker(Worker& worker) {
+    if (!worker.process)
         return;
-    QProcess* worker = worker_;
-    worker_ = nullptr;
-    disconnect(worker, nullptr, this, nullptr);
-    worker->kill();
-    worker->waitForFinished(1000);
-    worker->deleteLater();
-    received_.clear();
+    QProcess* process = worker.process;
+    worker.process = nullptr;
+    worker.received.clear();
+    disconnect(process, nullptr, this, nullptr);
+    process->kill();
+    process->waitForFinished(1000);
+    process->deleteLater();
 }
 
-void TFileTester::ReadAnswers() {
-    if (!worker_)
+void TFileTester::ReadAnswers(Worker& worker) {
+    if (!worker.process)
         return;
-    received_ += worker_->readAllStandardOutput();
+    QByteArray& received = worker.received;
+    received += worker.process->readAllStandardOutput();
     // An answer: one byte for the verdict, then the reason as a frame.
     constexpr int head = 1 + int(sizeof(quint32));
-    while (received_.size() >= head) {
+    while (received.size() >= head) {
         quint32 size = 0;
-        std::memcpy(&size, received_.constData() + 1, sizeof size);
-        if (received_.size() < head + qsizetype(size))
-            return;
-        const bool opens = received_[0] == 1;
-        const QString reason = QString::fromUtf8(received_.mid(head, size));
-        received_.remove(0, head + size);
-        if (!inFlight_)
-            continue; // the answer to a request given up meanwhile
-        const Request request = *inFlight_;
-        inFlight_.reset();
+        std::memcpy(&size, received.constData() + 1, sizeof size);
+        if (received.size() < head + qsizetype(size))
+            break;
+        const bool opens = received[0] == 1;
+        const QString reason = QString::fromUtf8(received.mid(head, size));
+        received.remove(0, head + size);
+        if (worker.inFlight.empty())
+            continue;
+        const Request request = worker.inFlight.front();
+        worker.inFlight.pop_front();
+        worker.since.start();
         Settle(request, opens, reason);
+    }
+}
+
+void TFileTester::WorkerEnded(Worker& worker, bool crashed) {
+    ReadAnswers(worker);
+    if (crashed) {
+        Lose(worker, QStringLiteral("The file stopped the media device."));
+    } else {
+        // It left of its own accord, spent, between two files.
+        StopWorker(worker);
+        queue_.insert(queue_.begin(), worker.inFlight.begin(), worker.inFlight.end());
+        worker.inFlight.clear();
     }
     SendNext();
 }
 
-void TFileTester::WorkerEnded() {
-    ReadAnswers();
-    if (worker_) {
-        worker_->deleteLater();
-        worker_ = nullptr;
-    }
-    received_.clear();
-    if (inFlight_) {
-        const Request request = *inFlight_;
-        inFlight_.reset();
-        Settle(request, false, QStringLiteral("The file stopped the media device."));
-    }
-    SendNext();
+void TFileTester::Lose(Worker& worker, const QString& reason) {
+    StopWorker(worker);
+    if (worker.inFlight.empty())
+        return;
+    const Request failed = worker.inFlight.front();
+    worker.inFlight.pop_front();
+    queue_.insert(queue_.begin(), worker.inFlight.begin(), worker.inFlight.end());
+    worker.inFlight.clear();
+    Settle(failed, false, reason);
 }
 
 void TFileTester::Settle(const Request& request, bool opens, const QString& reason) {
@@ -228,13 +265,10 @@ void TFileTester::Settle(const Request& request, bool opens, const QString& reas
 }
 
 void TFileTester::CheckTimeLimit() {
-    if (!inFlight_ || inFlightSince_.elapsed() <= limitMs_)
-        return;
-    const Request request = *inFlight_;
-    inFlight_.reset();
-    StopWorker();
-    Settle(request, false,
-           QStringLiteral("The file did not open within %1 seconds.").arg(limitMs_ / 1000));
+    for (Worker& worker : workers_)
+        if (!worker.inFlight.empty() && worker.since.elapsed() > limitMs_)
+            Lose(worker,
+                 QStringLiteral("The file did not open within %1 seconds.").arg(limitMs_ / 1000));
     SendNext();
 }
 

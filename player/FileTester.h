@@ -8,7 +8,7 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <optional>
+#include <vector>
 
 class QProcess;
 
@@ -26,15 +26,18 @@ class TFileTester : public QObject {
 public:
     enum class Verdict { Opens, Fails, Abandoned };
 
-    explicit TFileTester(QObject* parent = nullptr);
+    // Up to `workers` files are tried at the same time, each by a process
+    // of its own.
+    explicit TFileTester(QObject* parent = nullptr, int workers = 1);
     // Another worker program or time limit (the tests use stand-ins that hang
     // or die).
     TFileTester(const QString& program, const QStringList& arguments, int limitMs,
-                QObject* parent = nullptr);
+                QObject* parent = nullptr, int workers = 1);
     ~TFileTester() override;
 
-    // Hands a path to the worker and returns at once: the worker opens it
-    // while the caller goes on with its own work.
+    // Hands a path to a worker and returns at once: the worker opens it
+    // while the caller goes on with its own work. Files are handed out in
+    // the order they were sent.
     int Send(const QByteArray& path);
     // The verdict on what Send was given. Returns Abandoned, leaving the file
     // untried, when giveUp says so or the application is quitting.
@@ -67,26 +70,34 @@ private:
         bool opens;
         QString reason;
     };
+    struct Worker {
+        QProcess* process = nullptr;
+        // Sent and not yet answered, in the order the worker takes them; the
+        // first is the one it works on, since `since`.
+        std::deque<Request> inFlight;
+        QElapsedTimer since;
+        QByteArray received;
+    };
 
     void SendNext();
-    bool StartWorker();
-    void StopWorker();
-    void ReadAnswers();
-    void WorkerEnded();
+    bool StartWorker(Worker& worker);
+    void StopWorker(Worker& worker);
+    // The worker is gone: its first request gets `reason`, the others go
+    // back to the front of the queue.
+    void Lose(Worker& worker, const QString& reason);
+    void ReadAnswers(Worker& worker);
+    void WorkerEnded(Worker& worker, bool crashed);
     void Settle(const Request& request, bool opens, const QString& reason);
     void CheckTimeLimit();
 
     QString program_;
     QStringList arguments_;
     int limitMs_;
-    QProcess* worker_ = nullptr;
+    std::vector<Worker> workers_;
     bool workerMissing_ = false;
     int started_ = 0;
     int nextTicket_ = 1;
     std::deque<Request> queue_;
-    std::optional<Request> inFlight_;
-    QElapsedTimer inFlightSince_;
     std::map<int, Result> done_;
-    QByteArray received_;
     QString lastReason_;
 };

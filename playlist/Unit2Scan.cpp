@@ -10,9 +10,18 @@
 #include "windows/Controls.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
+#include <QThread>
+#include <map>
+
+namespace {
+// Painting the window for every entry would cost more than trying most
+// files; this often is enough to look alive and smooth.
+constexpr int PaintEveryMs = 40;
+} // namespace
 
 // While a scan runs it processes window events between entries, yet it
 // relies on being the only one to change the lists: the commands that could
@@ -35,12 +44,31 @@ void TForm2::ScanBadFiles() {
     ScanStopRequested = false;
     // The files are opened by the tester's worker process: a file that hangs
     // or crashes it costs that file, not the window.
-    TestPlayer = new TFileTester(this);
+    // Two workers keep two cores busy: most of a broken file's time goes to
+    // the type finders, which no single process can make faster.
+    const int workers = std::clamp(QThread::idealThreadCount(), 1, 2);
+    TestPlayer = new TFileTester(this, workers);
     GroupBox1->show();
 
     TMediaPlayer* MP = Form1->MP;
-    const auto stopped = [this] { return ScanStopRequested; };
+    // The workers are handed the next few entries before their turn, so
+    // that none waits for the window; the verdicts are taken in the scan's
+    // order, and one never taken (the scan stopped) changes nothing.
+    std::map<int, std::pair<QByteArray, int>> asked;
+    const auto askAhead = [&](int p) {
+        for (int q = p; q >= 0 && q > p - 8 * workers; --q)
+            if (!asked.count(q)) {
+                const QByteArray path = EntryPath(q);
+                asked[q] = {path, path != MP->FileName ? TestPlayer->Send(path) : 0};
+            }
+    };
+    QElapsedTimer sincePaint;
+    sincePaint.start();
     for (int p = EntryCount() - 1; p >= 0; --p) {
+        const bool paint = sincePaint.elapsed() >= PaintEveryMs;
+        if (paint)
+            sincePaint.restart();
+        setUpdatesEnabled(paint);
         const QByteArray path = EntryPath(p);
         Label1->setText(PathText(DisplayName(path)));
         Label1->adjustSize();
@@ -49,17 +77,25 @@ void TForm2::ScanBadFiles() {
         Label2->setText(QString::number(pct) + QStringLiteral("%"));
         Label2->adjustSize();
         ProgressBar1->setValue(pct);
-        // The worker starts on the file while the window repaints; should
-        // the scan stop now, its verdict is never asked for and the entry
-        // stays as if untried.
-        const int ticket = path != MP->FileName ? TestPlayer->Send(path) : 0;
+        askAhead(p);
         QApplication::processEvents();
         if (ScanStopRequested)
             break;
         try {
             if (path != MP->FileName) {
-                const int asked = ticket ? ticket : TestPlayer->Send(path);
-                const TFileTester::Verdict verdict = TestPlayer->Wait(asked, stopped);
+                const auto sent = asked.find(p);
+                const int ticket = sent != asked.end() && sent->second.first == path &&
+                                           sent->second.second
+                                       ? sent->second.second
+                                       : TestPlayer->Send(path);
+                // A file that keeps the scan waiting lets the window paint.
+                QElapsedTimer waiting;
+                waiting.start();
+                const TFileTester::Verdict verdict = TestPlayer->Wait(ticket, [&] {
+                    if (waiting.elapsed() >= PaintEveryMs)
+                        setUpdatesEnabled(true);
+                    return ScanStopRequested;
+                });
                 if (verdict == TFileTester::Verdict::Abandoned)
                     break; // stopped, or the program is ending
                 if (verdict == TFileTester::Verdict::Fails)
@@ -75,8 +111,10 @@ void TForm2::ScanBadFiles() {
         } catch (const std::exception&) {
             RemoveEntry(p);
         }
+        asked.erase(p);
     }
 
+    setUpdatesEnabled(true);
     delete TestPlayer;
     TestPlayer = nullptr;
     GroupBox1->hide();
