@@ -84,10 +84,10 @@ void TForm2::ScanBadFiles() {
         try {
             if (path != MP->FileName) {
                 const auto sent = asked.find(p);
-                const int ticket = sent != asked.end() && sent->second.first == path &&
-                                           sent->second.second
-                                       ? sent->second.second
-                                       : TestPlayer->Send(path);
+                const int ticket =
+                    sent != asked.end() && sent->second.first == path && sent->second.second
+                        ? sent->second.second
+                        : TestPlayer->Send(path);
                 // A file that keeps the scan waiting lets the window paint.
                 QElapsedTimer waiting;
                 waiting.start();
@@ -141,4 +141,6 @@ void TForm2::ClearBadFiles1Click() {
     }
 }
 
-void TForm2::Button1Click() { ScanStopRequested = true; }
+void TForm2::Button1Click() {
+    ScanStopRequested = true;
+}
