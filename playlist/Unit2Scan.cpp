@@ -59,7 +59,7 @@ void TForm2::ScanBadFiles() {
         for (int q = p; q >= 0 && q > p - 8 * workers; --q)
             if (!asked.count(q)) {
                 const QByteArray path = EntryPath(q);
-                asked[q] = {path, path != MP->FileName ? TestPlayer->Send(path) : 0};
+                asked[q] = {path, TestPlayer->Send(path)};
             }
     };
     QElapsedTimer sincePaint;
@@ -82,25 +82,30 @@ void TForm2::ScanBadFiles() {
         if (ScanStopRequested)
             break;
         try {
-            if (path != MP->FileName) {
-                const auto sent = asked.find(p);
-                const int ticket =
-                    sent != asked.end() && sent->second.first == path && sent->second.second
-                        ? sent->second.second
-                        : TestPlayer->Send(path);
-                // A file that keeps the scan waiting lets the window paint.
-                QElapsedTimer waiting;
-                waiting.start();
-                const TFileTester::Verdict verdict = TestPlayer->Wait(ticket, [&] {
-                    if (waiting.elapsed() >= PaintEveryMs)
-                        setUpdatesEnabled(true);
-                    return ScanStopRequested;
-                });
-                if (verdict == TFileTester::Verdict::Abandoned)
-                    break; // stopped, or the program is ending
-                if (verdict == TFileTester::Verdict::Fails)
-                    throw EMCIDeviceError(TestPlayer->LastReason().toStdString());
-            } else {
+            // The main player's own file is tried in the worker as well: it
+            // may be the very file that has just failed to open there.
+            const auto sent = asked.find(p);
+            const int ticket = sent != asked.end() && sent->second.first == path
+                                   ? sent->second.second
+                                   : TestPlayer->Send(path);
+            // A file that keeps the scan waiting lets the window paint.
+            QElapsedTimer waiting;
+            waiting.start();
+            const TFileTester::Verdict verdict = TestPlayer->Wait(ticket, [&] {
+                if (waiting.elapsed() >= PaintEveryMs)
+                    setUpdatesEnabled(true);
+                return ScanStopRequested;
+            });
+            if (verdict == TFileTester::Verdict::Abandoned)
+                break; // stopped, or the program is ending
+            if (verdict == TFileTester::Verdict::Fails) {
+                // The main player is left without a file, as its own
+                // failed reopening would have left it.
+                if (path == MP->FileName)
+                    MP->CloseMedia();
+                throw EMCIDeviceError(TestPlayer->LastReason().toStdString());
+            }
+            if (path == MP->FileName) {
                 // The main player's own file is reopened there and goes on
                 // from where it was, whatever the main window shows.
                 const qint64 pos = MP->MediaPosition();

@@ -16,7 +16,7 @@ TOLVANE_PACKAGES=(
 # server, and the tools that make test media.
 TOLVANE_TEST_PACKAGES=(
     xvfb xauth x11-utils twm pulseaudio mjpegtools
-    gstreamer1.0-plugins-base-apps
+    gstreamer1.0-plugins-base-apps xdotool libxcb1-dev
 )
 
 tolvane_install_missing() {
