@@ -51,8 +51,11 @@ bool TForm1::StartCurrentEntry() {
         Form2->Lists->SetSelectedA(Form2->CurrentIndex(), true);
         // A damaged file can hang or crash the process that opens it: the
         // tester's worker meets it first, while the window stays alive.
-        if (Tester->Test(path) != TFileTester::Verdict::Opens)
+        if (Tester->Test(path) != TFileTester::Verdict::Opens) {
+            // As a failed open would have: the old track does not play on.
+            MP->CloseMedia();
             return false;
+        }
         // A track change started while the file was tried has come and gone;
         // this one, the older, follows it.
         MP->FileName = path;
