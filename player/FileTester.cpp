@@ -187,13 +187,22 @@ bool TFileTester::StartWorker(Worker& worker) {
             [this, index](int, QProcess::ExitStatus status) {
                 WorkerEnded(workers_[index], status == QProcess::CrashExit);
             });
+    connect(worker.process, &QProcess::errorOccurred, this,
+            [this, index](QProcess::ProcessError error) {
+                if (error != QProcess::FailedToStart)
+                    return;
+                // What it was given is tried here instead, as is all that
+                // follows.
+                workerMissing_ = true;
+                Worker& failed = workers_[index];
+                StopWorker(failed);
+                queue_.insert(queue_.begin(), failed.inFlight.begin(), failed.inFlight.end());
+                failed.inFlight.clear();
+                SendNext();
+            });
+    // Not waited for: what is written meanwhile waits in the pipe, and the
+    // window does not wait for the program to be loaded.
     worker.process->start(program_, arguments_);
-    if (!worker.process->waitForStarted()) {
-        delete worker.process;
-        worker.process = nullptr;
-        workerMissing_ = true;
-        return false;
-    }
     ++started_;
     worker.received.clear();
     return true;
