@@ -265,11 +265,10 @@ bool HasMediaType(const QByteArray& path) {
             nullptr);
     } else {
         // The finder wants an object to name in its log; any will do.
-        static GstObject* const finder =
-            GST_OBJECT(gst_object_ref_sink(gst_bin_new("typefind")));
+        static GstObject* const finder = GST_OBJECT(gst_object_ref_sink(gst_bin_new("typefind")));
         typeFindFile = fd;
-        gst_type_find_helper_get_range_full(finder, nullptr, TypeFindRead,
-                                            guint64(info.st_size), hint, &caps, nullptr);
+        gst_type_find_helper_get_range_full(finder, nullptr, TypeFindRead, guint64(info.st_size),
+                                            hint, &caps, nullptr);
         typeFindFile = -1;
     }
     close(fd);
