@@ -3,13 +3,18 @@
 #include <QDir>
 #include <QFile>
 
+#include <gst/base/gsttypefindhelper.h>
 #include <gst/gst.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -31,6 +36,38 @@ constexpr double MidiGain = 0.8;
 // playbin's GstPlayFlags: video, audio, software volume, deinterlacing. No
 // subtitles and no visualisation, which a plain player has no use for.
 constexpr guint PlayFlags = 0x1 | 0x2 | 0x10 | 0x200;
+
+std::atomic<int> abandonedPipelines{0};
+std::atomic<int> screenWidth{0}, screenHeight{0};
+
+// Brings a pipeline to NULL on a thread of its own and waits for it at most
+// StopTimeoutMs. A streaming thread caught in a decoder's endless loop never
+// looks at the flushing flag, and NULL waits for every streaming thread: that
+// wait must not be the caller's. Returns false when the pipeline was left;
+// the stopping thread keeps a reference of its own, so the caller drops its
+// references either way but must not use the pipeline again.
+bool StopPipeline(GstElement* pipeline) {
+    struct Stopping {
+        std::mutex lock;
+        std::condition_variable stopped;
+        bool done = false;
+    };
+    auto stopping = std::make_shared<Stopping>();
+    gst_object_ref(pipeline);
+    std::thread([stopping, pipeline] {
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(pipeline);
+        std::lock_guard<std::mutex> hold(stopping->lock);
+        stopping->done = true;
+        stopping->stopped.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> hold(stopping->lock);
+    if (stopping->stopped.wait_for(hold, std::chrono::milliseconds(TMediaPlayer::StopTimeoutMs),
+                                   [&] { return stopping->done; }))
+        return true;
+    ++abandonedPipelines;
+    return false;
+}
 
 void InitGStreamer() {
     static std::once_flag once;
@@ -211,6 +248,80 @@ QString UnplayablePathReason(const QByteArray& path) {
     return {};
 }
 
+// Files up to this size are typed from memory.
+constexpr off_t WholeFileTypeFind = 1 << 20;
+
+// The file that TypeFindRead reads from, on the thread that finds a type.
+thread_local int typeFindFile = -1;
+
+// Reads as the file source does for the type finder: short at the end of
+// the file, end-of-stream beyond it.
+GstFlowReturn TypeFindRead(GstObject*, GstObject*, guint64 offset, guint length,
+                           GstBuffer** buffer) {
+    GstBuffer* read = gst_buffer_new_allocate(nullptr, length, nullptr);
+    GstMapInfo map;
+    gst_buffer_map(read, &map, GST_MAP_WRITE);
+    ssize_t got;
+    do
+        got = pread(typeFindFile, map.data, length, off_t(offset));
+    while (got < 0 && errno == EINTR);
+    gst_buffer_unmap(read, &map);
+    if (got <= 0) {
+        gst_buffer_unref(read);
+        return got == 0 ? GST_FLOW_EOS : GST_FLOW_ERROR;
+    }
+    gst_buffer_set_size(read, gsize(got));
+    *buffer = read;
+    return GST_FLOW_OK;
+}
+
+// The pipeline's first step, taken without a pipeline: the type finder runs
+// the same finders over the same bytes, with the same extension as a hint.
+// Most files that are no media at all stop here, at a fraction of the cost
+// of starting and stopping a pipeline's threads.
+bool HasMediaType(const QByteArray& path) {
+    const int fd = open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return true; // the pipeline gives the reason
+    }
+    const int dot = path.lastIndexOf('.');
+    const int slash = path.lastIndexOf('/');
+    const QByteArray extension = dot > slash ? path.mid(dot + 1) : QByteArray();
+    const char* hint = extension.isEmpty() ? nullptr : extension.constData();
+    GstCaps* caps = nullptr;
+    QByteArray whole;
+    if (info.st_size <= WholeFileTypeFind) {
+        // A small file is read at once: the finders peek at it hundreds of
+        // times, and each peek would otherwise be a read of its own.
+        whole.resize(qsizetype(info.st_size));
+        ssize_t got;
+        do
+            got = pread(fd, whole.data(), size_t(whole.size()), 0);
+        while (got < 0 && errno == EINTR);
+        whole.resize(std::max<qsizetype>(0, got));
+    }
+    if (!whole.isEmpty() && whole.size() == info.st_size) {
+        caps = gst_type_find_helper_for_data_with_extension(
+            nullptr, reinterpret_cast<const guint8*>(whole.constData()), gsize(whole.size()), hint,
+            nullptr);
+    } else {
+        // The finder wants an object to name in its log; any will do.
+        static GstObject* const finder = GST_OBJECT(gst_object_ref_sink(gst_bin_new("typefind")));
+        typeFindFile = fd;
+        gst_type_find_helper_get_range_full(finder, nullptr, TypeFindRead, guint64(info.st_size),
+                                            hint, &caps, nullptr);
+        typeFindFile = -1;
+    }
+    close(fd);
+    if (!caps)
+        return false;
+    gst_caps_unref(caps);
+    return true;
+}
+
 int MillisecondsLeft(Clock::time_point deadline) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -261,8 +372,8 @@ qint64 ScanLength(const QByteArray& path, Clock::time_point deadline) {
         if (message)
             gst_message_unref(message);
     }
-    gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(bus);
+    StopPipeline(pipeline);
     gst_object_unref(pipeline);
     return length;
 }
@@ -273,6 +384,9 @@ qint64 ScanLength(const QByteArray& path, Clock::time_point deadline) {
 // the modes callers see (stopped vs paused, the end of the track) are kept
 // here, because GStreamer has no "stopped" and stays PLAYING after its end.
 struct TMediaPlayer::Private {
+    explicit Private(Output output) : output(output) {}
+
+    const Output output;
     GstElement* playbin = nullptr;
     GstBus* bus = nullptr;
 
@@ -308,18 +422,86 @@ struct TMediaPlayer::Private {
     GstElement* windowSink = nullptr;
     GstElement* hiddenSink = nullptr;
     GstElement* videoSink = nullptr;
+    // In front of the window sink: scales a video larger than the screen.
+    GstElement* fitFilter = nullptr;
     bool hasVideo = false;
 
     ~Private() {
+        if (playbin) {
+            WaitForSeeker();
+            StopPipeline(playbin);
+        }
+        Release();
+    }
+
+    // Drops this player's references without touching the pipeline's state;
+    // the next open builds a new one.
+    void Release() {
         if (!playbin)
             return;
-        WaitForSeeker();
-        gst_element_set_state(playbin, GST_STATE_NULL);
         gst_object_unref(bus);
         gst_object_unref(playbin);
         if (windowSink)
             gst_object_unref(windowSink);
         gst_object_unref(hiddenSink);
+        playbin = windowSink = hiddenSink = videoSink = fitFilter = nullptr;
+        bus = nullptr;
+    }
+
+    // The window sink behind a caps filter, which is left open unless a
+    // video must be made smaller (FitToScreen).
+    GstElement* MakeWindowSink() {
+        GstElement* sink = MakeSink(VideoSinkFactory());
+        GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
+        if (!sink || !filter) {
+            if (filter)
+                gst_object_unref(gst_object_ref_sink(filter));
+            return sink;
+        }
+        GstElement* bin = gst_bin_new(nullptr);
+        gst_bin_add_many(GST_BIN(bin), filter, sink, nullptr);
+        gst_element_link(filter, sink);
+        GstPad* input = gst_element_get_static_pad(filter, "sink");
+        gst_element_add_pad(bin, gst_ghost_pad_new("sink", input));
+        gst_object_unref(input);
+        fitFilter = filter;
+        return bin;
+    }
+
+    // Asks the converter in front of the window for a picture that fits the
+    // screen, in the video's own shape, when the video is larger.
+    void FitToScreen() {
+        if (!fitFilter)
+            return;
+        GstCaps* fit = nullptr;
+        GstPad* pad = nullptr;
+        g_signal_emit_by_name(playbin, "get-video-pad", 0, &pad);
+        GstCaps* caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
+        const int roomWidth = screenWidth, roomHeight = screenHeight;
+        int width = 0, height = 0, parN = 1, parD = 1;
+        if (caps && roomWidth > 0 && roomHeight > 0) {
+            const GstStructure* format = gst_caps_get_structure(caps, 0);
+            gst_structure_get_int(format, "width", &width);
+            gst_structure_get_int(format, "height", &height);
+            if (!gst_structure_get_fraction(format, "pixel-aspect-ratio", &parN, &parD) ||
+                parN <= 0 || parD <= 0)
+                parN = parD = 1;
+        }
+        const double shownWidth = double(width) * parN / parD;
+        if (width > 0 && height > 0 && (shownWidth > roomWidth || height > roomHeight)) {
+            const double scale = std::min(roomWidth / shownWidth, double(roomHeight) / height);
+            fit = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT,
+                                      std::max(2, int(std::floor(shownWidth * scale))), "height",
+                                      G_TYPE_INT, std::max(2, int(std::floor(height * scale))),
+                                      "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
+        }
+        g_object_set(fitFilter, "caps", fit, nullptr);
+        if (fit)
+            gst_caps_unref(fit);
+        if (caps)
+            gst_caps_unref(caps);
+        if (pad)
+            gst_object_unref(pad);
     }
 
     void MakePipeline() {
@@ -336,7 +518,8 @@ struct TMediaPlayer::Private {
         }
         playbin = GST_ELEMENT(gst_object_ref_sink(bin));
         hiddenSink = GST_ELEMENT(gst_object_ref_sink(fake));
-        if (VideoSinkFactory() != "fakesink" && (windowSink = MakeSink(VideoSinkFactory())))
+        if (output == Output::Real && VideoSinkFactory() != "fakesink" &&
+            (windowSink = MakeWindowSink()))
             gst_object_ref_sink(windowSink);
         bus = gst_element_get_bus(playbin);
         // The audio sink's own clock was seen to stand still after seeks in
@@ -347,7 +530,10 @@ struct TMediaPlayer::Private {
         gst_pipeline_use_clock(GST_PIPELINE(playbin), clock);
         gst_object_unref(clock);
         g_object_set(playbin, "flags", PlayFlags, nullptr);
-        if (GstElement* sink = MakeSink(AudioSinkFactory()))
+        // A player that only tests files has nothing to play to: no stream
+        // on the sound server, no round trips to it at every open.
+        if (GstElement* sink =
+                MakeSink(output == Output::Real ? AudioSinkFactory() : QByteArray("fakesink")))
             g_object_set(playbin, "audio-sink", sink, nullptr);
         g_signal_connect(playbin, "element-setup", G_CALLBACK(SetUpElement), nullptr);
     }
@@ -364,8 +550,13 @@ struct TMediaPlayer::Private {
     // sound server's stream, and reopening from NULL costs no more.
     void Shut() {
         WaitForSeeker();
-        if (playbin)
-            gst_element_set_state(playbin, GST_STATE_NULL);
+        // A file turned down before the pipeline was started leaves nothing
+        // to stop.
+        if (playbin && GST_STATE(playbin) == GST_STATE_NULL &&
+            GST_STATE_PENDING(playbin) == GST_STATE_VOID_PENDING) {
+        } else if (playbin && !StopPipeline(playbin)) {
+            Release();
+        }
         open = false;
         mode = TMPModes::mpNotReady;
         length = lastPosition = 0;
@@ -454,6 +645,7 @@ struct TMediaPlayer::Private {
             return;
         WaitForSeeker();
         const auto deadline = Clock::now() + std::chrono::milliseconds(OpenTimeoutMs);
+        FitToScreen();
         gst_element_set_state(playbin, GST_STATE_READY);
         ShowVideoInWindow(true);
         QString failure = Preroll(deadline);
@@ -636,7 +828,8 @@ struct TMediaPlayer::Private {
     }
 };
 
-TMediaPlayer::TMediaPlayer(QObject* parent) : QObject(parent), d(new Private) {}
+TMediaPlayer::TMediaPlayer(QObject* parent, Output output)
+    : QObject(parent), d(new Private(output)) {}
 
 TMediaPlayer::~TMediaPlayer() {
     CloseMedia();
@@ -649,6 +842,9 @@ void TMediaPlayer::OpenMedia() {
     if (!unplayable.isEmpty())
         d->FailOpen(unplayable);
     d->MakePipeline();
+    // The text GStreamer's own type finder gives.
+    if (!HasMediaType(path))
+        d->FailOpen(QStringLiteral("Could not determine type of stream."));
     d->Open(path);
 }
 
@@ -763,4 +959,13 @@ QByteArray TMediaPlayer::AudioSinkName() {
 QByteArray TMediaPlayer::VideoSinkName() {
     InitGStreamer();
     return VideoSinkFactory();
+}
+
+int TMediaPlayer::AbandonedPipelines() {
+    return abandonedPipelines;
+}
+
+void TMediaPlayer::SetScreenSize(int width, int height) {
+    screenWidth = width;
+    screenHeight = height;
 }

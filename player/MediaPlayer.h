@@ -23,7 +23,12 @@ enum class TMPModes { mpNotReady, mpStopped, mpPlaying, mpRecording, mpSeeking, 
 class TMediaPlayer : public QObject {
     Q_OBJECT
 public:
-    explicit TMediaPlayer(QObject* parent = nullptr);
+    // Real: plays through the sound server and shows video in a window.
+    // None: for a player that only tests whether files open; it never
+    // touches the sound server or the display.
+    enum class Output { Real, None };
+
+    explicit TMediaPlayer(QObject* parent = nullptr, Output output = Output::Real);
     ~TMediaPlayer() override;
 
     // Path of the file that OpenMedia opens next, as bytes (file names on
@@ -55,6 +60,18 @@ public:
     // ("ximagesink" on a display, else "fakesink").
     static QByteArray AudioSinkName();
     static QByteArray VideoSinkName();
+
+    // A pipeline that has not stopped within this time is left to itself
+    // and never waited for again: a decoder that loops or blocks must not
+    // take the caller with it.
+    static constexpr int StopTimeoutMs = 2000;
+    // How many pipelines this process has left so (their threads may still
+    // run).
+    static int AbandonedPipelines();
+
+    // The room a video window may take; a larger video is shown scaled down
+    // to it, keeping its aspect. 0 x 0: no limit.
+    static void SetScreenSize(int width, int height);
 
 private:
     struct Private;

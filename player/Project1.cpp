@@ -1,6 +1,7 @@
 // The program entry: the main window first (it becomes the application's main
 // window), then the playlist window below it, then the hidden alarm window.
 
+#include "platform/Memory.h"
 #include "platform/SingleInstance.h"
 #include "platform/StatePaths.h"
 #include "platform/Termination.h"
@@ -50,6 +51,7 @@ int main(int argc, char* argv[]) {
         break;
     }
 
+    LimitMallocArenas();
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("tolvane"));

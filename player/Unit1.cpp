@@ -10,6 +10,7 @@
 #include "platform/MessageBox.h"
 #include "platform/SoundServerVolume.h"
 #include "player/Clock.h"
+#include "player/FileTester.h"
 #include "player/MediaPlayer.h"
 #include "player/Volume.h"
 #include "playlist/Playlist.h"
@@ -24,6 +25,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
@@ -150,6 +152,7 @@ void TForm1::CreateControls() {
                           QStringLiteral("This the web page"), QStringLiteral("webpage"));
 
     MP = new TMediaPlayer(this);
+    Tester = new TFileTester(this);
     OD = TLazyFileDialog(this, [](QFileDialog* dialog) {
         dialog->setFileMode(QFileDialog::ExistingFiles);
         dialog->setOption(QFileDialog::ReadOnly, false);
@@ -203,6 +206,13 @@ void TForm1::FormCreate() {
     Panel3->setText(VolumePercentText(level));
 
     SetHintLooks(PanelGround, PanelText, 2000);
+
+    // A video larger than the screen would open a window over the player
+    // and past the screen's edges.
+    if (const QScreen* shown = screen()) {
+        const QSize room = shown->availableGeometry().size();
+        TMediaPlayer::SetScreenSize(room.width(), room.height());
+    }
 }
 
 void TForm1::AssignShortcuts() {

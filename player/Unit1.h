@@ -14,6 +14,7 @@ class QScrollBar;
 class QTimer;
 class TForm2;
 class TForm5;
+class TFileTester;
 class TMediaPlayer;
 class TPanel;
 class TSeekBar;
@@ -62,6 +63,8 @@ public:
     QProgressBar* ProgressBar1 = nullptr;
     TSpeedButton* SpeedButton4 = nullptr;
     TMediaPlayer* MP = nullptr;
+    // Tries a file before MP opens it, in a process of its own.
+    TFileTester* Tester = nullptr;
     TLazyFileDialog OD; // built on first use
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;

@@ -1,9 +1,11 @@
 // The playback controller: which entry plays, when, and what follows it.
 
 #include "player/Clock.h"
+#include "player/FileTester.h"
 #include "player/MediaPlayer.h"
 #include "player/Unit1.h"
 #include "platform/Dialogs.h"
+#include "platform/Memory.h"
 #include "platform/MessageBox.h"
 #include "playlist/Playlist.h"
 #include "playlist/PlaylistFile.h"
@@ -45,12 +47,25 @@ void TForm1::PlayCurrentEntry() {
 
 bool TForm1::StartCurrentEntry() {
     try {
-        MP->FileName = Form2->EntryPath(Form2->CurrentIndex());
+        const QByteArray path = Form2->EntryPath(Form2->CurrentIndex());
+        MP->FileName = path;
         Form2->Lists->SetSelectedA(Form2->CurrentIndex(), true);
+        // A damaged file can hang or crash the process that opens it: the
+        // tester's worker meets it first, while the window stays alive.
+        if (Tester->Test(path) != TFileTester::Verdict::Opens) {
+            // As a failed open would have: the old track does not play on.
+            MP->CloseMedia();
+            return false;
+        }
+        // A track change started while the file was tried has come and gone;
+        // this one, the older, follows it.
+        MP->FileName = path;
         MP->OpenMedia();
         MP->PlayMedia();
         paused_ = false;
         ShowTrackStart();
+        // The old track's decoders have just been freed.
+        ReturnFreedMemory();
         enable(Timer1);
         MarqueeText = MarqueeTextFor(MP->FileName);
         enable(Timer2);

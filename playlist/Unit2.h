@@ -18,7 +18,7 @@ class QTextEdit;
 class Playlist;
 class TForm1;
 class TListBox;
-class TMediaPlayer;
+class TFileTester;
 class TPanel;
 class TSpeedButton;
 
@@ -81,7 +81,7 @@ public:
     bool CtrlDown = false;
     int DragOrigin = -1;
     bool ScanStopRequested = false;
-    TMediaPlayer* TestPlayer = nullptr;
+    TFileTester* TestPlayer = nullptr;
 
     // --- playlist files ---
     void Newlist1Click();

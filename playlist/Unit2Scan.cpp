@@ -2,6 +2,7 @@
 
 #include "playlist/Unit2.h"
 
+#include "player/FileTester.h"
 #include "player/MediaPlayer.h"
 #include "player/Unit1.h"
 #include "playlist/ListBox.h"
@@ -9,9 +10,18 @@
 #include "windows/Controls.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
+#include <QThread>
+#include <map>
+
+namespace {
+// Painting the window for every entry would cost more than trying most
+// files; this often is enough to look alive and smooth.
+constexpr int PaintEveryMs = 40;
+} // namespace
 
 // While a scan runs it processes window events between entries, yet it
 // relies on being the only one to change the lists: the commands that could
@@ -52,34 +62,81 @@ void TForm2::ScanBadFiles() {
     bar.setColor(QPalette::Highlight, QColor(0, 255, 255));
     ProgressBar1->setPalette(bar);
     ScanStopRequested = false;
-    TestPlayer = new TMediaPlayer(this);
+    // The files are opened by the tester's worker process: a file that hangs
+    // or crashes it costs that file, not the window.
+    // Two workers keep two cores busy: most of a broken file's time goes to
+    // the type finders, which no single process can make faster.
+    const int workers = std::clamp(QThread::idealThreadCount(), 1, 2);
+    TestPlayer = new TFileTester(this, workers);
     GroupBox1->show();
 
     TMediaPlayer* MP = Form1->MP;
     QByteArray mainFile; // the main player's file, when the scan met it
+    // The workers are handed the next few entries before their turn, so
+    // that none waits for the window; the verdicts are taken in the scan's
+    // order, and one never taken (the scan stopped) changes nothing.
+    std::map<int, std::pair<QByteArray, int>> asked;
+    const auto askAhead = [&](int p) {
+        for (int q = p; q >= 0 && q > p - 8 * workers; --q)
+            if (!asked.count(q)) {
+                const QByteArray path = EntryPath(q);
+                asked[q] = {path, TestPlayer->Send(path)};
+            }
+    };
+    QElapsedTimer sincePaint;
+    sincePaint.start();
     for (int p = EntryCount() - 1; p >= 0; --p) {
-        Label1->setText(PathText(DisplayName(EntryPath(p))));
+        const bool paint = sincePaint.elapsed() >= PaintEveryMs;
+        if (paint)
+            sincePaint.restart();
+        setUpdatesEnabled(paint);
+        const QByteArray path = EntryPath(p);
+        Label1->setText(PathText(DisplayName(path)));
         Label1->adjustSize();
         const int n = EntryCount();
         const int pct = 100 - int(double(p) / double(n) * 100.0);
         Label2->setText(QString::number(pct) + QStringLiteral("%"));
         Label2->adjustSize();
         ProgressBar1->setValue(pct);
+        askAhead(p);
         QApplication::processEvents();
         if (ScanStopRequested)
             break;
         try {
-            const QByteArray path = EntryPath(p);
-            if (path == MP->FileName && MP->isOpen()) {
-                mainFile = path;
-            } else {
-                TestPlayer->FileName = path;
-                TestPlayer->OpenMedia();
+            // The main player's own file is tried in the worker as well: it
+            // may be the very file that has just failed to open there.
+            const auto sent = asked.find(p);
+            const int ticket = sent != asked.end() && sent->second.first == path
+                                   ? sent->second.second
+                                   : TestPlayer->Send(path);
+            // A file that keeps the scan waiting lets the window paint.
+            QElapsedTimer waiting;
+            waiting.start();
+            const TFileTester::Verdict verdict = TestPlayer->Wait(ticket, [&] {
+                if (waiting.elapsed() >= PaintEveryMs)
+                    setUpdatesEnabled(true);
+                return ScanStopRequested;
+            });
+            if (verdict == TFileTester::Verdict::Abandoned)
+                break; // stopped, or the program is ending
+            if (verdict == TFileTester::Verdict::Fails) {
+                // The main player is left without a file, as its own
+                // failed reopening would have left it.
+                if (path == MP->FileName)
+                    MP->CloseMedia();
+                throw EMCIDeviceError(TestPlayer->LastReason().toStdString());
             }
+            // The main player's own file, open there, is opened again once
+            // the other entries are through, and comes back as it was.
+            if (path == MP->FileName && MP->isOpen())
+                mainFile = path;
         } catch (const std::exception&) {
             RemoveEntry(p);
         }
+        asked.erase(p);
     }
+
+    setUpdatesEnabled(true);
 
     // The main player may have gone on to another file meanwhile, which it
     // has just opened and need not open again.
@@ -118,4 +175,6 @@ void TForm2::ClearBadFiles1Click() {
     }
 }
 
-void TForm2::Button1Click() { ScanStopRequested = true; }
+void TForm2::Button1Click() {
+    ScanStopRequested = true;
+}

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSize>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -227,6 +228,78 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(windows(), 1, PatienceMs);
         doomed.reset(); // destroying the player closes its window as well
         QTRY_COMPARE_WITH_TIMEOUT(windows(), 0, PatienceMs);
+    }
+
+    // A video wider and taller than the screen comes up in a window that
+    // fits the screen, in the video's own shape.
+    void videoLargerThanTheScreenOpensInAWindowThatFits() {
+        if (QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty() ||
+            qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs xwininfo (x11-utils) and the test display");
+        const auto videoWindowSize = [] {
+            QProcess xwininfo;
+            xwininfo.start(QStringLiteral("xwininfo"),
+                           {QStringLiteral("-root"), QStringLiteral("-tree")});
+            xwininfo.waitForFinished(5000);
+            for (const QByteArray& line : xwininfo.readAllStandardOutput().split('\n'))
+                if (line.contains("\"GStreamer\")")) {
+                    const QList<QByteArray> size =
+                        line.mid(line.lastIndexOf(')') + 1).trimmed().split('+')[0].split('x');
+                    return QSize(size[0].toInt(), size[1].toInt());
+                }
+            return QSize();
+        };
+        TMediaPlayer::SetScreenSize(1000, 800);
+        TMediaPlayer player;
+        OPEN_OR_FAIL(player, TestSupport::Media("wide.avi"));
+        player.PlayMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(videoWindowSize().isValid(), PatienceMs);
+        const QSize shown = videoWindowSize();
+        TMediaPlayer::SetScreenSize(0, 0);
+        QVERIFY2(shown.width() <= 1000 && shown.height() <= 800,
+                 qPrintable(QStringLiteral("%1x%2").arg(shown.width()).arg(shown.height())));
+        QVERIFY2(qAbs(double(shown.width()) / shown.height() - 2.0) < 0.02,
+                 qPrintable(QStringLiteral("%1x%2").arg(shown.width()).arg(shown.height())));
+        QVERIFY(shown.width() >= 990); // as large as the room allows
+    }
+
+    // Real-time status bytes in a MIDI track send GStreamer's MIDI parser
+    // round for good: the open fails at its limit, the pipeline that will
+    // not stop is left behind, and the player goes on with a fresh one.
+    void aDecoderThatNeverStopsIsLeftBehind() {
+        const int before = TMediaPlayer::AbandonedPipelines();
+        TMediaPlayer player;
+        QCOMPARE(OpenFailure(player, TestSupport::Media("corrupt/realtime.mid")),
+                 QStringLiteral("The file did not open within 10 seconds."));
+        QVERIFY(!player.isOpen());
+        QCOMPARE(TMediaPlayer::AbandonedPipelines(), before + 1);
+        OPEN_OR_FAIL(player, TestSupport::Media("tone.wav"));
+        player.PlayMedia();
+        WAIT_FOR_POSITION(player, 200);
+    }
+
+    // A player that only tests files never opens a stream on the sound
+    // server; a real one does.
+    void aTestingPlayerOpensNoSoundStream() {
+        if (QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty())
+            QSKIP("pactl (pulseaudio-utils) is not installed");
+        const auto streams = [] {
+            QProcess pactl;
+            pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("short"),
+                                                  QStringLiteral("sink-inputs")});
+            pactl.waitForFinished(5000);
+            return pactl.readAllStandardOutput().count('\n');
+        };
+        const int before = streams();
+        TMediaPlayer tester(nullptr, TMediaPlayer::Output::None);
+        OPEN_OR_FAIL(tester, TestSupport::Media("tone.wav"));
+        tester.PlayMedia();
+        WAIT_FOR_POSITION(tester, 300);
+        QCOMPARE(streams(), before);
+        TMediaPlayer player;
+        OPEN_OR_FAIL(player, TestSupport::Media("tone.wav"));
+        player.PlayMedia();
+        QTRY_COMPARE_WITH_TIMEOUT(streams(), before + 1, PatienceMs);
     }
 
     // --- the operations' own rules ---------------------------------------

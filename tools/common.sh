@@ -19,7 +19,7 @@ TOLVANE_PACKAGES=(
 # user.
 TOLVANE_TEST_PACKAGES=(
     xvfb xauth x11-utils xdotool twm pulseaudio mjpegtools
-    gstreamer1.0-plugins-base-apps
+    gstreamer1.0-plugins-base-apps libxcb1-dev
     dbus-daemon playerctl desktop-file-utils appstream shared-mime-info
 )
 

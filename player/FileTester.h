@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <map>
+#include <vector>
+
+class QProcess;
+
+// Tells whether the media device can open a file, without letting the file
+// near the window's process: a damaged file can make a decoder loop for good
+// or bring the process down, and neither can be stopped from inside it. The
+// files are opened by a worker process (tolvane-tester, next to the program),
+// which is killed and started again when it takes longer than the open limit
+// or dies; that costs one file, never the session.
+//
+// While a caller waits for a verdict the window's events go on being handled
+// (repaints, Stop, closing the window), as everywhere else the player waits.
+class TFileTester : public QObject {
+    Q_OBJECT
+public:
+    enum class Verdict { Opens, Fails, Abandoned };
+
+    // Up to `workers` files are tried at the same time, each by a process
+    // of its own.
+    explicit TFileTester(QObject* parent = nullptr, int workers = 1);
+    // Another worker program or time limit (the tests use stand-ins that hang
+    // or die).
+    TFileTester(const QString& program, const QStringList& arguments, int limitMs,
+                QObject* parent = nullptr, int workers = 1);
+    ~TFileTester() override;
+
+    // Hands a path to a worker and returns at once: the worker opens it
+    // while the caller goes on with its own work. Files are handed out in
+    // the order they were sent.
+    int Send(const QByteArray& path);
+    // The verdict on what Send was given. Returns Abandoned, leaving the file
+    // untried, when giveUp says so or the application is quitting.
+    Verdict Wait(int ticket, const std::function<bool()>& giveUp = {});
+    Verdict Test(const QByteArray& path, const std::function<bool()>& giveUp = {}) {
+        return Wait(Send(path), giveUp);
+    }
+    // Why the last file that failed did not open.
+    QString LastReason() const { return lastReason_; }
+
+    // How many worker processes were started; a test watches restarts.
+    int WorkersStarted() const { return started_; }
+
+    // The worker program's place: beside the running program.
+    static QString DefaultProgram();
+
+    // The worker's side: reads requests from input, answers on output,
+    // until input ends.
+    static int RunWorker(int input, int output);
+
+signals:
+    void answered();
+
+private:
+    struct Request {
+        int ticket;
+        QByteArray path;
+    };
+    struct Result {
+        bool opens;
+        QString reason;
+    };
+    struct Worker {
+        QProcess* process = nullptr;
+        // Sent and not yet answered, in the order the worker takes them; the
+        // first is the one it works on, since `since`.
+        std::deque<Request> inFlight;
+        QElapsedTimer since;
+        QByteArray received;
+    };
+
+    void SendNext();
+    bool StartWorker(Worker& worker);
+    void StopWorker(Worker& worker);
+    // The worker is gone: its first request gets `reason`, the others go
+    // back to the front of the queue.
+    void Lose(Worker& worker, const QString& reason);
+    void ReadAnswers(Worker& worker);
+    void WorkerEnded(Worker& worker, bool crashed);
+    void Settle(const Request& request, bool opens, const QString& reason);
+    void CheckTimeLimit();
+
+    QString program_;
+    QStringList arguments_;
+    int limitMs_;
+    std::vector<Worker> workers_;
+    bool workerMissing_ = false;
+    int started_ = 0;
+    int nextTicket_ = 1;
+    std::deque<Request> queue_;
+    std::map<int, Result> done_;
+    QString lastReason_;
+};

@@ -1,0 +1,112 @@
+// The file tester: verdicts from its worker processes, and what becomes of a
+// file that hangs or kills the worker.
+
+#include "TestSupport.h"
+
+#include "player/FileTester.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+using TestSupport::Media;
+using Verdict = TFileTester::Verdict;
+
+namespace {
+
+// Notes the longest time the event loop went without handling a timer
+// tick while a verdict was waited for.
+struct Liveness {
+    QTimer timer;
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    int ticks = 0;
+    Liveness() {
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            longestGap = std::max(longestGap, sinceTick.restart());
+            ++ticks;
+        });
+        sinceTick.start();
+        timer.start();
+    }
+};
+
+QByteArray corrupt(const char* name) {
+    return Media(QStringLiteral("corrupt/%1").arg(QLatin1String(name)));
+}
+
+} // namespace
+
+class FileTesterTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        if (TestSupport::MediaDir().isEmpty())
+            QSKIP("TOLVANE_TEST_MEDIA is not set; run under tools/with-test-env");
+    }
+
+    void verdictsCometoTheFileThatWasSent() {
+        TFileTester tester(nullptr, 2);
+        const QList<std::pair<QByteArray, Verdict>> files = {
+            {Media("tone.mp3"), Verdict::Opens},      {Media("random.mp3"), Verdict::Fails},
+            {Media("tune.mid"), Verdict::Opens},      {Media("text.avi"), Verdict::Fails},
+            {Media("clip.avi"), Verdict::Opens},      {Media("empty.wav"), Verdict::Fails},
+            {Media("tone.wma"), Verdict::Opens},      {Media("missing.mp3"), Verdict::Fails},
+            {Media("truncated.mid"), Verdict::Fails}, {Media("clip.mpg"), Verdict::Opens},
+        };
+        QList<int> tickets;
+        for (const auto& file : files)
+            tickets << tester.Send(file.first);
+        for (int i = 0; i < files.size(); ++i)
+            QCOMPARE(tester.Wait(tickets[i]), files[i].second);
+        QCOMPARE(tester.Test(Media("random.mp3")), Verdict::Fails);
+        QCOMPARE(tester.LastReason(), QStringLiteral("Could not determine type of stream."));
+    }
+
+    // Real-time status bytes inside a MIDI track keep GStreamer's MIDI parser going for
+    // good: the worker is killed at the limit and the next file gets a new one.
+    void aFileThatHangsCostsTheLimitOnceAndTheWindowStaysAlive() {
+        TFileTester tester(TFileTester::DefaultProgram(), {}, 1500);
+        Liveness alive;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(tester.Test(corrupt("realtime.mid")), Verdict::Fails);
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(alive.longestGap < 500, qPrintable(QString::number(alive.longestGap)));
+        QCOMPARE(tester.Test(Media("tone.wav")), Verdict::Opens);
+        QCOMPARE(tester.WorkersStarted(), 2);
+    }
+
+    void aWorkerThatDiesCostsOneFile() {
+        // A stand-in that takes a request and crashes.
+        TFileTester tester(
+            QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"), QStringLiteral("head -c 4 >/dev/null; kill -SEGV $$")}, 10000);
+        QCOMPARE(tester.Test(Media("tone.wav")), Verdict::Fails);
+        QCOMPARE(tester.LastReason(), QStringLiteral("The file stopped the media device."));
+        QCOMPARE(tester.Test(Media("tone.wav")), Verdict::Fails);
+        QCOMPARE(tester.WorkersStarted(), 2);
+    }
+
+    void givingUpLeavesTheFileUntriedAtOnce() {
+        TFileTester tester;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(tester.Test(corrupt("realtime.mid"), [&] { return clock.elapsed() > 300; }),
+                 Verdict::Abandoned);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(tester.Test(Media("tone.mp3")), Verdict::Opens);
+    }
+
+    void withoutTheWorkerProgramFilesAreTriedHere() {
+        TFileTester tester(QStringLiteral("/nonexistent/tolvane-tester"), {}, 10000);
+        QCOMPARE(tester.Test(Media("tone.wav")), Verdict::Opens);
+        QCOMPARE(tester.Test(Media("random.mp3")), Verdict::Fails);
+        QCOMPARE(tester.WorkersStarted(), 0);
+    }
+};
+
+QTEST_MAIN(FileTesterTest)
+#include "tst_filetester.moc"
