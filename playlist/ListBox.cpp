@@ -1,5 +1,6 @@
 #include "playlist/ListBox.h"
 
+#include "playlist/DroppedPaths.h"
 #include "playlist/Playlist.h"
 
 #include <QDropEvent>
@@ -9,7 +10,6 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
-#include <QUrl>
 #include <algorithm>
 
 namespace {
@@ -169,7 +169,9 @@ void TListBox::keyPressEvent(QKeyEvent* event) {
     clickRow(row, event->modifiers() & Qt::ShiftModifier);
 }
 
-void TListBox::keyReleaseEvent(QKeyEvent* event) { emit keyUp(event->key(), event->modifiers()); }
+void TListBox::keyReleaseEvent(QKeyEvent* event) {
+    emit keyUp(event->key(), event->modifiers());
+}
 
 void TListBox::mousePressEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
@@ -188,7 +190,9 @@ void TListBox::mouseMoveEvent(QMouseEvent* event) {
     }
 }
 
-void TListBox::mouseReleaseEvent(QMouseEvent* event) { emit mouseReleased(event->button()); }
+void TListBox::mouseReleaseEvent(QMouseEvent* event) {
+    emit mouseReleased(event->button());
+}
 
 void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     // The second press of a double click is a press like the first one; the
@@ -198,22 +202,10 @@ void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
         emit doubleClicked();
 }
 
-// The local paths a drop carries. Each is taken from the URL's encoded form
-// and percent-decoded to bytes, never through QString, so that a name that
-// is not valid UTF-8 arrives as the file system spells it.
 static std::vector<QByteArray> droppedPaths(const QMimeData* data) {
-    std::vector<QByteArray> paths;
     if (!data || !data->hasUrls())
-        return paths;
-    for (const QUrl& url : data->urls()) {
-        if (!url.isLocalFile())
-            continue;
-        const QByteArray path =
-            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-        if (!path.isEmpty())
-            paths.push_back(path);
-    }
-    return paths;
+        return {};
+    return DroppedPaths(data->urls());
 }
 
 // The playlist only names the files, so a drop is always a copy: accepting a
@@ -227,9 +219,13 @@ static void answerDrag(QDropEvent* event) {
     }
 }
 
-void TListBox::dragEnterEvent(QDragEnterEvent* event) { answerDrag(event); }
+void TListBox::dragEnterEvent(QDragEnterEvent* event) {
+    answerDrag(event);
+}
 
-void TListBox::dragMoveEvent(QDragMoveEvent* event) { answerDrag(event); }
+void TListBox::dragMoveEvent(QDragMoveEvent* event) {
+    answerDrag(event);
+}
 
 void TListBox::dropEvent(QDropEvent* event) {
     answerDrag(event);

@@ -27,7 +27,9 @@ static bool isRegularFile(const QByteArray& path) {
 }
 
 std::optional<QByteArray> FindLyricFile(const QByteArray& mediaPath) {
-    if (mediaPath.isEmpty())
+    // A NUL would end the name for the file system, and the part before it
+    // may be some other file that is there.
+    if (mediaPath.isEmpty() || mediaPath.contains('\0'))
         return std::nullopt;
     const QByteArray asItStands = mediaPath + ".txt";
     const qsizetype nameStart = asItStands.lastIndexOf('/') + 1;

@@ -20,7 +20,8 @@ QByteArray AsciiLower(const QByteArray& path);
 // the path as it stands is tried first, then lower-cased forms (the form
 // lyric files were always looked up by): the file name lower-cased in its
 // folder, then the whole path lower-cased. Nothing for an empty path: ".txt"
-// would be looked for in whatever folder the program runs in.
+// would be looked for in whatever folder the program runs in; nothing for a
+// path holding a NUL, which names no file.
 std::optional<QByteArray> FindLyricFile(const QByteArray& mediaPath);
 
 // A lyric file larger than this shows its beginning only.

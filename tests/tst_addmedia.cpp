@@ -6,6 +6,7 @@
 
 #include "platform/Dialogs.h"
 #include "player/Unit1.h"
+#include "playlist/DroppedPaths.h"
 #include "playlist/ListBox.h"
 #include "playlist/Playlist.h"
 #include "playlist/Unit2.h"
@@ -634,6 +635,19 @@ private slots:
         web.setUrls({QUrl(QStringLiteral("https://example.org/a.mp3"))});
         QVERIFY(!dropOn(w.f2->ListB, &web));
         QCOMPARE(w.list().EntryCount(), 0);
+    }
+    void droppedNamesWithLineEndsOrANulAreRefused() {
+        // A playlist line cannot hold a line end; a name cut at a NUL would
+        // be the file "a.mp3" that is there.
+        for (const char* name : {"/a.mp3", "/two\nlines.mp3", "/cr\r.mp3", "/ok.mp3"})
+            touch(root_ + name);
+        Windows w;
+        QVERIFY(dropPaths(w.f2->ListB, {root_ + "/a.mp3" + QByteArray(1, '\0') + "b.mp3",
+                                        root_ + "/two\nlines.mp3", root_ + "/cr\r.mp3",
+                                        root_ + "/ok.mp3"}));
+        QCOMPARE(w.paths(), Paths{root_ + "/ok.mp3"});
+        QCOMPARE(DroppedPaths({QUrl("file:///m/x%00.mp3"), QUrl("file:///m/caf%E9.mp3")}),
+                 std::vector<QByteArray>{"/m/caf\xe9.mp3"});
     }
     void droppedPathsThatDoNotExistAddNothing() {
         Windows w;

@@ -13,10 +13,12 @@ TOLVANE_PACKAGES=(
 )
 
 # What only the test command needs: a virtual display, a private sound
-# server, and the tools that make test media.
+# server, the tools that make test media, and clang with its sanitizers
+# and libFuzzer for the sanitized build.
 TOLVANE_TEST_PACKAGES=(
     xvfb xauth x11-utils twm pulseaudio mjpegtools
     gstreamer1.0-plugins-base-apps
+    clang-14 libclang-rt-14-dev llvm-14
 )
 
 tolvane_install_missing() {
@@ -35,4 +37,24 @@ tolvane_install_missing() {
 tolvane_build() {
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build build -j"$(nproc)"
+}
+
+# The same program, tests and the fuzz targets of fuzz/, built with clang,
+# AddressSanitizer and UBSan into build-asan/.
+tolvane_build_sanitized() {
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_CXX_COMPILER=clang++-14 -DTOLVANE_FUZZ=ON >/dev/null
+    cmake --build build-asan -j"$(nproc)"
+}
+
+# How the sanitized programs report: every finding ends the program with a
+# failure, leaks included; the suppression files name only what lies inside
+# system libraries (each entry says why).
+tolvane_sanitizer_env() {
+    local tools
+    tools="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+    export ASAN_OPTIONS="detect_leaks=1:check_initialization_order=1:strict_init_order=1"
+    export LSAN_OPTIONS="suppressions=$tools/lsan.supp:print_suppressions=0"
+    export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:suppressions=$tools/ubsan.supp"
+    export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer
 }
