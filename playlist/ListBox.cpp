@@ -169,9 +169,7 @@ void TListBox::keyPressEvent(QKeyEvent* event) {
     clickRow(row, event->modifiers() & Qt::ShiftModifier);
 }
 
-void TListBox::keyReleaseEvent(QKeyEvent* event) {
-    emit keyUp(event->key(), event->modifiers());
-}
+void TListBox::keyReleaseEvent(QKeyEvent* event) { emit keyUp(event->key(), event->modifiers()); }
 
 void TListBox::mousePressEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
@@ -190,9 +188,7 @@ void TListBox::mouseMoveEvent(QMouseEvent* event) {
     }
 }
 
-void TListBox::mouseReleaseEvent(QMouseEvent* event) {
-    emit mouseReleased(event->button());
-}
+void TListBox::mouseReleaseEvent(QMouseEvent* event) { emit mouseReleased(event->button()); }
 
 void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     // The second press of a double click is a press like the first one; the

@@ -642,9 +642,9 @@ private slots:
         for (const char* name : {"/a.mp3", "/two\nlines.mp3", "/cr\r.mp3", "/ok.mp3"})
             touch(root_ + name);
         Windows w;
-        QVERIFY(dropPaths(w.f2->ListB, {root_ + "/a.mp3" + QByteArray(1, '\0') + "b.mp3",
-                                        root_ + "/two\nlines.mp3", root_ + "/cr\r.mp3",
-                                        root_ + "/ok.mp3"}));
+        QVERIFY(dropPaths(w.f2->ListB,
+                          {root_ + "/a.mp3" + QByteArray(1, '\0') + "b.mp3",
+                           root_ + "/two\nlines.mp3", root_ + "/cr\r.mp3", root_ + "/ok.mp3"}));
         QCOMPARE(w.paths(), Paths{root_ + "/ok.mp3"});
         QCOMPARE(DroppedPaths({QUrl("file:///m/x%00.mp3"), QUrl("file:///m/caf%E9.mp3")}),
                  std::vector<QByteArray>{"/m/caf\xe9.mp3"});
