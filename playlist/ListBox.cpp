@@ -1,7 +1,7 @@
 #include "playlist/ListBox.h"
 
+#include "playlist/DroppedPaths.h"
 #include "playlist/Playlist.h"
-#include "playlist/PlaylistFile.h"
 
 #include <QDropEvent>
 #include <QKeyEvent>
@@ -10,7 +10,6 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
-#include <QUrl>
 #include <algorithm>
 #include <utility>
 
@@ -247,23 +246,10 @@ void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
         emit doubleClicked();
 }
 
-// The local paths a drop carries. Each is taken from the URL's encoded form
-// and percent-decoded to bytes, never through QString, so that a name that
-// is not valid UTF-8 arrives as the file system spells it.
 static std::vector<QByteArray> droppedPaths(const QMimeData* data) {
-    std::vector<QByteArray> paths;
     if (!data || !data->hasUrls())
-        return paths;
-    for (const QUrl& url : data->urls()) {
-        if (!url.isLocalFile())
-            continue;
-        const QByteArray path =
-            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-        // %0A or %00 in a URL would make a name no playlist line can hold.
-        if (IsStorablePath(path))
-            paths.push_back(path);
-    }
-    return paths;
+        return {};
+    return DroppedPaths(data->urls());
 }
 
 // The playlist only names the files, so a drop is always a copy: accepting a

@@ -66,7 +66,9 @@ static std::optional<QByteArray> findIgnoringCase(const QByteArray& folder,
 }
 
 std::optional<QByteArray> FindLyricFile(const QByteArray& mediaPath) {
-    if (mediaPath.isEmpty())
+    // A NUL would end the name for the file system, and the part before it
+    // may be some other file that is there.
+    if (mediaPath.isEmpty() || mediaPath.contains('\0'))
         return std::nullopt;
     const QByteArray asItStands = mediaPath + ".txt";
     if (isRegularFile(asItStands))

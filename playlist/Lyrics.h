@@ -21,7 +21,8 @@ QByteArray AsciiLower(const QByteArray& path);
 // path as it stands is tried first, then a name in the same folder that
 // differs only in case (Song.MP3.TXT beside Song.mp3), then the whole path
 // lower-cased. Nothing for an empty path: ".txt" would be looked for in
-// whatever folder the program runs in.
+// whatever folder the program runs in; nothing for a path holding a NUL,
+// which names no file.
 std::optional<QByteArray> FindLyricFile(const QByteArray& mediaPath);
 
 // A lyric file larger than this shows its beginning only.

@@ -6,6 +6,7 @@
 
 #include "platform/Dialogs.h"
 #include "player/Unit1.h"
+#include "playlist/DroppedPaths.h"
 #include "playlist/ListBox.h"
 #include "playlist/Playlist.h"
 #include "playlist/Unit2.h"
@@ -722,6 +723,8 @@ private slots:
         QCOMPARE(w.list().EntryCount(), 4);
         QCOMPARE(w.paths().last(), root_ + "/ok.mp3");
         QCOMPARE(w.caption(), QStringLiteral("Play List: 4 items"));
+        QCOMPARE(DroppedPaths({QUrl("file:///m/x%00.mp3"), QUrl("file:///m/caf%E9.mp3")}),
+                 std::vector<QByteArray>{"/m/caf\xe9.mp3"});
     }
     void droppedPathsThatDoNotExistAddNothing() {
         Windows w;

@@ -171,6 +171,11 @@ private slots:
                                  ReadId3v1Tag(QFile::encodeName(dir.path()) + "/no such file.mp3"));
     }
 
+    void pathHoldingANulIsReportedNotCutShort() {
+        const QByteArray tagged = write("cut.mp3", TagBlock().title("Other file").bytes);
+        QVERIFY_THROWS_EXCEPTION(EFOpenError, ReadId3v1Tag(tagged + QByteArray(1, '\0') + "x"));
+    }
+
     void folderAndPipeAreReportedWithoutWaiting() {
         const QByteArray folder = QFile::encodeName(dir.path()) + "/folder.mp3";
         QVERIFY(QDir().mkpath(QFile::decodeName(folder)));

@@ -176,6 +176,15 @@ private slots:
         QCOMPARE(shown, QLatin1Char('\n') + QString(MaxLyricFileBytes - 1, u'a'));
     }
 
+    void pathHoldingANulFindsNoLyricFile() {
+        // Up to the NUL the path names a lyric file that is there.
+        WriteFile(media("cut.mp3.txt"), "not these");
+        const QByteArray path = media("cut.mp3.txt") + QByteArray(1, '\0') + "x.mp3";
+        QCOMPARE(FindLyricFile(path), std::nullopt);
+        QCOMPARE(LyricViewText(path).section(u'\n', 1, 1),
+                 QStringLiteral("Lyric file is not found for"));
+    }
+
     void folderNamedLikeALyricFileIsNotFound() {
         QVERIFY(QDir().mkpath(QFile::decodeName(media("dir.mp3.txt"))));
         QCOMPARE(LyricViewText(media("dir.mp3")),

@@ -15,12 +15,13 @@ TOLVANE_PACKAGES=(
 # What only the test command needs: a virtual display, a private sound
 # server, the tools that make test media, a private session bus, playerctl
 # to drive the player over MPRIS, the validators of the installed desktop
-# files, and xdotool to answer a message box of the program run as another
-# user.
+# files, xdotool to answer a message box of the program run as another
+# user, and clang with its sanitizers and libFuzzer for the sanitized build.
 TOLVANE_TEST_PACKAGES=(
     xvfb xauth x11-utils xdotool twm pulseaudio mjpegtools
     gstreamer1.0-plugins-base-apps libxcb1-dev
     dbus-daemon playerctl desktop-file-utils appstream shared-mime-info
+    clang-14 libclang-rt-14-dev llvm-14
 )
 
 tolvane_install_missing() {
@@ -39,4 +40,27 @@ tolvane_install_missing() {
 tolvane_build() {
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build build -j"$(nproc)"
+}
+
+# The same program, tests and the fuzz targets of fuzz/, built with clang,
+# AddressSanitizer and UBSan into build-asan/.
+tolvane_build_sanitized() {
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_CXX_COMPILER=clang++-14 -DTOLVANE_FUZZ=ON >/dev/null
+    cmake --build build-asan -j"$(nproc)"
+}
+
+# How the sanitized programs report: every finding ends the program with a
+# failure, leaks included; the suppression files name only what lies inside
+# system libraries (each entry says why).
+tolvane_sanitizer_env() {
+    local tools
+    tools="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+    # Full unwinding at every allocation: the fast one stops at the first
+    # system library built without frame pointers, and a leak of ours made
+    # through GLib or GStreamer would look like one of theirs.
+    export ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:check_initialization_order=1:strict_init_order=1"
+    export LSAN_OPTIONS="suppressions=$tools/lsan.supp:print_suppressions=0"
+    export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:suppressions=$tools/ubsan.supp"
+    export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer
 }

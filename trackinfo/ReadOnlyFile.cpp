@@ -14,6 +14,10 @@ static EFOpenError openError(const QByteArray& path, const char* reason) {
 }
 
 ReadOnlyFile::ReadOnlyFile(const QByteArray& path) : path_(path) {
+    // No name holds a NUL; open() would read only the part before it and
+    // open some other file.
+    if (path.contains('\0'))
+        throw openError(path, std::strerror(ENOENT));
     // O_NONBLOCK: a playlist entry that names a FIFO must not hang the
     // window waiting for a writer; such files are refused below anyway.
     fd_ = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
