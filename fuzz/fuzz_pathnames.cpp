@@ -44,14 +44,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(name.size() == path.size() || isNameDelimiter(path[path.size() - name.size() - 1]));
 
     const QByteArray extension = PathExtension(path);
-    const auto isFolderEnd = [](char c) { return c == '/' || c == '\\' || c == ':'; };
     const qsizetype nameStart =
-        std::find_if(path.rbegin(), path.rend(), isFolderEnd).base() - path.begin();
+        std::find_if(path.rbegin(), path.rend(), isNameDelimiter).base() - path.begin();
     FUZZ_CHECK(!extension.isEmpty() == (path.lastIndexOf('.') >= nameStart));
     FUZZ_CHECK(name.endsWith(extension));
     FUZZ_CHECK(extension.isEmpty() ||
                (extension.startsWith('.') && extension.count('.') == 1 &&
-                std::none_of(extension.begin(), extension.end(), isFolderEnd)));
+                std::none_of(extension.begin(), extension.end(), isNameDelimiter)));
     const QByteArray lower = AsciiLower(path);
     FUZZ_CHECK(lower.size() == path.size() && AsciiLower(lower) == lower);
     const bool media = IsMediaFile(path);
