@@ -21,6 +21,14 @@
 
 using TestSupport::Media;
 
+// A window-manager ping must be answered within a second. A slower build
+// (a sanitized one, say) says by how much in TOLVANE_TIME_SCALE.
+static qint64 PingLimitMs() {
+    bool ok = false;
+    const int scale = qEnvironmentVariableIntValue("TOLVANE_TIME_SCALE", &ok);
+    return 1000 * (ok && scale > 1 ? scale : 1);
+}
+
 namespace {
 
 // What a window manager sees of the program's windows, and what it sends them.
@@ -256,7 +264,7 @@ private slots:
         QCOMPARE(player.state(), QProcess::Running);
         qInfo("slowest answer to a ping: %lld ms of %d", qlonglong(pinger.slowest()),
               pinger.answered());
-        QVERIFY2(pinger.slowest() < 1000, qPrintable(QString::number(pinger.slowest())));
+        QVERIFY2(pinger.slowest() < PingLimitMs(), qPrintable(QString::number(pinger.slowest())));
         QVERIFY(pinger.answered() > 0);
         closePolitelyAndCheckTheList();
     }
@@ -286,7 +294,7 @@ private slots:
         QCOMPARE(played.size(), valid().size());
         qInfo("slowest answer to a ping: %lld ms of %d", qlonglong(pinger.slowest()),
               pinger.answered());
-        QVERIFY2(pinger.slowest() < 1000, qPrintable(QString::number(pinger.slowest())));
+        QVERIFY2(pinger.slowest() < PingLimitMs(), qPrintable(QString::number(pinger.slowest())));
         closePolitelyAndCheckTheList();
     }
 };

@@ -293,7 +293,7 @@ private slots:
         writeBytes(target, "/old.mp3\r\n");
         // One line too long for the address space left: building the write
         // buffer throws after the temporary file was made.
-        const std::vector<QByteArray> lines = {QByteArray(128 << 20, 'a')};
+        const PathList lines = {QByteArray(128 << 20, 'a')};
         rlimit old{};
         ::getrlimit(RLIMIT_AS, &old);
         QFile statm(QStringLiteral("/proc/self/statm"));

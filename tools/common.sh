@@ -59,7 +59,11 @@ tolvane_sanitizer_env() {
     # Full unwinding at every allocation: the fast one stops at the first
     # system library built without frame pointers, and a leak of ours made
     # through GLib or GStreamer would look like one of theirs.
-    export ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:check_initialization_order=1:strict_init_order=1"
+    # A failed allocation is handed back, as without the sanitizer, so that
+    # the out-of-memory paths under test throw instead of aborting.
+    export ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:check_initialization_order=1:strict_init_order=1:allocator_may_return_null=1"
+    # Tests that wait for the program to answer allow this many times longer.
+    export TOLVANE_TIME_SCALE=4
     export LSAN_OPTIONS="suppressions=$tools/lsan.supp:print_suppressions=0"
     export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:suppressions=$tools/ubsan.supp"
     export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer
