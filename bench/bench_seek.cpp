@@ -11,6 +11,7 @@
 // Run under tools/with-test-env (or give the test media folder as the first
 // argument). The MIDI files of 5 and 100 minutes are written into a
 // temporary folder, and so are MP3, WAV and MPEG files of some minutes.
+#include "TestSupport.h"
 #include "player/MediaPlayer.h"
 
 #include <QCoreApplication>
@@ -26,22 +27,6 @@
 #include <vector>
 
 namespace {
-
-// A Standard MIDI File of eighth notes at 120 bpm, minutes long.
-QByteArray LongMidi(int minutes) {
-    QByteArray track("\x00\xff\x51\x03\x07\xa1\x20\x00\xc0\x00", 10);
-    const char notes[] = {0x3c, 0x3e, 0x40, 0x41, 0x43, 0x45, 0x47, 0x48};
-    for (int i = 0; i < minutes * 60 * 4; ++i) {
-        const char note = notes[i % 8];
-        track.append("\x00\x90", 2).append(note).append('\x64');
-        track.append("\x81\x70\x80", 3).append(note).append('\x40');
-    }
-    track.append("\x00\xff\x2f\x00", 4);
-    QByteArray file("MThd\x00\x00\x00\x06\x00\x00\x00\x01\x01\xe0MTrk", 18);
-    for (int shift = 24; shift >= 0; shift -= 8)
-        file.append(char((track.size() >> shift) & 0xff));
-    return file + track;
-}
 
 struct Round {
     double openMs = 0;
@@ -119,7 +104,7 @@ int main(int argc, char** argv) {
     const auto midi = [&](int minutes) {
         const QString name = scratch.filePath(QStringLiteral("%1min.mid").arg(minutes));
         QFile file(name);
-        if (!file.open(QIODevice::WriteOnly) || file.write(LongMidi(minutes)) < 0)
+        if (!file.open(QIODevice::WriteOnly) || file.write(TestSupport::LongMidi(minutes)) < 0)
             qFatal("cannot write %s", qPrintable(name));
         return QFile::encodeName(name);
     };

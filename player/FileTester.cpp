@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -299,4 +300,32 @@ int TFileTester::RunWorker(int input, int output) {
         if (TMediaPlayer::AbandonedPipelines() > 0)
             return 0;
     }
+}
+
+// A file's identity and content stamp; all zero when it cannot be looked up.
+static std::array<qint64, 5> FileStamp(const QByteArray& path) {
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0)
+        return {};
+    return {qint64(st.st_dev), qint64(st.st_ino), qint64(st.st_size), qint64(st.st_mtim.tv_sec),
+            qint64(st.st_mtim.tv_nsec)};
+}
+
+TFileTester::Verdict TFileTester::TestUnlessKnown(const QByteArray& path,
+                                                  const std::function<bool()>& giveUp) {
+    const std::array<qint64, 5> stamp = FileStamp(path);
+    const auto known = knownToOpen_.find(path);
+    if (known != knownToOpen_.end() && known->second == stamp && stamp[1] != 0)
+        return Verdict::Opens;
+    const Verdict verdict = Test(path, giveUp);
+    if (verdict == Verdict::Opens) {
+        // A playlist session touches far fewer files; the bound only keeps a
+        // pathological one from growing without end.
+        if (knownToOpen_.size() >= 100000)
+            knownToOpen_.clear();
+        knownToOpen_[path] = stamp;
+    } else {
+        knownToOpen_.erase(path);
+    }
+    return verdict;
 }

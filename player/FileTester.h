@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <deque>
 #include <functional>
 #include <map>
@@ -45,6 +46,10 @@ public:
     Verdict Test(const QByteArray& path, const std::function<bool()>& giveUp = {}) {
         return Wait(Send(path), giveUp);
     }
+    // As Test, but a file that opened here before and has not changed since
+    // (same file, size and modification time) is not tried again: playing a
+    // track for the second time needs no detour through a worker.
+    Verdict TestUnlessKnown(const QByteArray& path, const std::function<bool()>& giveUp = {});
     // Why the last file that failed did not open.
     QString LastReason() const { return lastReason_; }
 
@@ -100,4 +105,6 @@ private:
     std::deque<Request> queue_;
     std::map<int, Result> done_;
     QString lastReason_;
+    // What each file known to open looked like when it opened.
+    std::map<QByteArray, std::array<qint64, 5>> knownToOpen_;
 };

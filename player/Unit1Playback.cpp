@@ -1,12 +1,12 @@
 // The playback controller: which entry plays, when, and what follows it.
 
+#include "platform/Dialogs.h"
+#include "platform/Memory.h"
+#include "platform/MessageBox.h"
 #include "player/Clock.h"
 #include "player/FileTester.h"
 #include "player/MediaPlayer.h"
 #include "player/Unit1.h"
-#include "platform/Dialogs.h"
-#include "platform/Memory.h"
-#include "platform/MessageBox.h"
 #include "playlist/Playlist.h"
 #include "playlist/PlaylistFile.h"
 #include "playlist/Unit2.h"
@@ -32,11 +32,19 @@ static void enable(QTimer* timer) {
         timer->start();
 }
 
-bool TForm1::isLoaded() const { return Timer1->isActive(); }
-bool TForm1::isPlaying() const { return Timer2->isActive(); }
-bool TForm1::isPaused() const { return paused_; }
+bool TForm1::isLoaded() const {
+    return Timer1->isActive();
+}
+bool TForm1::isPlaying() const {
+    return Timer2->isActive();
+}
+bool TForm1::isPaused() const {
+    return paused_;
+}
 
-int TForm1::PlayOrderIndex() const { return PlayOrder->currentIndex(); }
+int TForm1::PlayOrderIndex() const {
+    return PlayOrder->currentIndex();
+}
 
 void TForm1::PlayCurrentEntry() {
     if (Form2->EntryCount() == 0)
@@ -52,7 +60,7 @@ bool TForm1::StartCurrentEntry() {
         Form2->Lists->SetSelectedA(Form2->CurrentIndex(), true);
         // A damaged file can hang or crash the process that opens it: the
         // tester's worker meets it first, while the window stays alive.
-        if (Tester->Test(path) != TFileTester::Verdict::Opens) {
+        if (Tester->TestUnlessKnown(path) != TFileTester::Verdict::Opens) {
             // As a failed open would have: the old track does not play on.
             MP->CloseMedia();
             return false;
@@ -227,7 +235,9 @@ void TForm1::PrevClick() {
     PlayCurrentEntry();
 }
 
-void TForm1::PlayShuffle1Click() { PlayRandomEntry(); }
+void TForm1::PlayShuffle1Click() {
+    PlayRandomEntry();
+}
 
 void TForm1::Pos1Click() {
     if (!Timer1->isActive())
@@ -249,9 +259,15 @@ void TForm1::PosMin1Click() {
     });
 }
 
-void TForm1::Continuous1Click() { PlayOrder->setCurrentIndex(0); }
-void TForm1::Shuffle1Click() { PlayOrder->setCurrentIndex(1); }
-void TForm1::Repeat1Click() { PlayOrder->setCurrentIndex(2); }
+void TForm1::Continuous1Click() {
+    PlayOrder->setCurrentIndex(0);
+}
+void TForm1::Shuffle1Click() {
+    PlayOrder->setCurrentIndex(1);
+}
+void TForm1::Repeat1Click() {
+    PlayOrder->setCurrentIndex(2);
+}
 
 void TForm1::Timer1Timer() {
     try {
@@ -303,12 +319,12 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::AddFilesByDialog() {
-    SetDialogFilter(OD, QStringLiteral(
-        "All supported files|*.mp3;*.wav;*.mid;*.rmi;*.avi;*.mpg;*.mpeg;*.wma|"
-        "Audio module files (*.mp3;*.wav;*.wma)|*.mp3;*.wav;*.wma|"
-        "Midi module files (*.mid;*.rmi)|*.mid;*.rmi|"
-        "Video files (*.avi;*.mpg;*.mpeg)|*.avi;*.mpg;*.mpeg|"
-        "All files (*.*)|*.*"));
+    SetDialogFilter(
+        OD, QStringLiteral("All supported files|*.mp3;*.wav;*.mid;*.rmi;*.avi;*.mpg;*.mpeg;*.wma|"
+                           "Audio module files (*.mp3;*.wav;*.wma)|*.mp3;*.wav;*.wma|"
+                           "Midi module files (*.mid;*.rmi)|*.mid;*.rmi|"
+                           "Video files (*.avi;*.mpg;*.mpeg)|*.avi;*.mpg;*.mpeg|"
+                           "All files (*.*)|*.*"));
     if (auto chosen = ShowOpenDialog(OD)) {
         // A name with a line break in it cannot be kept in a playlist file.
         std::erase_if(*chosen, [](const QByteArray& path) { return !IsStorablePath(path); });
