@@ -17,34 +17,6 @@ bool IsPlaylistFile(const QByteArray& path) {
     return PathExtension(path).toLower() == ".plf" && !IsFolder(path, false);
 }
 
-void AppendPlaylistFile(TForm2& form2, const QByteArray& path) {
-    // As "Add to List": the file is read in full before anything is added,
-    // the caption and the numbering are refreshed whatever happened, and a
-    // file that cannot be read is reported afterwards.
-    PathList lines;
-    QString failure;
-    try {
-        lines = ReadListFile(path);
-    } catch (const std::exception& error) {
-        failure = QString::fromLocal8Bit(error.what());
-    }
-    form2.Lists->AppendEntries(std::move(lines));
-    form2.UpdateCaption();
-    form2.RenumberList();
-    if (!failure.isEmpty())
-        ShowErrorMessage(failure);
-}
-
-void AppendFolder(TForm2& form2, const QByteArray& folder) {
-    std::vector<QByteArray> found;
-    SearchFiles(folder + '/', "*.*", form2.IncludeSubfolder1->isChecked(), found);
-    FilterMediaFiles(found);
-    std::erase_if(found, [](const QByteArray& path) { return !IsStorablePath(path); });
-    form2.Lists->AppendEntries(std::move(found));
-    form2.RenumberList();
-    form2.UpdateCaption();
-}
-
 } // namespace
 
 void OpenPaths(TForm1& form1, const QByteArrayList& paths) {
@@ -69,10 +41,10 @@ void OpenPaths(TForm1& form1, const QByteArrayList& paths) {
             continue;
         if (IsPlaylistFile(path)) {
             dropFiles();
-            AppendPlaylistFile(form2, path);
+            form2.AppendListFile(path);
         } else if (IsFolder(path, false)) {
             dropFiles();
-            AppendFolder(form2, path);
+            form2.AppendFolderFiles(path);
         } else {
             files.push_back(path);
         }

@@ -89,12 +89,16 @@ public:
     void LoadList1Click();
     void Addtolist1Click();
     void AppendListFile();
+    // "Add to List" with the file already chosen.
+    void AppendListFile(const QByteArray& path);
     void ReadAutomaticPlaylist();
     void SaveAutomaticPlaylist();
 
     // --- adding media ---
     void AddFiles1Click();
     void AddFolder1Click();
+    // "Add Folder" with the folder already chosen.
+    void AppendFolderFiles(const QByteArray& folder);
     void IncludeSubfolder1Click();
     void HandleDroppedFiles(const std::vector<QByteArray>& paths);
 

@@ -109,9 +109,12 @@ void TForm2::Addtolist1Click() {
 }
 
 void TForm2::AppendListFile() {
-    ReadThenRefresh(*this, [this] {
-        SetDialogFilter(Form1->OD, ListFilter);
-        const QByteArray path = FirstChosen(ShowOpenDialog(Form1->OD));
+    SetDialogFilter(Form1->OD, ListFilter);
+    AppendListFile(FirstChosen(ShowOpenDialog(Form1->OD)));
+}
+
+void TForm2::AppendListFile(const QByteArray& path) {
+    ReadThenRefresh(*this, [this, &path] {
         // Read in full before anything is added: a file that cannot be read
         // leaves the playlist as it was.
         if (!path.isEmpty())
@@ -155,12 +158,16 @@ void TForm2::AddFolder1Click() {
     // The next search starts where this one was made; a folder that cannot
     // be entered is still searched.
     SetCurrentFolder(*chosen);
+    AppendFolderFiles(*chosen);
+}
+
+void TForm2::AppendFolderFiles(const QByteArray& folder) {
     std::exception_ptr failure;
     try {
         // Everything is found and filtered first and appended in one step,
         // so the list is laid out once however many files there are.
         std::vector<QByteArray> found;
-        SearchFiles(*chosen + '/', "*.*", IncludeSubfolder1->isChecked(), found);
+        SearchFiles(folder + '/', "*.*", IncludeSubfolder1->isChecked(), found);
         FilterMediaFiles(found);
         Lists->AppendEntries(std::move(found));
     } catch (...) {
