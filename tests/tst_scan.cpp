@@ -2,7 +2,6 @@
 
 #include "TestSupport.h"
 
-#include "platform/DesktopServices.h"
 #include "platform/Dialogs.h"
 #include "player/MediaPlayer.h"
 #include "player/Unit1.h"
@@ -11,7 +10,6 @@
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -178,21 +176,21 @@ private slots:
 
     void loadedFileIsReopenedAtItsPositionInTheStateItWasIn_data() {
         QTest::addColumn<QString>("state");
-        QTest::newRow("playing") << "playing";
-        QTest::newRow("paused") << "paused";
-        QTest::newRow("stopped") << "stopped";
-        QTest::newRow("closed") << "closed";
+        for (const char* state : {"playing", "paused", "stopped", "closed"})
+            QTest::newRow(state) << QString::fromLatin1(state);
     }
     void loadedFileIsReopenedAtItsPositionInTheStateItWasIn() {
         QFETCH(QString, state);
+        const bool playing = state == QLatin1String("playing"),
+                   paused = state == QLatin1String("paused");
         const QByteArray song = copy("long.mp3", "song.mp3");
         load({copy("tone.wav", "a.wav"), song, missing("gone.wav")});
         form2->SetCurrentIndex(1);
         form1->PlayCurrentEntry();
         QTest::qWait(1500);
-        if (state == QLatin1String("paused"))
+        if (paused)
             form1->SpeedButton2Click();
-        if (state != QLatin1String("playing") && state != QLatin1String("paused"))
+        if (!playing && !paused)
             form1->SpeedButton1Click();
         if (state == QLatin1String("closed"))
             form1->MP->CloseMedia();
@@ -202,7 +200,7 @@ private slots:
         scan.start();
         form2->ClearBadFiles1Click();
         // A playing track plays on while the others are tried.
-        const qint64 playedOn = state == QLatin1String("playing") ? scan.elapsed() : 0;
+        const qint64 playedOn = playing ? scan.elapsed() : 0;
         QCOMPARE(entries(), (QList<QByteArray>{copy("tone.wav", "a.wav"), song}));
         // The loaded file's row is highlighted; the current entry is untouched.
         QCOMPARE(form2->Lists->HighlightedRow(), 1);
@@ -216,12 +214,12 @@ private slots:
             return;
         }
         QTest::qWait(600);
-        if (state == QLatin1String("playing")) {
+        if (playing) {
             QVERIFY(form1->MP->MediaPosition() > before + 300);
             return;
         }
         QVERIFY(qAbs(form1->MP->MediaPosition() - before) < 600); // silent
-        if (state == QLatin1String("paused")) {
+        if (paused) {
             form1->SpeedButton2Click(); // goes on from where it was paused
             QTRY_VERIFY_WITH_TIMEOUT(form1->MP->MediaPosition() > before + 300, 3000);
             QVERIFY(form1->MP->MediaPosition() < before + 2500);
@@ -275,25 +273,6 @@ private slots:
         QCOMPARE(form2->EntryCount(), 0);
         QVERIFY(form2->ListB->isEnabled());
         QVERIFY(form2->Rem->isEnabled());
-    }
-
-    void theListHasTheKeyboardAgainAfterTheScan() {
-        load({missing("1.mp3"), copy("tone.wav", "a.wav")});
-        form2->SetCurrentIndex(0);
-        form2->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(form2.get()));
-        form2->ListB->setFocus();
-        QTRY_COMPARE(QApplication::focusWidget(), form2->ListB);
-        form2->ClearBadFiles1Click();
-        QCOMPARE(entries(), QList<QByteArray>{copy("tone.wav", "a.wav")});
-        QCOMPARE(QApplication::focusWidget(), form2->ListB);
-        // "Go to file's folder" by its key, with the current entry the scan left.
-        form2->SetCurrentIndex(0);
-        QStringList requests;
-        SetDesktopRecorder([&](const QString& action, const QByteArray&) { requests << action; });
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_G);
-        SetDesktopRecorder(nullptr);
-        QCOMPARE(requests, QStringList{QStringLiteral("open-folder")});
     }
 
     // --- fallbacks ---
