@@ -24,7 +24,9 @@ class CommandLineTest : public QObject {
 private slots:
     void initTestCase() { qputenv("XDG_STATE_HOME", QFile::encodeName(state.path())); }
 
-    void optionsEndTheRunOrAreRefused() {
+    // Options end the run or are refused; other arguments become absolute
+    // paths, as bytes.
+    void argumentsAreRead() {
         const auto action = [](const QByteArrayList& arguments) {
             return ParseCommandLine(arguments, "/").action;
         };
@@ -33,9 +35,6 @@ private slots:
         QCOMPARE(action({"--version"}), Action::Version);
         QCOMPARE(action({"--", "--help"}), Action::Run);
         QCOMPARE(ParseCommandLine({"a.mp3", "-x", "--help"}, "/").badOption, "-x");
-    }
-
-    void argumentsBecomeAbsolutePathsAsBytes() {
         const auto paths = [](const QByteArray& argument) {
             return ParseCommandLine({argument}, "/home/u").paths;
         };

@@ -13,14 +13,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
-#include <map>
 #include <optional>
 #include <spawn.h>
 #include <sys/wait.h>
 
-extern char** environ;
 using namespace Qt::StringLiterals;
-using Env = std::map<QByteArray, QByteArray>; // a null value unsets the variable
 
 namespace {
 
@@ -38,14 +35,10 @@ QString run(const QString& command, const QProcessEnvironment& env = {}) {
 // The player started with its arguments as bytes, as a shell starts it.
 class Player {
 public:
-    Player(QByteArrayList arguments, const Env& env) {
-        std::vector<QByteArray> strings;
-        for (char** e = environ; *e; ++e)
-            if (const QByteArray entry(*e); !env.count(entry.left(entry.indexOf('='))))
-                strings.push_back(entry);
-        for (const auto& [name, value] : env)
-            if (!value.isNull())
-                strings.push_back(name + '=' + value);
+    Player(QByteArrayList arguments, const QProcessEnvironment& env) {
+        QByteArrayList strings;
+        for (const QString& entry : env.toStringList())
+            strings.append(QFile::encodeName(entry));
         std::vector<char*> envp, argv{const_cast<char*>(TOLVANE_PROGRAM)};
         for (QByteArray& s : strings)
             envp.push_back(s.data());
@@ -116,19 +109,15 @@ class DesktopTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir state;
-    QByteArray bus;
     QProcessEnvironment busEnv = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment playerEnv;
     pid_t busPid = 0;
 
-    Env playerEnv() const {
-        return {{"XDG_STATE_HOME", QFile::encodeName(state.path())},
-                {"DBUS_SESSION_BUS_ADDRESS", bus}};
-    }
     QString playerctl(const QString& command) {
         return run(u"playerctl -p tolvane "_s + command, busEnv);
     }
     // A second start in the same session: it must hand over and end.
-    void startAgain(const QByteArrayList& arguments, const Env& env) {
+    void startAgain(const QByteArrayList& arguments, const QProcessEnvironment& env) {
         QCOMPARE(Player(arguments, env).exitCode(20000), std::optional<int>(0));
     }
 
@@ -142,9 +131,10 @@ private slots:
                                      "--print-address=1 --print-pid=1"_s)
                                      .split(u'\n');
         QCOMPARE(info.size(), 2);
-        bus = info[0].toUtf8();
         busPid = pid_t(info[1].toInt());
         busEnv.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, info[0]);
+        playerEnv = busEnv;
+        playerEnv.insert(u"XDG_STATE_HOME"_s, state.path());
     }
     void cleanupTestCase() {
         if (busPid > 0)
@@ -179,22 +169,22 @@ private slots:
         TestSupport::WriteFile(list, TestSupport::Media(u"tone.mp3"_s) + "\r\n" +
                                          TestSupport::Media(u"tone.wma"_s) + "\r\n");
 
-        Player player({odd}, playerEnv());
+        Player player({odd}, playerEnv);
         QTRY_COMPARE_WITH_TIMEOUT(corked(player.pid), u"no"_s, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(playlistTitle(player.pid), u"Play List: 1 items"_s, 10000);
         QCOMPARE(playerctl(u"metadata xesam:url"_s).toLatin1(),
                  "file://" + odd.toPercentEncoding("/"));
 
         // A folder: its media files only; then the first of them plays.
-        startAgain({QFile::encodeName(folder.path())}, playerEnv());
+        startAgain({QFile::encodeName(folder.path())}, playerEnv);
         QTRY_COMPARE_WITH_TIMEOUT(playlistTitle(player.pid), u"Play List: 2 items"_s, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(taskbarText(player.pid), u"b.wav"_s, 10000);
         QCOMPARE(corked(player.pid), u"no"_s);
 
         // No files: the running copy is only raised. A playlist file, given
         // as a URL: its entries, as "Add to List" adds them.
-        startAgain({}, playerEnv());
-        startAgain({"file://" + list.toPercentEncoding("/")}, playerEnv());
+        startAgain({}, playerEnv);
+        startAgain({"file://" + list.toPercentEncoding("/")}, playerEnv);
         QTRY_COMPARE_WITH_TIMEOUT(playlistTitle(player.pid), u"Play List: 4 items"_s, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(playerctl(u"metadata xesam:title"_s), u"tone.mp3"_s, 10000);
 
@@ -207,46 +197,32 @@ private slots:
     }
 
     void withoutABusASecondStartHandsOverThroughTheSocket() {
-        Env env = playerEnv();
-        env["DBUS_SESSION_BUS_ADDRESS"] = QByteArray();
+        QProcessEnvironment env = playerEnv;
+        env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
         QFile::remove(state.filePath(u"tolvane/PlayList.plf"_s));
         Player player({TestSupport::Media(u"tone.mp3"_s)}, env);
         QTRY_COMPARE_WITH_TIMEOUT(playlistTitle(player.pid), u"Play List: 1 items"_s, 20000);
         startAgain({TestSupport::Media(u"tone.wav"_s)}, env);
         QTRY_COMPARE_WITH_TIMEOUT(playlistTitle(player.pid), u"Play List: 2 items"_s, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(taskbarText(player.pid), u"tone.wav"_s, 10000);
-    }
 
-    void copiesKeepingTheirOwnPlaylistsRunSideBySide() {
-        // Another state folder is another automatic playlist: no hand-over,
-        // and the second copy takes an instance name on the bus.
-        QTemporaryDir otherState;
-        Env otherEnv = playerEnv();
-        otherEnv["XDG_STATE_HOME"] = QFile::encodeName(otherState.path());
-        Player first({}, playerEnv());
-        QTRY_VERIFY_WITH_TIMEOUT(!playlistTitle(first.pid).isEmpty(), 20000);
-        Player second({}, otherEnv);
-        QTRY_VERIFY_WITH_TIMEOUT(!playlistTitle(second.pid).isEmpty(), 20000);
-        QVERIFY(run(u"playerctl -l"_s, busEnv)
-                    .split(u'\n')
-                    .contains(u"tolvane.instance%1"_s.arg(second.pid)));
-
-        // Neither a bus nor a runtime folder: every copy starts as if alone.
-        otherEnv["DBUS_SESSION_BUS_ADDRESS"] = otherEnv["XDG_RUNTIME_DIR"] = QByteArray();
-        Player third({}, otherEnv);
-        QTRY_VERIFY_WITH_TIMEOUT(!playlistTitle(third.pid).isEmpty(), 20000);
-        QCOMPARE(third.exitCode(0), std::nullopt);
+        // Neither a bus nor a runtime folder: a copy starts as if alone.
+        env.remove(u"XDG_RUNTIME_DIR"_s);
+        Player alone({}, env);
+        QTRY_VERIFY_WITH_TIMEOUT(!playlistTitle(alone.pid).isEmpty(), 20000);
+        QCOMPARE(alone.exitCode(0), std::nullopt);
     }
 
     void playerctlDrivesThePlayerAsItsKeysDo() {
         QFile::remove(state.filePath(u"tolvane/PlayList.plf"_s));
         const QString volumeBefore = run(u"pactl get-sink-volume @DEFAULT_SINK@"_s);
         Player player({TestSupport::Media(u"tone.mp3"_s), TestSupport::Media(u"tone.wav"_s)},
-                      playerEnv());
+                      playerEnv);
         QTRY_COMPARE_WITH_TIMEOUT(corked(player.pid), u"no"_s, 20000);
         QProcess monitor;
-        monitor.start(u"dbus-monitor"_s, {u"--address"_s, QString::fromUtf8(bus),
-                                          u"type='signal',path='/org/mpris/MediaPlayer2'"_s});
+        monitor.start(u"dbus-monitor"_s,
+                      {u"--address"_s, busEnv.value(u"DBUS_SESSION_BUS_ADDRESS"_s),
+                       u"type='signal',path='/org/mpris/MediaPlayer2'"_s});
         QTest::qWait(500);
 
         playerctl(u"play-pause"_s);
