@@ -184,21 +184,6 @@ private slots:
         QCOMPARE(form1->MP->MediaMode(), TMPModes::mpPlaying);
     }
 
-    void clickOnTheBarsLastPixelGoesToTheEndOfTheTrack() {
-        load({Media("long.mp3"), Media("tone.wav")});
-        form1->PlayClick();
-        QTRY_VERIFY_WITH_TIMEOUT(form1->Bar->maximum() > 10000, 2000);
-        QTest::mouseClick(form1->Bar, Qt::LeftButton, {}, QPoint(form1->Bar->width() / 2, 4));
-        QVERIFY(qAbs(form1->MP->MediaPosition() - form1->MP->MediaLength() / 2) < 100);
-        form1->BarMouseMove();
-        QCOMPARE(form1->Bar->toolTip(), QStringLiteral("Step: 50%"));
-        QTest::mouseClick(form1->Bar, Qt::LeftButton, {}, QPoint(form1->Bar->width() - 1, 4));
-        QCOMPARE(form1->MP->MediaPosition(), form1->MP->MediaLength());
-        form1->BarMouseMove();
-        QCOMPARE(form1->Bar->toolTip(), QStringLiteral("Step: 100%"));
-        QTRY_COMPARE_WITH_TIMEOUT(form1->MP->FileName, Media("tone.wav"), 3000);
-    }
-
     void stopShowsIdleTextsAndKeepsTheDeviceOpen() {
         load({Media("long.mp3")});
         form1->PlayClick();
