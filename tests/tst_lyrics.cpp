@@ -51,27 +51,26 @@ struct DesktopRequests {
 // programs only note how they were started, one argument a line, in `log`.
 struct FakeDesktop {
     QTemporaryDir root;
-    QByteArray bin, data, config, log;
+    const QByteArray top = QFile::encodeName(root.path());
+    const QByteArray bin = top + "/bin", data = top + "/data", config = top + "/config",
+                     log = top + "/log";
     QList<QPair<const char*, QByteArray>> saved;
 
     FakeDesktop() {
-        const QByteArray top = QFile::encodeName(root.path());
-        bin = top + "/bin";
-        data = top + "/data";
-        config = top + "/config";
-        log = top + "/log";
         for (const QByteArray& folder : {bin, data + "/applications", config})
             QDir().mkpath(QFile::decodeName(folder));
-        for (const char* name : {"PATH", "XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME",
-                                 "XDG_CONFIG_DIRS", "XDG_CURRENT_DESKTOP", "VISUAL", "EDITOR"}) {
+        const QList<QPair<const char*, QByteArray>> set = {{"PATH", bin},
+                                                           {"XDG_DATA_HOME", data},
+                                                           {"XDG_DATA_DIRS", top + "/nodata"},
+                                                           {"XDG_CONFIG_HOME", config},
+                                                           {"XDG_CONFIG_DIRS", top + "/noconfig"},
+                                                           {"XDG_CURRENT_DESKTOP", {}},
+                                                           {"VISUAL", {}},
+                                                           {"EDITOR", {}}};
+        for (const auto& [name, value] : set) {
             saved << qMakePair(name, qgetenv(name));
-            qunsetenv(name);
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
         }
-        qputenv("PATH", bin);
-        qputenv("XDG_DATA_HOME", data);
-        qputenv("XDG_DATA_DIRS", top + "/nodata");
-        qputenv("XDG_CONFIG_HOME", config);
-        qputenv("XDG_CONFIG_DIRS", top + "/noconfig");
     }
     ~FakeDesktop() {
         for (const auto& [name, value] : saved)
