@@ -51,27 +51,26 @@ struct DesktopRequests {
 // programs only note how they were started, one argument a line, in `log`.
 struct FakeDesktop {
     QTemporaryDir root;
-    QByteArray bin, data, config, log;
+    const QByteArray top = QFile::encodeName(root.path());
+    const QByteArray bin = top + "/bin", data = top + "/data", config = top + "/config",
+                     log = top + "/log";
     QList<QPair<const char*, QByteArray>> saved;
 
     FakeDesktop() {
-        const QByteArray top = QFile::encodeName(root.path());
-        bin = top + "/bin";
-        data = top + "/data";
-        config = top + "/config";
-        log = top + "/log";
         for (const QByteArray& folder : {bin, data + "/applications", config})
             QDir().mkpath(QFile::decodeName(folder));
-        for (const char* name : {"PATH", "XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME",
-                                 "XDG_CONFIG_DIRS", "XDG_CURRENT_DESKTOP", "VISUAL", "EDITOR"}) {
+        const QList<QPair<const char*, QByteArray>> set = {{"PATH", bin},
+                                                           {"XDG_DATA_HOME", data},
+                                                           {"XDG_DATA_DIRS", top + "/nodata"},
+                                                           {"XDG_CONFIG_HOME", config},
+                                                           {"XDG_CONFIG_DIRS", top + "/noconfig"},
+                                                           {"XDG_CURRENT_DESKTOP", {}},
+                                                           {"VISUAL", {}},
+                                                           {"EDITOR", {}}};
+        for (const auto& [name, value] : set) {
             saved << qMakePair(name, qgetenv(name));
-            qunsetenv(name);
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
         }
-        qputenv("PATH", bin);
-        qputenv("XDG_DATA_HOME", data);
-        qputenv("XDG_DATA_DIRS", top + "/nodata");
-        qputenv("XDG_CONFIG_HOME", config);
-        qputenv("XDG_CONFIG_DIRS", top + "/noconfig");
     }
     ~FakeDesktop() {
         for (const auto& [name, value] : saved)
@@ -130,9 +129,6 @@ private slots:
         // Only A..Z change.
         QCOMPARE(LyricNotFoundText(QByteArray("/m/\xc3\x84") + "BC.MP3"),
                  QStringLiteral("\nLyric file is not found for\n\"\u00c4bc.mp3\""));
-        // Only "/" ends a folder: the whole name is shown.
-        QCOMPARE(LyricNotFoundText("/m/Artist: A\\B.mp3"),
-                 QStringLiteral("\nLyric file is not found for\n\"artist: a\\b.mp3\""));
     }
 
     void mixedCaseNameFindsTheFileAsItStandsThenLowerCased() {
@@ -147,9 +143,6 @@ private slots:
         // lower-cased one first of several.
         WriteFile(media("Song.MP3.TXT"), "upper");
         QCOMPARE(FindLyricFile(media("Song.mp3")), std::optional(media("Song.MP3.TXT")));
-        WriteFile(media("\xc3\x89T\xc3\x89.mp3.TXT"), "accented");
-        QCOMPARE(FindLyricFile(media("\xc3\xa9t\xc3\xa9.mp3")),
-                 std::optional(media("\xc3\x89T\xc3\x89.mp3.TXT")));
         WriteFile(media("song.mp3.txt"), "lower");
         QCOMPARE(LyricViewText(media("SONG.mp3")), QStringLiteral("\nlower"));
     }
@@ -174,15 +167,6 @@ private slots:
         WriteFile(media("long.mp3.txt"), text);
         const QString shown = LyricViewText(media("long.mp3"));
         QCOMPARE(shown, QLatin1Char('\n') + QString(MaxLyricFileBytes - 1, u'a'));
-    }
-
-    void pathHoldingANulFindsNoLyricFile() {
-        // Up to the NUL the path names a lyric file that is there.
-        WriteFile(media("cut.mp3.txt"), "not these");
-        const QByteArray path = media("cut.mp3.txt") + QByteArray(1, '\0') + "x.mp3";
-        QCOMPARE(FindLyricFile(path), std::nullopt);
-        QCOMPARE(LyricViewText(path).section(u'\n', 1, 1),
-                 QStringLiteral("Lyric file is not found for"));
     }
 
     void folderNamedLikeALyricFileIsNotFound() {
@@ -319,7 +303,6 @@ private slots:
         TForm2 f2(&f1);
         f2.ClearEntries();
         f2.AppendEntry(media("words.mp3"));
-        f2.AppendEntry(media("new.mp3"));
         FakeDesktop desktop;
         TestSupport::MessageRecorder boxes;
 
@@ -335,17 +318,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             desktop.started(), "notes\n--new-window\ntwo words\n" + media("words.mp3.txt") + '\n',
             20000);
-        f2.SetCurrentIndex(1);
-        f2.Edit1Click();
-        QTRY_VERIFY_WITH_TIMEOUT(desktop.started().endsWith("\nnotes\n--new-window\ntwo words\n"),
-                                 20000);
 
         QFile::remove(QFile::decodeName(desktop.config + "/mimeapps.list"));
         QFile::remove(QFile::decodeName(desktop.log));
         desktop.program("xterm");
         desktop.program("myvi");
         qputenv("EDITOR", "myvi -f");
-        f2.SetCurrentIndex(0);
         f2.Edit1Click();
         QTRY_COMPARE_WITH_TIMEOUT(desktop.started(),
                                   "xterm\n-e\nmyvi\n-f\n" + media("words.mp3.txt") + '\n', 20000);

@@ -149,20 +149,6 @@ private slots:
               "\xc3\x89t\xc3\xa9.mp3", "disc 1/t.mp3", "Disc 2/t.mp3", "disc 10/t.mp3"})
             expected << root_ + '/' + name;
         QCOMPARE(search(root_, true), expected);
-        expected.resize(12);
-        const std::vector<QByteArray> inside = FolderFiles(root_);
-        QCOMPARE(Paths(inside.begin(), inside.end()), expected);
-    }
-    void nameOrderIgnoresCaseAndTakesNumbersByValue() {
-        QVERIFY(CompareNames("2.mp3", "10.mp3") < 0);
-        QVERIFY(CompareNames("track 9", "Track 10") < 0);
-        QVERIFY(CompareNames("b", "A") > 0);
-        QVERIFY(CompareNames("007", "7") != 0); // equal values, one order by bytes
-        QCOMPARE(CompareNames("same", "same"), 0);
-        QVERIFY(CompareNames("ab", "abc") < 0);
-        // Not UTF-8: ordered by its bytes, never equal to another name.
-        QVERIFY(CompareNames("\xe9", "\xe8") > 0);
-        QVERIFY(CompareNames("\xc3", "\xc3\xa9") < 0);
     }
     void aSubfolderWhoseNameBeginsWithAFullStopIsNotSearched() {
         makeFolder(root_ + "/.hidden");

@@ -374,15 +374,10 @@ private slots:
         }
         QCOMPARE(f2.CurrentIndex(), 1);
         TestSupport::MessageRecorder boxes;
-        QTest::keyClick(f2.ListB, Qt::Key_Up, Qt::ControlModifier);
-        QCOMPARE(f2.CurrentIndex(), 1);
         QTest::keyClick(f2.ListB, Qt::Key_L, Qt::ControlModifier);
         QCOMPARE(boxes.errors, QStringList());
         QCOMPARE(f2.lirik->toPlainText(),
                  QStringLiteral("\nLyric file is not found for\n\"t1.mp3\""));
-        // Any other key still makes the highlighted row (none) current.
-        QTest::keyClick(f2.ListB, Qt::Key_A);
-        QCOMPARE(f2.CurrentIndex(), -1);
     }
 
     // --- window commands ---
