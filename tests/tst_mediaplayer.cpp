@@ -265,6 +265,28 @@ private slots:
 
     // --- the operations' own rules ---------------------------------------
 
+    void aTestingPlayerOpensNoSoundStream() {
+        if (QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty())
+            QSKIP("pactl (pulseaudio-utils) is not installed");
+        const auto streams = [] {
+            QProcess pactl;
+            pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("short"),
+                                                  QStringLiteral("sink-inputs")});
+            pactl.waitForFinished(5000);
+            return pactl.readAllStandardOutput().count('\n');
+        };
+        const int before = streams();
+        TMediaPlayer tester(nullptr, TMediaPlayer::Output::None);
+        OPEN_OR_FAIL(tester, TestSupport::Media("tone.wav"));
+        tester.PlayMedia();
+        WAIT_FOR_POSITION(tester, 300);
+        QCOMPARE(streams(), before);
+        TMediaPlayer player;
+        OPEN_OR_FAIL(player, TestSupport::Media("tone.wav"));
+        player.PlayMedia();
+        QTRY_COMPARE_WITH_TIMEOUT(streams(), before + 1, PatienceMs);
+    }
+
     void stopKeepsThePositionAndPauseThenDoesNothing() {
         TMediaPlayer player;
         OPEN_OR_FAIL(player, TestSupport::Media("long.mp3"));

@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include "platform/DesktopServices.h"
 #include "platform/Dialogs.h"
 #include "player/MediaPlayer.h"
 #include "player/Unit1.h"
@@ -10,6 +11,7 @@
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -273,6 +275,25 @@ private slots:
         QCOMPARE(form2->EntryCount(), 0);
         QVERIFY(form2->ListB->isEnabled());
         QVERIFY(form2->Rem->isEnabled());
+    }
+
+    void theListHasTheKeyboardAgainAfterTheScan() {
+        load({missing("1.mp3"), copy("tone.wav", "a.wav")});
+        form2->SetCurrentIndex(0);
+        form2->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form2.get()));
+        form2->ListB->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), form2->ListB);
+        form2->ClearBadFiles1Click();
+        QCOMPARE(entries(), QList<QByteArray>{copy("tone.wav", "a.wav")});
+        QCOMPARE(QApplication::focusWidget(), form2->ListB);
+        // "Go to file's folder" by its key, with the current entry the scan left.
+        form2->SetCurrentIndex(0);
+        QStringList requests;
+        SetDesktopRecorder([&](const QString& action, const QByteArray&) { requests << action; });
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_G);
+        SetDesktopRecorder(nullptr);
+        QCOMPARE(requests, QStringList{QStringLiteral("open-folder")});
     }
 
     // --- fallbacks ---
