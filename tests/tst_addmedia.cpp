@@ -632,16 +632,6 @@ private slots:
         QCOMPARE(w.paths(), (Paths{folder + "/one.mp3", folder + "/two.MID"}));
         QCOMPARE(w.list().CurrentIndex(), -1);
     }
-    void droppedFoldersKeepTheirOrderAndEachGivesItsFilesInNameOrder() {
-        makeFolder(root_ + "/Z");
-        makeFolder(root_ + "/A");
-        for (const char* name : {"/Z/2.mp3", "/Z/10.mp3", "/Z/1.mp3", "/A/b.mp3", "/A/a.mp3"})
-            touch(root_ + name);
-        Windows w;
-        QVERIFY(dropPaths(w.f2->ListB, {root_ + "/Z", root_ + "/A"}));
-        QCOMPARE(w.paths(), (Paths{root_ + "/Z/1.mp3", root_ + "/Z/2.mp3", root_ + "/Z/10.mp3",
-                                   root_ + "/A/a.mp3", root_ + "/A/b.mp3"}));
-    }
     void aFileAndAFolderDroppedTogetherAreTakenInDropOrder() {
         makeFolder(root_ + "/f");
         touch(root_ + "/f/in.wav");

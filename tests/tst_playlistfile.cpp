@@ -130,41 +130,6 @@ private slots:
                      QStringLiteral("Cannot open file \"%1\". Not a regular file")
                          .arg(QString::fromUtf8(device)));
     }
-    void aFileLargerThanAnyPlaylistIsNotRead() {
-        writeBytes(path("huge.plf"), "/a.mp3\r\n");
-        QVERIFY(::truncate(path("huge.plf").constData(), off_t(MaxListFileSize) + 1) == 0);
-        bool tooLarge = false;
-        try {
-            ReadListFile(path("huge.plf"));
-        } catch (const EFileTooLarge& error) {
-            tooLarge = QString::fromUtf8(error.what()) ==
-                       QStringLiteral("Cannot open file \"%1\". File too large")
-                           .arg(dir_.filePath("huge.plf"));
-        }
-        QVERIFY(tooLarge);
-        // At the limit itself it is still a playlist (all NULs: no lines).
-        QVERIFY(::truncate(path("huge.plf").constData(), off_t(MaxListFileSize)) == 0);
-        bool cutShort = false;
-        QCOMPARE(ReadListFile(path("huge.plf"), &cutShort).size(), size_t(1));
-        QVERIFY(cutShort);
-    }
-    void aTextReadInSeveralChunksKeepsEveryLineAndStopsAtANulInALaterChunk() {
-        // Lines of every length, so that chunk borders fall inside lines
-        // and between a CR and its LF.
-        Lines names;
-        QByteArray text;
-        for (int i = 0; text.size() < (9 << 20); ++i) {
-            names << QByteArray(i % 331, char('a' + i % 26)) + QByteArray::number(i);
-            text += names.back() + (i % 3 ? "\r\n" : i % 2 ? "\n" : "\r");
-        }
-        writeBytes(path("chunks.plf"), text + QByteArray("\0tail\r\n", 7));
-        bool cutShort = false;
-        QCOMPARE(toList(ReadListFile(path("chunks.plf"), &cutShort)), names);
-        QVERIFY(cutShort);
-        writeBytes(path("whole.plf"), text);
-        QCOMPARE(toList(ReadListFile(path("whole.plf"), &cutShort)), names);
-        QVERIFY(!cutShort);
-    }
 
     // --- round trips ---
     void namesThatAreNotUtf8RoundTripByteForByte() {
