@@ -1,6 +1,7 @@
 // The start of the player up to its first painted playlist: the CPU time the
-// process has used by then (dynamic linking, window set-up, reading the
-// automatic playlist, laying out and painting the list), beside the same
+// process has used by then (dynamic linking, the command line, the check for
+// a running copy on the session bus, window set-up, reading the automatic
+// playlist, the desktop's media controls, laying out and painting the list), beside the same
 // figure for the smallest Qt program that shows a list, measured in the same
 // run. Each figure is the median of several fresh processes.
 //
@@ -11,16 +12,13 @@
 // uses Qt's offscreen platform). It works in a temporary home, so the
 // automatic playlist it writes and reads is never the user's.
 
-#include "player/Unit1.h"
+#include "player/Program.h"
 #include "playlist/ListBox.h"
-#include "playlist/Unit2.h"
-#include "windows/Unit5.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QIcon>
 #include <QListView>
 #include <QProcess>
 #include <QStringListModel>
@@ -94,20 +92,14 @@ int runReference(int argc, char* argv[]) {
     return application.exec();
 }
 
-// What the program entry does, step by step.
-int runProgram(int argc, char* argv[]) {
-    QApplication application(argc, argv);
+// The program itself, as its entry runs it with no arguments; only the
+// first-paint watch is added.
+int runProgram(char* argv0) {
     FirstPaint watch;
-    application.installEventFilter(&watch);
-    QApplication::setApplicationName(QStringLiteral("tolvane"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
-    QApplication::setQuitOnLastWindowClosed(false);
-    TForm1 form1;
-    form1.show();
-    TForm2 form2(&form1);
-    TForm5 form5;
-    form1.Form5 = &form5;
-    return application.exec();
+    char* arguments[] = {argv0, nullptr};
+    return RunPlayer(1, arguments, [&watch](QApplication& application) {
+        application.installEventFilter(&watch);
+    });
 }
 
 QByteArray pathOf(int i) {
@@ -165,8 +157,7 @@ Sample measure(const QString& mode, const QByteArray& stateHome, int runs) {
 int main(int argc, char* argv[]) {
     sinceMain.start();
     if (argc >= 3 && QByteArray(argv[1]) == "--child")
-        return QByteArray(argv[2]) == "reference" ? runReference(argc, argv)
-                                                  : runProgram(argc, argv);
+        return QByteArray(argv[2]) == "reference" ? runReference(argc, argv) : runProgram(argv[0]);
 
     QCoreApplication application(argc, argv);
     QTemporaryDir home;
