@@ -11,7 +11,9 @@
 #include "player/Mpris.h"
 #include "player/OpenPaths.h"
 #include "player/Unit1.h"
+#include "playlist/ListBox.h"
 #include "playlist/Unit2.h"
+#include "windows/StartUp.h"
 #include "windows/Unit5.h"
 
 #include <QApplication>
@@ -19,6 +21,7 @@
 #include <QTimer>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 static QByteArray currentFolder() {
@@ -72,11 +75,13 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
     if (instance.Start(command.paths) == SingleInstance::Outcome::HandedOver)
         return 0;
 
-    TForm1 form1;
+    // The windows show first; what their first frame does not need follows
+    // right after it: the volume bar's reading of the system volume, the
+    // hidden views, the alarm window and the desktop's media controls.
+    TForm1 form1(nullptr, StartUp::FirstFrame);
     form1.show();
-    TForm2 form2(&form1);
-    TForm5 form5;
-    form1.Form5 = &form5;
+    TForm2 form2(&form1, nullptr, StartUp::FirstFrame);
+    std::unique_ptr<TForm5> form5;
 
     QObject::connect(&instance, &SingleInstance::openRequested, &form1,
                      [&form1](const QByteArrayList& paths) {
@@ -84,7 +89,13 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
                          RaiseMainWindow(form1);
                      });
     Mpris mpris(form1);
-    mpris.Start();
+    AfterFirstPaint(form2.ListB->viewport(), [&] {
+        form1.FinishStartUp();
+        form2.FinishStartUp();
+        form5 = std::make_unique<TForm5>();
+        form1.Form5 = form5.get();
+        mpris.Start();
+    });
     if (!command.paths.isEmpty())
         QTimer::singleShot(0, &form1, [&form1, &command] { OpenPaths(form1, command.paths); });
 

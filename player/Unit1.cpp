@@ -43,10 +43,18 @@ qint64 SeekPosition(qint64 mediaLength, int barWidth, int x) {
     return std::clamp<qint64>(p, 0, mediaLength);
 }
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent), mixer_(std::make_unique<SoundServerVolume>()) {
+TForm1::TForm1(QWidget* parent, StartUp startUp)
+    : QWidget(parent), mixer_(std::make_unique<SoundServerVolume>()) {
     setWindowTitle(QStringLiteral("Tolvane"));
     CreateControls();
     FormCreate();
+    if (startUp == StartUp::Whole)
+        FinishStartUp();
+}
+
+void TForm1::FinishStartUp() {
+    if (!volumeShown_)
+        ShowSystemVolume();
 }
 
 TForm1::~TForm1() = default;
@@ -59,7 +67,10 @@ void TForm1::CreateControls() {
                    Qt::WindowCloseButtonHint);
     setFixedSize(283, 111);
     move(227, 205);
-    setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    // The application's icon when the program has set it: the same picture,
+    // and decoding it again would only cost time.
+    const QIcon shared = QApplication::windowIcon();
+    setWindowIcon(shared.isNull() ? QIcon(QStringLiteral(":/icon.png")) : shared);
     setFont(DesignFont(QStringLiteral("MS Sans Serif")));
     QPalette ground = palette();
     ground.setColor(QPalette::Window, WindowGround);
@@ -198,13 +209,6 @@ void TForm1::FormCreate() {
     PlayOrder->addItems({QStringLiteral("Con"), QStringLiteral("Shu"), QStringLiteral("Rep")});
     PlayOrder->setCurrentIndex(0);
 
-    // The bar starts where the system volume stands. Moving it there writes
-    // the volume back with both channels at that level; at level 0 the bar
-    // does not move and nothing is written.
-    const int level = GetWaveVolume();
-    ScrollBar1->setValue(level);
-    Panel3->setText(VolumePercentText(level));
-
     SetHintLooks(PanelGround, PanelText, 2000);
 
     // A video larger than the screen would open a window over the player
@@ -213,6 +217,16 @@ void TForm1::FormCreate() {
         const QSize room = shown->availableGeometry().size();
         TMediaPlayer::SetScreenSize(room.width(), room.height());
     }
+}
+
+void TForm1::ShowSystemVolume() {
+    volumeShown_ = true;
+    // The bar starts where the system volume stands. Moving it there writes
+    // the volume back with both channels at that level; at level 0 the bar
+    // does not move and nothing is written.
+    const int level = GetWaveVolume();
+    ScrollBar1->setValue(level);
+    Panel3->setText(VolumePercentText(level));
 }
 
 void TForm1::AssignShortcuts() {
