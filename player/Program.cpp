@@ -13,6 +13,7 @@
 #include "player/Unit1.h"
 #include "playlist/ListBox.h"
 #include "playlist/Unit2.h"
+#include "windows/Controls.h"
 #include "windows/StartUp.h"
 #include "windows/Unit5.h"
 
@@ -65,7 +66,7 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
     QApplication::setDesktopFileName(QStringLiteral("tolvane"));
     // The program's windows share the player's icon. The title a task bar
     // shows is the main window's icon text, which the marquee keeps.
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    QApplication::setWindowIcon(QIcon(DesignPicture(QStringLiteral(":/icon.png"))));
     QApplication::setQuitOnLastWindowClosed(false);
     QuitOnTerminationSignals();
 

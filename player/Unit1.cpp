@@ -70,7 +70,7 @@ void TForm1::CreateControls() {
     // The application's icon when the program has set it: the same picture,
     // and decoding it again would only cost time.
     const QIcon shared = QApplication::windowIcon();
-    setWindowIcon(shared.isNull() ? QIcon(QStringLiteral(":/icon.png")) : shared);
+    setWindowIcon(shared.isNull() ? QIcon(DesignPicture(QStringLiteral(":/icon.png"))) : shared);
     setFont(DesignFont(QStringLiteral("MS Sans Serif")));
     QPalette ground = palette();
     ground.setColor(QPalette::Window, WindowGround);
@@ -80,7 +80,7 @@ void TForm1::CreateControls() {
     Image1 = new QLabel(this);
     Image1->setGeometry(0, 0, 283, 111);
     Image1->setScaledContents(true);
-    Image1->setPixmap(QPixmap(QStringLiteral(":/background.jpg")));
+    Image1->setPixmap(DesignPicture(QStringLiteral(":/background.jpg")));
 
     auto panel = [this](int x, int y, int w, int h, const QString& text, const QFont& font) {
         auto* p = new TPanel(this);
@@ -99,7 +99,8 @@ void TForm1::CreateControls() {
         b->setToolTip(hint);
         const QString picture = QStringLiteral(":/%1.png").arg(glyph);
         const QString disabled = QStringLiteral(":/%1_disabled.png").arg(glyph);
-        b->setGlyph(QPixmap(picture), QFile::exists(disabled) ? QPixmap(disabled) : QPixmap());
+        b->setGlyph(DesignPicture(picture),
+                    QFile::exists(disabled) ? DesignPicture(disabled) : QPixmap());
         return b;
     };
     const QFont sansSerif = DesignFont(QStringLiteral("MS Sans Serif"));

@@ -2,7 +2,9 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QFileInfo>
 #include <QHelpEvent>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -42,6 +44,12 @@ QFont DesignFont(const QString& family, int pixelHeight, bool fixedPitch) {
     font.setFixedPitch(fixedPitch);
     font.setStyleHint(fixedPitch ? QFont::TypeWriter : QFont::SansSerif);
     return font;
+}
+
+QPixmap DesignPicture(const QString& resource) {
+    QImageReader reader(resource, QFileInfo(resource).suffix().toLatin1());
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
 }
 
 namespace {
