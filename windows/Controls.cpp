@@ -42,7 +42,11 @@ QFont DesignFont(const QString& family, int pixelHeight, bool fixedPitch) {
     QFont font(family);
     font.setPixelSize(pixelHeight);
     font.setFixedPitch(fixedPitch);
-    font.setStyleHint(fixedPitch ? QFont::TypeWriter : QFont::SansSerif);
+    // The hint picks the faces that stand in for characters the face lacks,
+    // which should look like the design family: monospaced for "Modern"
+    // alone. A fixed pitch asked of a proportional family then shares its
+    // stand-ins with the family's other uses, which are worked out only once.
+    font.setStyleHint(family == QLatin1String("Modern") ? QFont::TypeWriter : QFont::SansSerif);
     return font;
 }
 
