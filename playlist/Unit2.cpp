@@ -178,6 +178,8 @@ void TForm2::CreateHiddenControls() {
     lirik = new QTextEdit(this);
     SetupLyricView(lirik, [this] { lirikDblClick(); });
     lirik->lower(); // behind ListB until a lyric is shown
+    // Made after the window was shown, it would stay hidden unless told.
+    lirik->show();
     lirik->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lirik, &QWidget::customContextMenuRequested, PopupMenu6,
             [this](const QPoint& at) { PopupMenu6->popup(lirik->viewport()->mapToGlobal(at)); });

@@ -497,6 +497,7 @@ private slots:
         quick.FinishStartUp();
         QCOMPARE(quick.lirik->geometry(), whole.lirik->geometry());
         QCOMPARE(quick.GroupBox1->geometry(), whole.GroupBox1->geometry());
+        QVERIFY(quick.lirik->isVisible());
         QVERIFY(!quick.GroupBox1->isVisible());
         QCOMPARE(quick.Label1->text(), QStringLiteral("File"));
         // Behind the list, and its own menu on a right click.
@@ -562,7 +563,7 @@ private slots:
         fill(f2, tracks(2));
         f2.SetCurrentIndex(0);
         f2.Lyric1Click();
-        QVERIFY(f2.lirik);
+        QVERIFY(f2.lirik && f2.lirik->isVisible());
         QVERIFY(f2.lirik->toPlainText().contains(QStringLiteral("Lyric file is not found")));
         f2.Closelyricwindow1Click();
         QVERIFY(f2.children().indexOf(f2.lirik) < f2.children().indexOf(f2.ListB));
