@@ -60,6 +60,11 @@ double runQuietly(const QString& program, const QStringList& arguments) {
     return double(timer.nsecsElapsed()) / 1e6;
 }
 
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
 double milliseconds(const QElapsedTimer& timer) {
     return double(timer.nsecsElapsed()) / 1e6;
 }
@@ -81,23 +86,28 @@ int runOne(int count) {
     // Warm the page cache so that the figures below measure the program, not
     // the disk; wc -l then reads the same cached bytes.
     runQuietly(QStringLiteral("cat"), {QFile::decodeName(file)});
-    // Each read is timed five times and the best kept, for wc -l as for us:
-    // other work on the machine only ever adds to a figure.
-    double wc = 1e9, read = 1e9;
+    // The two reads take turns, nine rounds of each, and the medians are
+    // compared, as is each round's pair: a change in the machine's load then
+    // falls on both alike, and a single disturbed round counts for nothing.
+    std::vector<double> wcTimes, readTimes, ratios;
     size_t lineCount = 0;
     QElapsedTimer timer;
-    for (int round = 0; round < 5; ++round) {
-        wc = std::min(
-            wc, runQuietly(QStringLiteral("wc"), {QStringLiteral("-l"), QFile::decodeName(file)}));
+    for (int round = 0; round < 9; ++round) {
+        const double wc =
+            runQuietly(QStringLiteral("wc"), {QStringLiteral("-l"), QFile::decodeName(file)});
         timer.start();
         const PathList lines = ReadListFile(file);
-        read = std::min(read, milliseconds(timer));
+        const double read = milliseconds(timer);
         lineCount = lines.size();
+        wcTimes.push_back(wc);
+        readTimes.push_back(read);
+        ratios.push_back(read / wc);
     }
-    std::printf("reference: wc -l (including process start):   %8.1f ms\n", wc);
-    std::printf(
-        "ReadListFile alone:                             %8.1f ms (%zu lines, %.1f x wc -l)\n",
-        read, lineCount, read / wc);
+    std::printf("reference: wc -l (including process start):   %8.1f ms (median of 9)\n",
+                median(wcTimes));
+    std::printf("ReadListFile alone:                             %8.1f ms (median of 9; %zu lines,"
+                " %.1f x wc -l, rounds %.1f x)\n",
+                median(readTimes), lineCount, median(readTimes) / median(wcTimes), median(ratios));
 
     const double textMegabytes = double(QFile(QFile::decodeName(file)).size()) / (1 << 20);
     // What the reads above freed goes back to the system first, so that the

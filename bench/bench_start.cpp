@@ -1,8 +1,11 @@
 // The start of the player up to its first painted playlist: the CPU time the
-// process has used by then (dynamic linking, window set-up, reading the
-// automatic playlist, laying out and painting the list), beside the same
-// figure for the smallest Qt program that shows a list, measured in the same
-// run. Each figure is the median of several fresh processes.
+// process has used by then (dynamic linking, the command line, the check for
+// a running copy on the session bus, window set-up, reading the automatic
+// playlist, laying out and painting the list), beside the same figure for the
+// smallest Qt program that shows a list, measured in the same run. The
+// program is the player's own entry, RunPlayer, with a watch for the first
+// paint added. Each figure is the median of several fresh processes, the runs
+// of the reference and of the lists interleaved.
 //
 //   bench_start [count ...]        default: 0 100000 1000000 entries
 //   bench_start --runs N ...       processes per figure (default 7)
@@ -11,16 +14,13 @@
 // uses Qt's offscreen platform). It works in a temporary home, so the
 // automatic playlist it writes and reads is never the user's.
 
-#include "player/Unit1.h"
+#include "player/Program.h"
 #include "playlist/ListBox.h"
-#include "playlist/Unit2.h"
-#include "windows/Unit5.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QIcon>
 #include <QListView>
 #include <QProcess>
 #include <QStringListModel>
@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -94,20 +95,14 @@ int runReference(int argc, char* argv[]) {
     return application.exec();
 }
 
-// What the program entry does, step by step.
-int runProgram(int argc, char* argv[]) {
-    QApplication application(argc, argv);
+// The program itself, as its entry runs it with no arguments; only the
+// first-paint watch is added.
+int runProgram(char* argv0) {
     FirstPaint watch;
-    application.installEventFilter(&watch);
-    QApplication::setApplicationName(QStringLiteral("tolvane"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
-    QApplication::setQuitOnLastWindowClosed(false);
-    TForm1 form1;
-    form1.show();
-    TForm2 form2(&form1);
-    TForm5 form5;
-    form1.Form5 = &form5;
-    return application.exec();
+    char* arguments[] = {argv0, nullptr};
+    return RunPlayer(1, arguments, [&watch](QApplication& application) {
+        application.installEventFilter(&watch);
+    });
 }
 
 QByteArray pathOf(int i) {
@@ -143,21 +138,19 @@ Sample median(std::vector<Sample> samples) {
     return m;
 }
 
-Sample measure(const QString& mode, const QByteArray& stateHome, int runs) {
-    std::vector<Sample> samples;
-    for (int r = 0; r < runs; ++r) {
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_STATE_HOME"), QFile::decodeName(stateHome));
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), mode});
-        child.waitForFinished(-1);
-        Sample s;
-        if (std::sscanf(child.readAllStandardOutput().constData(), "%lf %lf %d %d %lf", &s.cpu,
-                        &s.wall, &s.rows, &s.layouts, &s.resident) == 5)
-            samples.push_back(s);
-    }
-    return median(samples);
+// One fresh process; nothing when it did not report.
+std::optional<Sample> runOnce(const QString& mode, const QByteArray& stateHome) {
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_STATE_HOME"), QFile::decodeName(stateHome));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), mode});
+    child.waitForFinished(-1);
+    Sample s;
+    if (std::sscanf(child.readAllStandardOutput().constData(), "%lf %lf %d %d %lf", &s.cpu, &s.wall,
+                    &s.rows, &s.layouts, &s.resident) != 5)
+        return std::nullopt;
+    return s;
 }
 
 } // namespace
@@ -165,8 +158,7 @@ Sample measure(const QString& mode, const QByteArray& stateHome, int runs) {
 int main(int argc, char* argv[]) {
     sinceMain.start();
     if (argc >= 3 && QByteArray(argv[1]) == "--child")
-        return QByteArray(argv[2]) == "reference" ? runReference(argc, argv)
-                                                  : runProgram(argc, argv);
+        return QByteArray(argv[2]) == "reference" ? runReference(argc, argv) : runProgram(argv[0]);
 
     QCoreApplication application(argc, argv);
     QTemporaryDir home;
@@ -194,10 +186,10 @@ int main(int argc, char* argv[]) {
     std::printf("bench_start: CPU time of the process at its first painted list, median of %d "
                 "processes (%s)\n",
                 runs, qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ? "X display" : "offscreen");
-    const Sample reference = measure(QStringLiteral("reference"), root + "/state-none", runs);
-    std::printf("  reference: bare Qt window with an empty list   CPU %7.1f ms  wall %7.1f ms"
-                "  resident %6.1f MiB\n",
-                reference.cpu, reference.wall, reference.resident);
+    // The lists first; then round after round, the reference and each list
+    // in turn, so that a change in the machine's load falls on all of them.
+    std::vector<QByteArray> states;
+    std::vector<qint64> sizes;
     for (int count : counts) {
         const QByteArray state = root + "/state-" + QByteArray::number(count);
         QDir().mkpath(QFile::decodeName(state + "/tolvane"));
@@ -215,12 +207,30 @@ int main(int argc, char* argv[]) {
             bytes += list.write(text);
             list.close();
         }
-        const Sample s = measure(QStringLiteral("program"), state, runs);
+        states.push_back(state);
+        sizes.push_back(bytes);
+    }
+    std::vector<Sample> referenceSamples;
+    std::vector<std::vector<Sample>> programSamples(counts.size());
+    for (int r = 0; r < runs; ++r) {
+        if (const auto s = runOnce(QStringLiteral("reference"), root + "/state-none"))
+            referenceSamples.push_back(*s);
+        for (size_t c = 0; c < counts.size(); ++c)
+            if (const auto s = runOnce(QStringLiteral("program"), states[c]))
+                programSamples[c].push_back(*s);
+    }
+
+    const Sample reference = median(referenceSamples);
+    std::printf("  reference: bare Qt window with an empty list   CPU %7.1f ms  wall %7.1f ms"
+                "  resident %6.1f MiB\n",
+                reference.cpu, reference.wall, reference.resident);
+    for (size_t c = 0; c < counts.size(); ++c) {
+        const Sample s = median(programSamples[c]);
         std::printf("  Tolvane, %7d entries (%5.1f MiB list)      CPU %7.1f ms  wall %7.1f ms"
                     "  resident %6.1f MiB  (%d rows shown, %d layout pass%s)\n",
-                    count, double(bytes) / (1 << 20), s.cpu, s.wall, s.resident, s.rows, s.layouts,
-                    s.layouts == 1 ? "" : "es");
-        list.remove();
+                    counts[c], double(sizes[c]) / (1 << 20), s.cpu, s.wall, s.resident, s.rows,
+                    s.layouts, s.layouts == 1 ? "" : "es");
+        QFile::remove(QFile::decodeName(states[c] + "/tolvane/PlayList.plf"));
     }
     return 0;
 }

@@ -43,10 +43,18 @@ qint64 SeekPosition(qint64 mediaLength, int barWidth, int x) {
     return std::clamp<qint64>(p, 0, mediaLength);
 }
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent), mixer_(std::make_unique<SoundServerVolume>()) {
+TForm1::TForm1(QWidget* parent, StartUp startUp)
+    : QWidget(parent), mixer_(std::make_unique<SoundServerVolume>()) {
     setWindowTitle(QStringLiteral("Tolvane"));
     CreateControls();
     FormCreate();
+    if (startUp == StartUp::Whole)
+        FinishStartUp();
+}
+
+void TForm1::FinishStartUp() {
+    if (!volumeShown_)
+        ShowSystemVolume();
 }
 
 TForm1::~TForm1() = default;
@@ -59,7 +67,10 @@ void TForm1::CreateControls() {
                    Qt::WindowCloseButtonHint);
     setFixedSize(283, 111);
     move(227, 205);
-    setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    // The application's icon when the program has set it: the same picture,
+    // and decoding it again would only cost time.
+    const QIcon shared = QApplication::windowIcon();
+    setWindowIcon(shared.isNull() ? QIcon(DesignPicture(QStringLiteral(":/icon.png"))) : shared);
     setFont(DesignFont(QStringLiteral("MS Sans Serif")));
     QPalette ground = palette();
     ground.setColor(QPalette::Window, WindowGround);
@@ -69,7 +80,7 @@ void TForm1::CreateControls() {
     Image1 = new QLabel(this);
     Image1->setGeometry(0, 0, 283, 111);
     Image1->setScaledContents(true);
-    Image1->setPixmap(QPixmap(QStringLiteral(":/background.jpg")));
+    Image1->setPixmap(DesignPicture(QStringLiteral(":/background.jpg")));
 
     auto panel = [this](int x, int y, int w, int h, const QString& text, const QFont& font) {
         auto* p = new TPanel(this);
@@ -88,7 +99,8 @@ void TForm1::CreateControls() {
         b->setToolTip(hint);
         const QString picture = QStringLiteral(":/%1.png").arg(glyph);
         const QString disabled = QStringLiteral(":/%1_disabled.png").arg(glyph);
-        b->setGlyph(QPixmap(picture), QFile::exists(disabled) ? QPixmap(disabled) : QPixmap());
+        b->setGlyph(DesignPicture(picture),
+                    QFile::exists(disabled) ? DesignPicture(disabled) : QPixmap());
         return b;
     };
     const QFont sansSerif = DesignFont(QStringLiteral("MS Sans Serif"));
@@ -198,13 +210,6 @@ void TForm1::FormCreate() {
     PlayOrder->addItems({QStringLiteral("Con"), QStringLiteral("Shu"), QStringLiteral("Rep")});
     PlayOrder->setCurrentIndex(0);
 
-    // The bar starts where the system volume stands. Moving it there writes
-    // the volume back with both channels at that level; at level 0 the bar
-    // does not move and nothing is written.
-    const int level = GetWaveVolume();
-    ScrollBar1->setValue(level);
-    Panel3->setText(VolumePercentText(level));
-
     SetHintLooks(PanelGround, PanelText, 2000);
 
     // A video larger than the screen would open a window over the player
@@ -213,6 +218,16 @@ void TForm1::FormCreate() {
         const QSize room = shown->availableGeometry().size();
         TMediaPlayer::SetScreenSize(room.width(), room.height());
     }
+}
+
+void TForm1::ShowSystemVolume() {
+    volumeShown_ = true;
+    // The bar starts where the system volume stands. Moving it there writes
+    // the volume back with both channels at that level; at level 0 the bar
+    // does not move and nothing is written.
+    const int level = GetWaveVolume();
+    ScrollBar1->setValue(level);
+    Panel3->setText(VolumePercentText(level));
 }
 
 void TForm1::AssignShortcuts() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/LazyFileDialog.h"
+#include "windows/StartUp.h"
 
 #include <QAction>
 #include <QWidget>
@@ -35,7 +36,7 @@ qint64 SeekPosition(qint64 mediaLength, int barWidth, int x);
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    explicit TForm1(QWidget* parent = nullptr, StartUp startUp = StartUp::Whole);
     ~TForm1() override;
 
     // The windows this one works with, set by the program entry.
@@ -154,6 +155,10 @@ public:
     void SpeedButton4Click(); // connection state
     void ScrollBar1Change(int position);
 
+    // What a start with StartUp::FirstFrame left out: the volume bar from the
+    // system volume. Once only; later calls do nothing.
+    void FinishStartUp();
+
     // --- system volume: the output of the sound server, as a level 0..255 ---
     void SetWaveVolume(int level);
     void SetMidiVolume(int level);
@@ -172,6 +177,9 @@ private:
     void SetApplicationTitle(const QString& title);
     int RandomIndex(int count);
 
+    void ShowSystemVolume();
+
     std::unique_ptr<SoundServerVolume> mixer_;
+    bool volumeShown_ = false;
     bool paused_ = false;
 };

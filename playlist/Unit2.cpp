@@ -35,6 +35,8 @@ constexpr int MinOuterHeight = 137;
 // The scan box's centre lies 56 pixels down a 332-pixel client area and
 // stays at that fraction when the height changes.
 constexpr int GroupBoxCentre = 56;
+constexpr int GroupBoxWidth = 193;
+constexpr int GroupBoxHeight = 81;
 // How long the window follows the main window's frame at start.
 constexpr int FollowMainWindowMs = 3000;
 
@@ -47,8 +49,8 @@ const QColor& LimeColour = DataText;
 // design's 13 pixels keeps it whole.
 QFont timePanelFont() {
     QFont font;
-    font.setFamilies({QStringLiteral("Liberation Sans Narrow"), QStringLiteral("DejaVu Sans Condensed"),
-                      QStringLiteral("DejaVu Sans")});
+    font.setFamilies({QStringLiteral("Liberation Sans Narrow"),
+                      QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(13);
     return font;
@@ -85,12 +87,18 @@ unsigned clockSeed() {
 
 } // namespace
 
-TForm2::TForm2(TForm1* form1, QWidget* parent) : QWidget(parent), Form1(form1) {
+TForm2::TForm2(TForm1* form1, QWidget* parent, StartUp startUp) : QWidget(parent), Form1(form1) {
     Form1->Form2 = this;
     setWindowTitle(QStringLiteral("Play List"));
     CreateControls();
     CreateMenus();
+    if (startUp == StartUp::Whole)
+        CreateHiddenControls();
     FormCreate();
+}
+
+void TForm2::FinishStartUp() {
+    CreateHiddenControls();
 }
 
 TForm2::~TForm2() = default;
@@ -145,38 +153,6 @@ void TForm2::CreateControls() {
     Panel1->setFont(timePanelFont());
     connect(Panel1, &TPanel::clicked, this, asCommand(this, &TForm2::Panel1Click));
 
-    lirik = new QTextEdit(this);
-    lirik->setGeometry(4, 4, 252, 300);
-    SetupLyricView(lirik, [this] { lirikDblClick(); });
-    lirik->lower(); // behind ListB until a lyric is shown
-
-    GroupBox1 = new QGroupBox(QStringLiteral("Scanning Bad Files"), this);
-    GroupBox1->setGeometry(24, 16, 193, 81);
-    Label1 = new QLabel(QStringLiteral("File"), GroupBox1);
-    Label1->move(5, 12);
-    Label2 = new QLabel(QStringLiteral("0%"), GroupBox1);
-    Label2->move(90, 25);
-    ProgressBar1 = new QProgressBar(GroupBox1);
-    ProgressBar1->setGeometry(16, 40, 158, 9);
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setTextVisible(false);
-    Button1 = new QPushButton(QStringLiteral("&Stop"), GroupBox1);
-    Button1->setGeometry(56, 56, 83, 17);
-    connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
-    // Red caption, name and Stop on dark grey, the percentage in aqua. The
-    // caption sits on the box's top edge, as the labels' places expect.
-    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setFont(DesignFont(QStringLiteral("MS Sans Serif")));
-    GroupBox1->setStyleSheet(QStringLiteral(
-        "QGroupBox#GroupBox1 { background-color: rgb(74, 70, 70); border: 1px solid rgb(150, 150, 150);"
-        " margin: 0px; padding: 0px; }"
-        "QGroupBox#GroupBox1::title { subcontrol-origin: border; left: 6px; top: -1px; padding: 0 2px;"
-        " color: rgb(255, 0, 0); background-color: rgb(74, 70, 70); }"
-        "QLabel { color: rgb(255, 0, 0); background: transparent; }"
-        "QPushButton { color: rgb(255, 0, 0); }"));
-    Label2->setStyleSheet(QStringLiteral("color: rgb(0, 255, 255);"));
-    GroupBox1->hide();
-
     SD = TLazyFileDialog(
         this, [](QFileDialog* dialog) { dialog->setAcceptMode(QFileDialog::AcceptSave); });
 
@@ -192,6 +168,60 @@ void TForm2::CreateControls() {
             [this](Qt::MouseButton button) { RunCommand([&] { ListBMouseDown(button); }); });
     connect(ListB, &TListBox::mouseReleased, this,
             [this](Qt::MouseButton button) { RunCommand([&] { ListBMouseUp(button); }); });
+}
+
+// Built on demand, since neither shows at start: behind the list, and over
+// everything else while a scan runs.
+void TForm2::CreateHiddenControls() {
+    if (lirik)
+        return;
+    lirik = new QTextEdit(this);
+    SetupLyricView(lirik, [this] { lirikDblClick(); });
+    lirik->lower(); // behind ListB until a lyric is shown
+    // Made after the window was shown, it would stay hidden unless told.
+    lirik->show();
+    lirik->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lirik, &QWidget::customContextMenuRequested, PopupMenu6,
+            [this](const QPoint& at) { PopupMenu6->popup(lirik->viewport()->mapToGlobal(at)); });
+
+    GroupBox1 = new QGroupBox(QStringLiteral("Scanning Bad Files"), this);
+    GroupBox1->resize(GroupBoxWidth, GroupBoxHeight);
+    Label1 = new QLabel(QStringLiteral("File"), GroupBox1);
+    Label1->move(5, 12);
+    Label2 = new QLabel(QStringLiteral("0%"), GroupBox1);
+    Label2->move(90, 25);
+    ProgressBar1 = new QProgressBar(GroupBox1);
+    ProgressBar1->setGeometry(16, 40, 158, 9);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setTextVisible(false);
+    Button1 = new QPushButton(QStringLiteral("&Stop"), GroupBox1);
+    Button1->setGeometry(56, 56, 83, 17);
+    connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
+    // Red caption, name and Stop on dark grey, the percentage in aqua. The
+    // caption sits on the box's top edge, as the labels' places expect.
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setFont(DesignFont(QStringLiteral("MS Sans Serif")));
+    GroupBox1->setStyleSheet(
+        QStringLiteral("QGroupBox#GroupBox1 { background-color: rgb(74, 70, 70); border: 1px solid "
+                       "rgb(150, 150, 150);"
+                       " margin: 0px; padding: 0px; }"
+                       "QGroupBox#GroupBox1::title { subcontrol-origin: border; left: 6px; top: "
+                       "-1px; padding: 0 2px;"
+                       " color: rgb(255, 0, 0); background-color: rgb(74, 70, 70); }"
+                       "QLabel { color: rgb(255, 0, 0); background: transparent; }"
+                       "QPushButton { color: rgb(255, 0, 0); }"));
+    Label2->setStyleSheet(QStringLiteral("color: rgb(0, 255, 255);"));
+    GroupBox1->hide();
+
+    PlaceHiddenControls();
+}
+
+void TForm2::PlaceHiddenControls() {
+    if (!lirik)
+        return;
+    // Anchored to all four edges, as ListB.
+    lirik->setGeometry(4, 4, 252 + width() - DesignWidth, 300 + height() - DesignHeight);
+    GroupBox1->move(groupBoxAt_);
 }
 
 void TForm2::CreateMenus() {
@@ -276,9 +306,6 @@ void TForm2::CreateMenus() {
     addItem(PopupMenu6, QStringLiteral("Help"), this, &TForm2::Help1Click);
     PopupMenu6->addSeparator();
     addItem(PopupMenu6, QStringLiteral("Close"), this, &TForm2::Closelyricwindow1Click);
-    lirik->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(lirik, &QWidget::customContextMenuRequested, PopupMenu6,
-            [this](const QPoint& at) { PopupMenu6->popup(lirik->viewport()->mapToGlobal(at)); });
 
     // The hidden shortcut items "Form2ShortCut": never shown as a menu bar,
     // they act through the window's own action list.
@@ -446,7 +473,8 @@ void TForm2::Refresh1Click() {
 }
 
 void TForm2::FormResize() {
-    GroupBox1->move(frameGeometry().width() / 2 - GroupBox1->width() / 2, GroupBox1->y());
+    groupBoxAt_.setX(frameGeometry().width() / 2 - GroupBoxWidth / 2);
+    PlaceHiddenControls();
 }
 
 void TForm2::PlaceBelowMainWindow() {
@@ -479,9 +507,9 @@ void TForm2::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
     if (ListB)
         ApplyMinimumSize();
-    if (followMainWindow_ && frameGeometry().topLeft() !=
-                                 QPoint(Form1->frameGeometry().left(),
-                                        Form1->frameGeometry().bottom() + 1))
+    if (followMainWindow_ &&
+        frameGeometry().topLeft() !=
+            QPoint(Form1->frameGeometry().left(), Form1->frameGeometry().bottom() + 1))
         PlaceBelowMainWindow();
 }
 
@@ -496,11 +524,10 @@ void TForm2::resizeEvent(QResizeEvent* event) {
     const int w = width(), h = height();
     const int dw = w - DesignWidth, dh = h - DesignHeight;
     ListB->setGeometry(4, 4, 254 + dw, 301 + dh);
-    lirik->setGeometry(4, 4, 252 + dw, 300 + dh);
     for (TSpeedButton* b : {Add, Rem, SpeedButton1, List, SpeedButton2})
         b->move(b->x(), 306 + dh);
     Panel1->setGeometry(192, 306 + dh, 58 + dw, 25);
-    GroupBox1->move(GroupBox1->x(), h * GroupBoxCentre / DesignHeight - GroupBox1->height() / 2);
+    groupBoxAt_.setY(h * GroupBoxCentre / DesignHeight - GroupBoxHeight / 2);
     FormResize();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/LazyFileDialog.h"
+#include "windows/StartUp.h"
 
 #include <QAction>
 #include <QWidget>
@@ -29,7 +30,7 @@ class TSpeedButton;
 class TForm2 : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm2(TForm1* form1, QWidget* parent = nullptr);
+    explicit TForm2(TForm1* form1, QWidget* parent = nullptr, StartUp startUp = StartUp::Whole);
     ~TForm2() override;
 
     TForm1* Form1;
@@ -54,6 +55,9 @@ public:
     TSpeedButton* List = nullptr;
     TSpeedButton* SpeedButton2 = nullptr;
     TPanel* Panel1 = nullptr; // time panel
+    // The lyric view and the scan's progress box start hidden. After a start
+    // with StartUp::FirstFrame they are built by FinishStartUp, or by the
+    // first command that needs them; until then they are null.
     QTextEdit* lirik = nullptr;
     QGroupBox* GroupBox1 = nullptr;
     QLabel* Label1 = nullptr;
@@ -152,6 +156,10 @@ public:
     void Closelyricwindow1Click();
     void lirikDblClick();
 
+    // Builds what a start with StartUp::FirstFrame left out: the lyric view
+    // and the scan's progress box. Once only; later calls do nothing.
+    void FinishStartUp();
+
     // Adds the main window's shortcut items after this window's own, leaving
     // out keys this window already answers (its own come first).
     void AdoptShortcuts(const QList<QAction*>& items);
@@ -168,10 +176,14 @@ private:
     void ApplyMinimumSize();
     void CreateControls();
     void CreateMenus();
+    void CreateHiddenControls();
+    void PlaceHiddenControls();
     void FormResize();
     void PopupAbove(TSpeedButton* button, QMenu* menu, int offset);
 
     bool scanning_ = false;
+    // Where the scan's progress box stands, kept while it is not built yet.
+    QPoint groupBoxAt_{24, 16};
     std::unique_ptr<AutomaticPlaylist> automatic_;
     // While the window manager is still framing the two windows at start,
     // the placement below the main window is redone as their frames become

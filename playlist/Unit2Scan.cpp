@@ -56,6 +56,7 @@ void TForm2::ScanBadFiles() {
     if (scanning_)
         return;
     scanning_ = true;
+    CreateHiddenControls();
     SetListCommandsEnabled(false);
 
     QPalette bar = ProgressBar1->palette();

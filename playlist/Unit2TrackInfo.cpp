@@ -20,6 +20,7 @@
 #include <QTextEdit>
 
 void TForm2::Lyric1Click() {
+    CreateHiddenControls();
     lirik->raise();
     // The progress box of a running scan stays visible over the lyrics.
     GroupBox1->raise();
@@ -27,6 +28,7 @@ void TForm2::Lyric1Click() {
 }
 
 void TForm2::LoadLyrics(const QByteArray& path) {
+    CreateHiddenControls();
     lirik->clear();
     lirik->setPlainText(LyricViewText(path));
     lirik->moveCursor(QTextCursor::Start);
@@ -38,6 +40,7 @@ void TForm2::Reload1Click() {
 }
 
 void TForm2::Copy1Click() {
+    CreateHiddenControls();
     const QTextCursor cursor = lirik->textCursor();
     if (!cursor.hasSelection())
         return;
@@ -68,6 +71,7 @@ void TForm2::Help1Click() {
 }
 
 void TForm2::Closelyricwindow1Click() {
+    CreateHiddenControls();
     lirik->stackUnder(ListB);
 }
 

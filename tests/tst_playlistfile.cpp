@@ -121,6 +121,43 @@ private slots:
         writeBytes(path("rules.txt"), text);
         QCOMPARE(toList(ReadListFile(path("rules.txt"))), lines);
     }
+    // A large file is read in pieces; a line end that a piece boundary cuts
+    // in two (CR | LF) must still count once, wherever the boundaries lie:
+    // the text split as a whole is the answer.
+    void aFileReadInPiecesSplitsAsItsWholeText_data() {
+        QTest::addColumn<QByteArray>("text");
+        const auto repeated = [](const QByteArray& head, const QByteArray& unit) {
+            QByteArray text = head;
+            while (text.size() < (3 << 20))
+                text += unit;
+            return text;
+        };
+        // CR at every odd offset, LF at every even one: whatever the piece
+        // size, a piece that ends at an even offset ends on a CR.
+        QTest::newRow("CR LF") << repeated("a", "\r\n");
+        QTest::newRow("LF CR") << repeated("a", "\n\r");
+        QTest::newRow("CR CR") << repeated("a", "\r\rb");
+        QByteArray mixed;
+        quint32 seed = 1;
+        while (mixed.size() < (3 << 20)) {
+            seed = seed * 1103515245u + 12345u;
+            mixed += QByteArray(int(seed >> 16) % 90, 'p');
+            const char* const ends[] = {"\r\n", "\n", "\r", "\n\r", "\r\r\n"};
+            mixed += ends[(seed >> 8) % 5];
+        }
+        QTest::newRow("mixed") << mixed;
+        QByteArray cut = mixed;
+        cut[(2 << 20) + 5] = '\0';
+        QTest::newRow("NUL past two MiB") << cut;
+    }
+    void aFileReadInPiecesSplitsAsItsWholeText() {
+        QFETCH(QByteArray, text);
+        writeBytes(path("pieces.plf"), text);
+        bool cutShort = false;
+        const Lines read = toList(ReadListFile(path("pieces.plf"), &cutShort));
+        QCOMPARE(read, toList(SplitListText(text.constData(), size_t(text.size()))));
+        QCOMPARE(cutShort, text.contains('\0'));
+    }
     void onlyRegularFilesAreRead() {
         // A device may never end (/dev/zero) and a pipe may never be
         // written: neither is read, and neither keeps the window waiting.

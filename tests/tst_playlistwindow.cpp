@@ -11,6 +11,7 @@
 #include "playlist/Playlist.h"
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
+#include "windows/StartUp.h"
 
 #include <QContextMenuEvent>
 #include <QGroupBox>
@@ -478,6 +479,94 @@ private slots:
         QCOMPARE(f2.GroupBox1->y(), 16);
         f2.resize(f2.width(), 664);
         QCOMPARE(f2.GroupBox1->y() + f2.GroupBox1->height() / 2, 112);
+    }
+
+    // A window started for a quick first frame builds its lyric view and
+    // scan box later; they must come out as a window built whole has them.
+    void hiddenViewsBuiltAfterTheStartMatchAWholeWindow() {
+        TForm1 f1;
+        f1.show();
+        TForm2 whole(&f1);
+        TForm2 quick(&f1, nullptr, StartUp::FirstFrame);
+        QVERIFY(!quick.lirik && !quick.GroupBox1);
+        for (TForm2* f2 : {&whole, &quick}) {
+            QVERIFY(QTest::qWaitForWindowExposed(f2));
+            f2->resize(400, 500);
+        }
+        QTRY_COMPARE(quick.size(), QSize(400, 500));
+        quick.FinishStartUp();
+        QCOMPARE(quick.lirik->geometry(), whole.lirik->geometry());
+        QCOMPARE(quick.GroupBox1->geometry(), whole.GroupBox1->geometry());
+        QVERIFY(quick.lirik->isVisible());
+        QVERIFY(!quick.GroupBox1->isVisible());
+        QCOMPARE(quick.Label1->text(), QStringLiteral("File"));
+        // Behind the list, and its own menu on a right click.
+        QVERIFY(quick.children().indexOf(quick.lirik) < quick.children().indexOf(quick.ListB));
+        const QPoint at(5, 6);
+        QWidget* view = quick.lirik->viewport();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->mapToGlobal(at));
+        QApplication::sendEvent(view, &event);
+        QVERIFY(quick.PopupMenu6->isVisible());
+        quick.PopupMenu6->hide();
+    }
+
+    // The program's work after the first frame: once, after a paint.
+    void workAfterTheFirstPaintRunsOnceAfterIt() {
+        struct PaintSeen : QObject {
+            bool seen = false;
+            bool eventFilter(QObject*, QEvent* event) override {
+                seen = seen || event->type() == QEvent::Paint;
+                return false;
+            }
+        } paint;
+        QWidget window;
+        window.resize(60, 40);
+        window.installEventFilter(&paint);
+        int runs = 0;
+        bool paintedBefore = false;
+        AfterFirstPaint(
+            &window,
+            [&] {
+                paintedBefore = paint.seen;
+                ++runs;
+            },
+            60000);
+        QTest::qWait(50);
+        QCOMPARE(runs, 0);
+        window.show();
+        QTRY_COMPARE_WITH_TIMEOUT(runs, 1, 10000);
+        QVERIFY(paintedBefore);
+        window.repaint();
+        QTest::qWait(50);
+        QCOMPARE(runs, 1);
+    }
+
+    void workAfterTheFirstPaintRunsAnywayOrNotAtAllWithoutItsWidget() {
+        QWidget never;
+        int runs = 0;
+        AfterFirstPaint(
+            &never, [&] { ++runs; }, 50);
+        QTRY_COMPARE_WITH_TIMEOUT(runs, 1, 10000);
+        auto* gone = new QWidget;
+        AfterFirstPaint(
+            gone, [&] { ++runs; }, 50);
+        delete gone;
+        QTest::qWait(200);
+        QCOMPARE(runs, 1);
+    }
+
+    // A lyric command that comes before the views are built builds them.
+    void lyricCommandBeforeTheViewsExistBuildsThem() {
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1, nullptr, StartUp::FirstFrame);
+        fill(f2, tracks(2));
+        f2.SetCurrentIndex(0);
+        f2.Lyric1Click();
+        QVERIFY(f2.lirik && f2.lirik->isVisible());
+        QVERIFY(f2.lirik->toPlainText().contains(QStringLiteral("Lyric file is not found")));
+        f2.Closelyricwindow1Click();
+        QVERIFY(f2.children().indexOf(f2.lirik) < f2.children().indexOf(f2.ListB));
     }
 
     void closingHidesAndStrikesOutThePlaylistButton() {

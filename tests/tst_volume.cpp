@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -192,6 +193,26 @@ private slots:
         QCOMPARE(form.Panel3->text(), QStringLiteral("99%"));
         QCOMPARE(sinkVolume().left, ServerVolumeOfChannel(65278));
         QCOMPARE(sinkVolume().right, ServerVolumeOfChannel(65278));
+    }
+
+    // The program reads the volume only after its first frame; it must still
+    // do so: unequal channels come back equal at the bar's level.
+    void programReadsTheVolumeAtStartAndWritesTheLevelBack() {
+        requireServer();
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs the virtual display of tools/with-test-env");
+        QVERIFY(setSinkVolume(0, 65536));
+        QTemporaryDir state;
+        QProcess player;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+        player.setProcessEnvironment(env);
+        player.start(QStringLiteral(TOLVANE_PROGRAM), QStringList());
+        QVERIFY(player.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(sinkVolume().left, ServerVolumeOfChannel(65278), 20000);
+        QCOMPARE(sinkVolume().right, ServerVolumeOfChannel(65278));
+        player.terminate();
+        QVERIFY(player.waitForFinished(20000));
     }
 
     void fullAndSilentLevelsReachTheServer() {

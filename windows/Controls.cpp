@@ -2,7 +2,9 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QFileInfo>
 #include <QHelpEvent>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -40,8 +42,18 @@ QFont DesignFont(const QString& family, int pixelHeight, bool fixedPitch) {
     QFont font(family);
     font.setPixelSize(pixelHeight);
     font.setFixedPitch(fixedPitch);
-    font.setStyleHint(fixedPitch ? QFont::TypeWriter : QFont::SansSerif);
+    // The hint picks the faces that stand in for characters the face lacks,
+    // which should look like the design family: monospaced for "Modern"
+    // alone. A fixed pitch asked of a proportional family then shares its
+    // stand-ins with the family's other uses, which are worked out only once.
+    font.setStyleHint(family == QLatin1String("Modern") ? QFont::TypeWriter : QFont::SansSerif);
     return font;
+}
+
+QPixmap DesignPicture(const QString& resource) {
+    QImageReader reader(resource, QFileInfo(resource).suffix().toLatin1());
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
 }
 
 namespace {

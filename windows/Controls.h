@@ -25,6 +25,11 @@ inline const QColor WindowGreen(187, 248, 120);
 // DejaVu and Liberation families), so callers keep the design's names.
 QFont DesignFont(const QString& family, int pixelHeight = 11, bool fixedPitch = false);
 
+// A picture compiled into the program, read as the format its name ends in.
+// Naming the format spares Qt loading every image plugin it has, to ask each
+// whether it knows the picture.
+QPixmap DesignPicture(const QString& resource);
+
 // Hints of the whole application: their colours, and how long a shown hint
 // stays before it is hidden again.
 void SetHintLooks(const QColor& background, const QColor& text, int hideAfterMs);

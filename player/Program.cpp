@@ -1,0 +1,106 @@
+// The program entry's work: the command line, the one running copy, the
+// windows, the desktop's media controls and the event loop.
+
+#include "player/Program.h"
+
+#include "platform/Memory.h"
+#include "platform/SingleInstance.h"
+#include "platform/StatePaths.h"
+#include "platform/Termination.h"
+#include "player/CommandLine.h"
+#include "player/Mpris.h"
+#include "player/OpenPaths.h"
+#include "player/Unit1.h"
+#include "playlist/ListBox.h"
+#include "playlist/Unit2.h"
+#include "windows/Controls.h"
+#include "windows/StartUp.h"
+#include "windows/Unit5.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QTimer>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+static QByteArray currentFolder() {
+    QByteArray folder(4096, '\0');
+    while (!::getcwd(folder.data(), size_t(folder.size()))) {
+        if (errno != ERANGE)
+            return "/";
+        folder.resize(folder.size() * 2);
+    }
+    return folder.left(qsizetype(qstrlen(folder.constData())));
+}
+
+int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& started) {
+    // Read before Qt sees the arguments, so that --help and --version need
+    // no display, and as bytes, so that any file name comes through.
+    QByteArrayList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QByteArray(argv[i]));
+    const CommandLine command = ParseCommandLine(arguments, currentFolder());
+    switch (command.action) {
+    case CommandLine::Action::Help:
+        std::fputs(HelpText().constData(), stdout);
+        return 0;
+    case CommandLine::Action::Version:
+        std::fputs(VersionText().constData(), stdout);
+        return 0;
+    case CommandLine::Action::Usage:
+        std::fprintf(stderr, "tolvane: unknown option '%s'\n%s", command.badOption.constData(),
+                     UsageText().constData());
+        return 2;
+    case CommandLine::Action::Run:
+        break;
+    }
+
+    LimitMallocArenas();
+    int qtArgc = 1;
+    QApplication application(qtArgc, argv);
+    if (started)
+        started(application);
+    QApplication::setApplicationName(QStringLiteral("tolvane"));
+    QApplication::setDesktopFileName(QStringLiteral("tolvane"));
+    // The program's windows share the player's icon. The title a task bar
+    // shows is the main window's icon text, which the marquee keeps.
+    QApplication::setWindowIcon(QIcon(DesignPicture(QStringLiteral(":/icon.png"))));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QuitOnTerminationSignals();
+
+    // A copy that finds another running with the same automatic playlist
+    // hands its files over and ends before it reads the playlist.
+    SingleInstance instance(StateFolder());
+    if (instance.Start(command.paths) == SingleInstance::Outcome::HandedOver)
+        return 0;
+
+    // The windows show first; what their first frame does not need follows
+    // right after it: the volume bar's reading of the system volume, the
+    // hidden views, the alarm window and the desktop's media controls.
+    TForm1 form1(nullptr, StartUp::FirstFrame);
+    form1.show();
+    TForm2 form2(&form1, nullptr, StartUp::FirstFrame);
+    std::unique_ptr<TForm5> form5;
+
+    QObject::connect(&instance, &SingleInstance::openRequested, &form1,
+                     [&form1](const QByteArrayList& paths) {
+                         OpenPaths(form1, paths);
+                         RaiseMainWindow(form1);
+                     });
+    Mpris mpris(form1);
+    AfterFirstPaint(form2.ListB->viewport(), [&] {
+        form1.FinishStartUp();
+        form2.FinishStartUp();
+        form5 = std::make_unique<TForm5>();
+        form1.Form5 = form5.get();
+        mpris.Start();
+    });
+    if (!command.paths.isEmpty())
+        QTimer::singleShot(0, &form1, [&form1, &command] { OpenPaths(form1, command.paths); });
+
+    const int result = application.exec();
+    form2.SaveAutomaticPlaylist();
+    return result;
+}
