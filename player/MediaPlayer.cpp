@@ -658,8 +658,8 @@ struct TMediaPlayer::Private {
                 gst_message_unref(message);
             return reason;
         }
-        GstMessage* message = NextMessage(GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE),
-                                          MillisecondsLeft(deadline));
+        GstMessage* message = NextMessage(
+            GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE), MillisecondsLeft(deadline));
         if (!message)
             return QStringLiteral("The file did not open within %1 seconds.")
                 .arg(OpenTimeoutMs / 1000);

@@ -135,9 +135,8 @@ std::vector<QByteArray> StreamIdentity() {
     const char* name = g_get_application_name();
     if (!name)
         name = "GStreamer-based audio application";
-    const QByteArray binary =
-        QFile::encodeName(QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")))
-                              .fileName());
+    const QByteArray binary = QFile::encodeName(
+        QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).fileName());
     return {QByteArray("PULSE_PROP_OVERRIDE_application.name=") + name,
             "PULSE_PROP_OVERRIDE_application.process.id=" + QByteArray::number(getpid()),
             "PULSE_PROP_OVERRIDE_application.process.binary=" + binary};
@@ -169,7 +168,8 @@ bool TPlayingWorker::Start() {
         bool replaced = false;
         for (size_t i = 0; i < own; ++i) {
             const QByteArray& mine = environment[i];
-            replaced = replaced || std::strncmp(*entry, mine.constData(), mine.indexOf('=') + 1) == 0;
+            replaced =
+                replaced || std::strncmp(*entry, mine.constData(), mine.indexOf('=') + 1) == 0;
         }
         if (!replaced)
             environment.emplace_back(*entry);
@@ -187,8 +187,7 @@ bool TPlayingWorker::Start() {
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
     pid_t pid = 0;
-    const int failed =
-        posix_spawn(&pid, program.constData(), &actions, nullptr, argv, envp.data());
+    const int failed = posix_spawn(&pid, program.constData(), &actions, nullptr, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(ends[1]);
     if (failed != 0) {
@@ -222,8 +221,8 @@ QString TPlayingWorker::Call(char command, const QByteArray& argument, int timeo
             if (received.size() >= qsizetype(sizeof size + size))
                 break;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd wait{socket_, POLLIN, 0};
         const int ready = left.count() > 0 ? ::poll(&wait, 1, int(left.count())) : 0;
         if (ready < 0 && errno == EINTR)
@@ -277,8 +276,7 @@ void TPlayingWorker::Open(const QByteArray& path, int screenWidth, int screenHei
     QByteArray argument;
     QDataStream out(&argument, QIODevice::WriteOnly);
     out << path << qint32(screenWidth) << qint32(screenHeight);
-    const QString error =
-        Call(OpenCommand, argument, TMediaPlayer::OpenTimeoutMs + StartMarginMs);
+    const QString error = Call(OpenCommand, argument, TMediaPlayer::OpenTimeoutMs + StartMarginMs);
     const QString reason = broken_ ? StoppedDevice : error;
     if (!reason.isEmpty() || !state_.open) {
         End();
