@@ -186,8 +186,17 @@ bool TPlayingWorker::Start() {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+    // Nothing the window's thread holds back is held back from the child.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = 0;
-    const int failed = posix_spawn(&pid, program.constData(), &actions, nullptr, argv, envp.data());
+    const int failed =
+        posix_spawn(&pid, program.constData(), &actions, &attributes, argv, envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(ends[1]);
     if (failed != 0) {
@@ -232,6 +241,7 @@ QString TPlayingWorker::Call(char command, const QByteArray& argument, int timeo
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) { // silent past the deadline, or gone
+            silent_ = ready == 0;
             BreakOff();
             return {};
         }
@@ -269,7 +279,7 @@ void TPlayingWorker::BreakOff() {
 
 void TPlayingWorker::Open(const QByteArray& path, int screenWidth, int screenHeight) {
     End();
-    broken_ = false;
+    broken_ = silent_ = false;
     state_ = {};
     if (!Start())
         throw EMCIDeviceError("The media device cannot be started.");
@@ -277,7 +287,10 @@ void TPlayingWorker::Open(const QByteArray& path, int screenWidth, int screenHei
     QDataStream out(&argument, QIODevice::WriteOnly);
     out << path << qint32(screenWidth) << qint32(screenHeight);
     const QString error = Call(OpenCommand, argument, TMediaPlayer::OpenTimeoutMs + StartMarginMs);
-    const QString reason = broken_ ? StoppedDevice : error;
+    const QString reason = !broken_  ? error
+                           : silent_ ? QStringLiteral("The file did not open within %1 seconds.")
+                                           .arg(TMediaPlayer::OpenTimeoutMs / 1000)
+                                     : StoppedDevice;
     if (!reason.isEmpty() || !state_.open) {
         End();
         broken_ = false;

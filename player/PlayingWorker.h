@@ -71,5 +71,7 @@ private:
     pid_t pid_ = 0;
     int socket_ = -1;
     bool broken_ = false;
+    // The child broke off by saying nothing in time.
+    bool silent_ = false;
     State state_;
 };
