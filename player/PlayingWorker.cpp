@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -142,25 +143,13 @@ std::vector<QByteArray> StreamIdentity() {
             "PULSE_PROP_OVERRIDE_application.process.binary=" + binary};
 }
 
-} // namespace
-
-TPlayingWorker::~TPlayingWorker() {
-    End();
-}
-
-QByteArray TPlayingWorker::Program() {
-    const QString folder =
-        QCoreApplication::instance()
-            ? QCoreApplication::applicationDirPath()
-            : QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).path();
-    return QFile::encodeName(folder + QStringLiteral("/tolvane-tester"));
-}
-
-bool TPlayingWorker::Start() {
+// Starts a child; it makes itself ready (GStreamer, the sinks) while the
+// caller goes on.
+bool Spawn(pid_t& child, int& socket) {
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return false;
-    const QByteArray program = Program();
+    const QByteArray program = TPlayingWorker::Program();
     QByteArray parent = QByteArray::number(getpid());
     std::vector<QByteArray> environment = StreamIdentity();
     const size_t own = environment.size();
@@ -203,9 +192,53 @@ bool TPlayingWorker::Start() {
         ::close(ends[0]);
         return false;
     }
-    pid_ = pid;
-    socket_ = ends[0];
+    child = pid;
+    socket = ends[0];
     return true;
+}
+
+// A child started ahead of the file that needs it, so that opening costs
+// the window no more than loading the decoder and prerolling: starting the
+// program and GStreamer would take as long again. It has loaded no decoder
+// and holds little of its own.
+pid_t sparePid = 0;
+int spareSocket = -1;
+
+void StartSpare() {
+    if (sparePid == 0 && !Spawn(sparePid, spareSocket))
+        sparePid = 0;
+}
+
+// The spare, unless it has died meanwhile.
+bool TakeSpare(pid_t& child, int& socket) {
+    if (sparePid == 0)
+        return false;
+    child = std::exchange(sparePid, 0);
+    socket = std::exchange(spareSocket, -1);
+    if (::waitpid(child, nullptr, WNOHANG) == 0)
+        return true;
+    ::close(socket);
+    return false;
+}
+
+} // namespace
+
+bool TPlayingWorker::Start() {
+    const bool started = TakeSpare(pid_, socket_) || Spawn(pid_, socket_);
+    StartSpare();
+    return started;
+}
+
+TPlayingWorker::~TPlayingWorker() {
+    End();
+}
+
+QByteArray TPlayingWorker::Program() {
+    const QString folder =
+        QCoreApplication::instance()
+            ? QCoreApplication::applicationDirPath()
+            : QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).path();
+    return QFile::encodeName(folder + QStringLiteral("/tolvane-tester"));
 }
 
 QString TPlayingWorker::Call(char command, const QByteArray& argument, int timeoutMs) {
@@ -360,6 +393,9 @@ void TPlayingWorker::End() {
 
 int TPlayingWorker::Run(int input, int output) {
     TMediaPlayer::AllowEveryDecoder();
+    // Made ready before the first command, which may be a while coming.
+    TMediaPlayer::AudioSinkName();
+    TMediaPlayer::VideoSinkName();
     TMediaPlayer player(nullptr, TMediaPlayer::Output::Real);
     for (;;) {
         quint32 size = 0;
