@@ -954,6 +954,8 @@ void TMediaPlayer::OpenMedia() {
     if (!decodersLeftOut || !d->pluginMissing) {
         if (!failure.isEmpty())
             throw EMCIDeviceError(failure.toStdString());
+        if (decodersLeftOut)
+            TPlayingWorker::LightenSpare();
         return;
     }
     // A decoder that was left out: the child plays the file whole. Should it

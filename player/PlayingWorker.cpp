@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <QIODevice>
 
-#include <glib.h>
+#include <gst/gst.h>
 
 #include <cerrno>
 #include <chrono>
@@ -143,9 +143,9 @@ std::vector<QByteArray> StreamIdentity() {
             "PULSE_PROP_OVERRIDE_application.process.binary=" + binary};
 }
 
-// Starts a child; it makes itself ready (GStreamer, the sinks) while the
-// caller goes on.
-bool Spawn(pid_t& child, int& socket) {
+// Starts a child; it makes itself ready (GStreamer, the sinks, FFmpeg's
+// decoders when asked to) while the caller goes on.
+bool Spawn(pid_t& child, int& socket, bool withDecoders) {
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return false;
@@ -168,7 +168,9 @@ bool Spawn(pid_t& child, int& socket) {
         envp.push_back(entry.data());
     envp.push_back(nullptr);
     char play[] = "--play";
-    char* argv[] = {const_cast<char*>(program.constData()), play, parent.data(), nullptr};
+    char decoders[] = "--ffmpeg";
+    char* argv[] = {const_cast<char*>(program.constData()), play, parent.data(),
+                    withDecoders ? decoders : nullptr, nullptr};
 
     // The child's standard input and output are its end of the socket.
     posix_spawn_file_actions_t actions;
@@ -198,15 +200,19 @@ bool Spawn(pid_t& child, int& socket) {
 }
 
 // A child started ahead of the file that needs it, so that opening costs
-// the window no more than loading the decoder and prerolling: starting the
-// program and GStreamer would take as long again. It has loaded no decoder
-// and holds little of its own.
+// the window no more than prerolling: starting the program and GStreamer
+// takes some 50 ms, loading FFmpeg's libraries as long again. While such a
+// file plays, the next child loads them too (the tracks of an album come one
+// after the other); once a file plays in the player itself, it is replaced
+// by one that does not, and holds only some 5 MB of its own.
 pid_t sparePid = 0;
 int spareSocket = -1;
+bool spareWithDecoders = false;
 
-void StartSpare() {
-    if (sparePid == 0 && !Spawn(sparePid, spareSocket))
+void StartSpare(bool withDecoders) {
+    if (sparePid == 0 && !Spawn(sparePid, spareSocket, withDecoders))
         sparePid = 0;
+    spareWithDecoders = withDecoders;
 }
 
 // The spare, unless it has died meanwhile.
@@ -224,9 +230,23 @@ bool TakeSpare(pid_t& child, int& socket) {
 } // namespace
 
 bool TPlayingWorker::Start() {
-    const bool started = TakeSpare(pid_, socket_) || Spawn(pid_, socket_);
-    StartSpare();
+    const bool started = TakeSpare(pid_, socket_) || Spawn(pid_, socket_, true);
+    StartSpare(true);
     return started;
+}
+
+void TPlayingWorker::LightenSpare() {
+    if (sparePid == 0 || !spareWithDecoders)
+        return;
+    pid_t child = 0;
+    int socket = -1;
+    if (TakeSpare(child, socket)) {
+        ::close(socket);
+        ::kill(child, SIGKILL);
+        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    StartSpare(false);
 }
 
 TPlayingWorker::~TPlayingWorker() {
@@ -391,11 +411,14 @@ void TPlayingWorker::End() {
     Kill();
 }
 
-int TPlayingWorker::Run(int input, int output) {
+int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
     TMediaPlayer::AllowEveryDecoder();
     // Made ready before the first command, which may be a while coming.
     TMediaPlayer::AudioSinkName();
     TMediaPlayer::VideoSinkName();
+    if (loadDecoders)
+        if (GstPlugin* ffmpeg = gst_plugin_load_by_name("libav"))
+            gst_object_unref(ffmpeg);
     TMediaPlayer player(nullptr, TMediaPlayer::Output::Real);
     for (;;) {
         quint32 size = 0;

@@ -52,9 +52,14 @@ public:
     // The child's process id while it runs, else 0.
     pid_t Pid() const { return pid_; }
 
+    // A file plays in this process: the child kept ready for the next file
+    // that needs one lets go of FFmpeg's libraries.
+    static void LightenSpare();
+
     // The child's side: carries out the commands read from input, answers
-    // on output, until input ends.
-    static int Run(int input, int output);
+    // on output, until input ends. loadDecoders: loads FFmpeg's decoders
+    // before the first command.
+    static int Run(int input, int output, bool loadDecoders);
 
     // The program that hosts the child; beside the running program.
     static QByteArray Program();

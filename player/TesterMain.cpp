@@ -1,6 +1,6 @@
 // The worker that tries files for the player: requests on standard input,
-// answers on standard output (see TFileTester). With --play PID it plays a
-// file for the player PID instead (see TPlayingWorker).
+// answers on standard output (see TFileTester). With --play PID [--ffmpeg]
+// it plays a file for the player PID instead (see TPlayingWorker).
 
 #include "platform/Memory.h"
 #include "player/FileTester.h"
@@ -15,7 +15,7 @@
 int main(int argc, char* argv[]) {
     // Ends with the player, whatever way the player ends.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    const bool playing = argc == 3 && std::strcmp(argv[1], "--play") == 0;
+    const bool playing = argc >= 3 && std::strcmp(argv[1], "--play") == 0;
     // The player may have gone before the line above took effect.
     if (playing ? getppid() != pid_t(std::atol(argv[2])) : getppid() == 1)
         return 0;
@@ -24,7 +24,8 @@ int main(int argc, char* argv[]) {
     // they get a descriptor of their own, and the rest goes to the errors.
     const int answers = dup(STDOUT_FILENO);
     dup2(STDERR_FILENO, STDOUT_FILENO);
-    const int result = playing ? TPlayingWorker::Run(STDIN_FILENO, answers)
+    const bool ffmpeg = argc == 4 && std::strcmp(argv[3], "--ffmpeg") == 0;
+    const int result = playing ? TPlayingWorker::Run(STDIN_FILENO, answers, ffmpeg)
                                : TFileTester::RunWorker(STDIN_FILENO, answers);
     // Not exit(): a thread left stuck in a decoder must not hold up the end.
     _exit(result);
