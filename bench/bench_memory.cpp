@@ -2,7 +2,8 @@
 // changes tracks (PlayCurrentEntry on the next entry, a short play), beside
 // the same run with glibc's default number of malloc arenas. Also what the
 // child processes cost meanwhile: the one that plays a WMA file (at its
-// largest) and the one that tests files (at the end).
+// largest, and with the one kept ready for the next such file) and the one
+// that tests files (at the end).
 //
 //   build/bench_memory [media folder] [changes]   (default: $TOLVANE_TEST_MEDIA, 1000)
 //
@@ -54,12 +55,18 @@ QList<std::pair<QString, QByteArray>> Children() {
 }
 
 long playingChildPeak = 0;
+long playingChildrenPeak = 0;
 long testerChildKb = 0;
 
-void WatchPlayingChild() {
+// The children that play, or wait to play, a file that needs FFmpeg.
+void WatchPlayingChildren() {
+    long together = 0;
     for (const auto& [pid, command] : Children())
-        if (command.contains("--play"))
+        if (command.contains("--play")) {
             playingChildPeak = std::max(playingChildPeak, StatusKilobytes(pid, "VmHWM"));
+            together += StatusKilobytes(pid, "VmRSS");
+        }
+    playingChildrenPeak = std::max(playingChildrenPeak, together);
 }
 
 // One line per 100 changes: "changes resident_kB".
@@ -80,7 +87,7 @@ QList<std::pair<int, long>> Run(const QString& media, int changes) {
         playing.start();
         while (playing.elapsed() < 60)
             QApplication::processEvents(QEventLoop::AllEvents, 10);
-        WatchPlayingChild();
+        WatchPlayingChildren();
         if (change % 100 == 0)
             curve.append({change, ResidentKilobytes()});
     }
@@ -137,6 +144,8 @@ int main(int argc, char* argv[]) {
                 std::printf("%s\n", line.simplified().constData());
     std::printf("child that plays WMA: %.1f MB resident at its largest\n",
                 playingChildPeak / 1024.0);
+    std::printf("it and the child kept ready for the next: %.1f MB resident together at most\n",
+                playingChildrenPeak / 1024.0);
     std::printf("child that tests files: %.1f MB resident at the end\n", testerChildKb / 1024.0);
     std::printf("pipelines left running: %d\n", TMediaPlayer::AbandonedPipelines());
     return 0;
