@@ -416,9 +416,15 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
     // Made ready before the first command, which may be a while coming.
     TMediaPlayer::AudioSinkName();
     TMediaPlayer::VideoSinkName();
-    if (loadDecoders)
-        if (GstPlugin* ffmpeg = gst_plugin_load_by_name("libav"))
-            gst_object_unref(ffmpeg);
+    // The plugins every file here needs; FFmpeg's when asked for. Loading
+    // them is most of the first open's time.
+    for (const char* name : {"playback", "typefindfunctions", "coreelements", "audioconvert",
+                             "audioresample", "volume", "videoconvertscale", "asf", "libav"}) {
+        if (!loadDecoders && std::strcmp(name, "libav") == 0)
+            continue;
+        if (GstPlugin* plugin = gst_plugin_load_by_name(name))
+            gst_object_unref(plugin);
+    }
     TMediaPlayer player(nullptr, TMediaPlayer::Output::Real);
     for (;;) {
         quint32 size = 0;
