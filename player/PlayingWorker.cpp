@@ -210,7 +210,9 @@ int spareSocket = -1;
 bool spareWithDecoders = false;
 
 void StartSpare(bool withDecoders) {
-    if (sparePid == 0 && !Spawn(sparePid, spareSocket, withDecoders))
+    if (sparePid != 0)
+        return;
+    if (!Spawn(sparePid, spareSocket, withDecoders))
         sparePid = 0;
     spareWithDecoders = withDecoders;
 }

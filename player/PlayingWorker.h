@@ -10,7 +10,8 @@
 // whose decoders the player keeps out of its own process: FFmpeg's library
 // tree comes with some 70 MB of code and data that, once mapped, would stay
 // in the player for the rest of the session. The child lives only while such
-// a file is open, so that its memory really comes back when the file closes.
+// a file is open, so that its memory really comes back when the file closes;
+// another one is kept ready for the next such file (see StartSpare).
 //
 // Every command waits for the child a bounded time; a child that crashes,
 // goes silent or hangs is killed and reaped at once, and the file counts as
@@ -49,8 +50,6 @@ public:
     const State& Now() const { return state_; }
     // The child died or stopped answering while the file was open.
     bool Broken() const { return broken_; }
-    // The child's process id while it runs, else 0.
-    pid_t Pid() const { return pid_; }
 
     // A file plays in this process: the child kept ready for the next file
     // that needs one lets go of FFmpeg's libraries.
