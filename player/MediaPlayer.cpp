@@ -487,6 +487,7 @@ struct TMediaPlayer::Private {
     bool pluginMissing = false;
     // Plays the open file in a child process, when set.
     std::unique_ptr<TPlayingWorker> child;
+    QByteArray childPath;
 
     ~Private() {
         if (playbin) {
@@ -691,6 +692,7 @@ struct TMediaPlayer::Private {
         auto opened = std::make_unique<TPlayingWorker>();
         opened->Open(path, screenWidth, screenHeight);
         child = std::move(opened);
+        childPath = path;
         open = true;
         mode = TMPModes::mpStopped;
         lastError.clear();
@@ -979,8 +981,18 @@ void TMediaPlayer::CloseMedia() {
 void TMediaPlayer::PlayMedia() {
     if (!d->open)
         throw EMCIDeviceError(NoDeviceOpen);
-    if (d->child)
+    if (d->child) {
+        // As a stream that broke off here, the file plays again from its
+        // start: in a new child, or it fails as an open would.
+        if (d->child->Broken()) {
+            try {
+                d->child->Open(d->childPath, screenWidth, screenHeight);
+            } catch (const EMCIDeviceError& error) {
+                d->FailOpen(QString::fromUtf8(error.what()));
+            }
+        }
         return d->child->Play();
+    }
     d->Poll();
     if (d->parkedAtEnd) {
         d->MarkEnded();
