@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -282,16 +283,39 @@ void TFileTester::CheckTimeLimit() {
     SendNext();
 }
 
-int TFileTester::RunWorker(int input, int output) {
+// Whether input has something to read (or has ended) within timeoutMs.
+static bool InputWithin(int input, int timeoutMs) {
+    pollfd wait{input, POLLIN, 0};
+    int ready;
+    do
+        ready = ::poll(&wait, 1, timeoutMs);
+    while (ready < 0 && errno == EINTR);
+    return ready != 0;
+}
+
+int TFileTester::RunWorker(int input, int output, int letGoMs) {
+    // FFmpeg's decoders only for the files that need them, as in the
+    // player: they load here only for those, and the worker that holds them
+    // leaves once idle.
+    TMediaPlayer::TryFFmpegLast();
     TMediaPlayer player(nullptr, TMediaPlayer::Output::None);
     for (;;) {
+        // Leaving between two files loses nothing: a request sent meanwhile
+        // goes to the next worker.
+        if (TMediaPlayer::HoldsFFmpegDecoders() && !InputWithin(input, letGoMs))
+            return 0;
         quint32 size = 0;
         if (!ReadFully(input, &size, sizeof size) || size > LongestPath)
             return 0;
         QByteArray path(qsizetype(size), '\0');
         if (!ReadFully(input, path.data(), size))
             return 0;
-        const QString reason = TryOpen(player, path);
+        QString reason = TryOpen(player, path);
+        if (!reason.isEmpty() && player.LackedDecoder())
+            TMediaPlayer::WithEveryDecoder([&] {
+                TMediaPlayer every(nullptr, TMediaPlayer::Output::None);
+                reason = TryOpen(every, path);
+            });
         const QByteArray answer = QByteArray(1, reason.isEmpty() ? 1 : 0) + Frame(reason.toUtf8());
         if (!WriteFully(output, answer))
             return 0;

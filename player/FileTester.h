@@ -60,8 +60,12 @@ public:
     static QString DefaultProgram();
 
     // The worker's side: reads requests from input, answers on output,
-    // until input ends.
-    static int RunWorker(int input, int output);
+    // until input ends. A worker that has FFmpeg's decoders loaded (after a
+    // WMA file, say) leaves once no request came for letGoMs, so that their
+    // libraries do not stay in memory for the rest of the session; the
+    // tester starts a fresh worker for the next file.
+    static int RunWorker(int input, int output, int letGoMs = DefaultLetGoMs);
+    static constexpr int DefaultLetGoMs = 10000;
 
 signals:
     void answered();

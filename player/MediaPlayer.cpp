@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -80,6 +81,9 @@ void InitGStreamer() {
 
 std::atomic<bool> everyDecoder{false};
 std::atomic<bool> decodersLeftOut{false};
+std::atomic<bool> ffmpegLast{false};
+// FFmpeg's features and the ranks they had, once left out.
+std::vector<std::pair<GstPluginFeature*, guint>> ffmpegRanks;
 
 // Ranked out of autoplugging, FFmpeg's decoders and demuxers are never
 // loaded: the ranks come from the registry's cache, not from the plugin.
@@ -90,8 +94,11 @@ void LeaveOutFFmpeg() {
         if (everyDecoder || access(TPlayingWorker::Program().constData(), X_OK) != 0)
             return;
         GList* features = gst_registry_get_feature_list_by_plugin(gst_registry_get(), "libav");
-        for (GList* feature = features; feature; feature = feature->next)
-            gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(feature->data), GST_RANK_NONE);
+        for (GList* feature = features; feature; feature = feature->next) {
+            auto* each = GST_PLUGIN_FEATURE(gst_object_ref(feature->data));
+            ffmpegRanks.emplace_back(each, gst_plugin_feature_get_rank(each));
+            gst_plugin_feature_set_rank(each, GST_RANK_NONE);
+        }
         decodersLeftOut = features != nullptr;
         gst_plugin_feature_list_free(features);
     });
@@ -571,7 +578,7 @@ struct TMediaPlayer::Private {
         if (playbin)
             return;
         InitGStreamer();
-        if (output == Output::Real)
+        if (output == Output::Real || ffmpegLast)
             LeaveOutFFmpeg();
         GstElement* bin = gst_element_factory_make("playbin", nullptr);
         GstElement* fake = MakeSink("fakesink");
@@ -953,10 +960,12 @@ void TMediaPlayer::OpenMedia() {
     } catch (const EMCIDeviceError& error) {
         failure = QString::fromUtf8(error.what());
     }
-    if (!decodersLeftOut || !d->pluginMissing) {
+    // A device that only tests files has no child: the caller tries again
+    // with every decoder (see WithEveryDecoder).
+    if (!decodersLeftOut || !d->pluginMissing || d->output != Output::Real) {
         if (!failure.isEmpty())
             throw EMCIDeviceError(failure.toStdString());
-        if (decodersLeftOut)
+        if (decodersLeftOut && d->output == Output::Real)
             TPlayingWorker::LightenSpare();
         return;
     }
@@ -1108,6 +1117,38 @@ QString TMediaPlayer::LastError() const {
 
 void TMediaPlayer::AllowEveryDecoder() {
     everyDecoder = true;
+}
+
+void TMediaPlayer::TryFFmpegLast() {
+    ffmpegLast = true;
+}
+
+bool TMediaPlayer::LackedDecoder() const {
+    return d->pluginMissing;
+}
+
+void TMediaPlayer::WithEveryDecoder(const std::function<void()>& work) {
+    for (const auto& [feature, rank] : ffmpegRanks)
+        gst_plugin_feature_set_rank(feature, rank);
+    try {
+        work();
+    } catch (...) {
+        for (const auto& each : ffmpegRanks)
+            gst_plugin_feature_set_rank(each.first, GST_RANK_NONE);
+        throw;
+    }
+    for (const auto& each : ffmpegRanks)
+        gst_plugin_feature_set_rank(each.first, GST_RANK_NONE);
+}
+
+bool TMediaPlayer::HoldsFFmpegDecoders() {
+    if (!gst_is_initialized())
+        return false;
+    GstPlugin* plugin = gst_registry_find_plugin(gst_registry_get(), "libav");
+    const bool loaded = plugin && gst_plugin_is_loaded(plugin);
+    if (plugin)
+        gst_object_unref(plugin);
+    return loaded;
 }
 
 QByteArray TMediaPlayer::AudioSinkName() {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -80,6 +81,16 @@ public:
     // (TPlayingWorker), unseen by the callers. The child calls this before
     // its first device to keep every decoder.
     static void AllowEveryDecoder();
+    // Whether FFmpeg's decoders have been loaded into this process.
+    static bool HoldsFFmpegDecoders();
+    // For a process that tests files for a playing one: FFmpeg's decoders
+    // are left out as they are there, so that a file is tested with the
+    // decoders the player itself would use. A file that opened without
+    // one for want of a decoder (LackedDecoder) is tried again with every
+    // decoder in work run by WithEveryDecoder, on a device made there.
+    static void TryFFmpegLast();
+    bool LackedDecoder() const;
+    static void WithEveryDecoder(const std::function<void()>& work);
 
 private:
     struct Private;

@@ -25,8 +25,13 @@ int main(int argc, char* argv[]) {
     const int answers = dup(STDOUT_FILENO);
     dup2(STDERR_FILENO, STDOUT_FILENO);
     const bool ffmpeg = argc == 4 && std::strcmp(argv[3], "--ffmpeg") == 0;
+    // --let-go-after MS: how long a tester holding FFmpeg's decoders waits
+    // for the next file before it leaves.
+    const int letGoMs = argc == 3 && std::strcmp(argv[1], "--let-go-after") == 0
+                            ? std::atoi(argv[2])
+                            : TFileTester::DefaultLetGoMs;
     const int result = playing ? TPlayingWorker::Run(STDIN_FILENO, answers, ffmpeg)
-                               : TFileTester::RunWorker(STDIN_FILENO, answers);
+                               : TFileTester::RunWorker(STDIN_FILENO, answers, letGoMs);
     // Not exit(): a thread left stuck in a decoder must not hold up the end.
     _exit(result);
 }

@@ -70,6 +70,21 @@ private slots:
         QCOMPARE(tester.WorkersStarted(), 2);
     }
 
+    // FFmpeg's libraries (WMA) are let go with the worker once it has been
+    // idle a while; other files keep their worker, which costs nothing to keep.
+    void aWorkerHoldingFFmpegLeavesWhenIdleAndTheNextFileGetsANewOne() {
+        TFileTester tester(TFileTester::DefaultProgram(),
+                           {QStringLiteral("--let-go-after"), QStringLiteral("200")}, 10000);
+        QCOMPARE(tester.Test(Media("tone.mp3")), Verdict::Opens);
+        QTest::qWait(600);
+        QCOMPARE(tester.Test(Media("tone.wav")), Verdict::Opens);
+        QCOMPARE(tester.WorkersStarted(), 1);
+        QCOMPARE(tester.Test(Media("tone.wma")), Verdict::Opens);
+        QTest::qWait(600);
+        QCOMPARE(tester.Test(Media("tone.wav")), Verdict::Opens);
+        QCOMPARE(tester.WorkersStarted(), 2);
+    }
+
     void aWorkerThatDiesCostsOneFile() {
         // A stand-in that takes a request and crashes.
         TFileTester tester(
