@@ -146,7 +146,11 @@ int main(int argc, char* argv[]) {
                 playingChildPeak / 1024.0);
     std::printf("it and the child kept ready for the next: %.1f MB resident together at most\n",
                 playingChildrenPeak / 1024.0);
-    std::printf("child that tests files: %.1f MB resident at the end\n", testerChildKb / 1024.0);
+    if (testerChildKb > 0)
+        std::printf("child that tests files: %.1f MB resident at the end\n",
+                    testerChildKb / 1024.0);
+    else
+        std::printf("child that tests files: none left at the end\n");
     std::printf("pipelines left running: %d\n", TMediaPlayer::AbandonedPipelines());
     return 0;
 }
