@@ -4,8 +4,6 @@
 #include <QByteArrayList>
 #include <QObject>
 
-class QLocalServer;
-
 // One running copy per automatic playlist, so that the playlist has one
 // writer. The first copy becomes the running one; a copy started after it
 // hands its paths over and ends.
@@ -46,9 +44,11 @@ signals:
 private:
     Outcome StartOnBus(const QByteArrayList& paths);
     Outcome StartOnSocket(const QByteArrayList& paths);
+    bool Listen(const QByteArray& socketPath);
     void AcceptConnection();
 
     QByteArray folder_;
-    QLocalServer* server_ = nullptr;
+    QByteArray socketPath_;
+    int listenFd_ = -1;
     int lockFd_ = -1;
 };
