@@ -12,6 +12,7 @@
 #include <QIODevice>
 #include <QSocketNotifier>
 #include <QThread>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -54,6 +55,7 @@ SingleInstance::SingleInstance(const QByteArray& playlistFolder, QObject* parent
 
 SingleInstance::~SingleInstance() {
     if (listenFd_ >= 0) {
+        delete incoming_;
         ::close(listenFd_);
         ::unlink(socketPath_.constData());
     }
@@ -167,10 +169,19 @@ bool handOver(const QByteArray& socketPath, const QByteArrayList& paths) {
         QDataStream out(&message, QIODevice::WriteOnly);
         out << paths;
         if (sendAll(fd, message)) {
+            // A signal must not cut the wait short: the paths may have been
+            // taken already, and a second try would hand them over twice.
+            QElapsedTimer waited;
+            waited.start();
             pollfd reply{fd, POLLIN, 0};
+            int ready;
+            do {
+                const qint64 left =
+                    std::max<qint64>(0, SingleInstance::TimeoutMs - waited.elapsed());
+                ready = ::poll(&reply, 1, int(left));
+            } while (ready < 0 && errno == EINTR);
             char answer = 0;
-            answered = ::poll(&reply, 1, SingleInstance::TimeoutMs) > 0 &&
-                       ::recv(fd, &answer, 1, MSG_DONTWAIT) == 1;
+            answered = ready > 0 && ::recv(fd, &answer, 1, MSG_DONTWAIT) == 1;
         }
     }
     ::close(fd);
@@ -187,7 +198,10 @@ public:
         : QObject(owner), fd_(fd), owner_(owner), notifier_(fd, QSocketNotifier::Read, this) {
         connect(&notifier_, &QSocketNotifier::activated, this, &InstanceConnection::Read);
     }
-    ~InstanceConnection() override { ::close(fd_); }
+    ~InstanceConnection() override {
+        notifier_.setEnabled(false);
+        ::close(fd_);
+    }
 
 private:
     void Read() {
@@ -268,8 +282,8 @@ bool SingleInstance::Listen(const QByteArray& socketPath) {
     }
     listenFd_ = fd;
     socketPath_ = socketPath;
-    auto* incoming = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(incoming, &QSocketNotifier::activated, this, &SingleInstance::AcceptConnection);
+    incoming_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(incoming_, &QSocketNotifier::activated, this, &SingleInstance::AcceptConnection);
     return true;
 }
 

@@ -4,6 +4,8 @@
 #include <QByteArrayList>
 #include <QObject>
 
+class QSocketNotifier;
+
 // One running copy per automatic playlist, so that the playlist has one
 // writer. The first copy becomes the running one; a copy started after it
 // hands its paths over and ends.
@@ -50,5 +52,6 @@ private:
     QByteArray folder_;
     QByteArray socketPath_;
     int listenFd_ = -1;
+    QSocketNotifier* incoming_ = nullptr;
     int lockFd_ = -1;
 };
