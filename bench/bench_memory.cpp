@@ -1,6 +1,9 @@
 // The player's resident memory over 1,000 track changes, the way the player
 // changes tracks (PlayCurrentEntry on the next entry, a short play), beside
-// the same run with glibc's default number of malloc arenas.
+// the same run with glibc's default number of malloc arenas. Also what the
+// child processes cost meanwhile: the one that plays a WMA file (at its
+// largest, and with the one kept ready for the next such file) and the one
+// that tests files (at the end).
 //
 //   build/bench_memory [media folder] [changes]   (default: $TOLVANE_TEST_MEDIA, 1000)
 //
@@ -12,6 +15,7 @@
 #include "playlist/Unit2.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -20,6 +24,50 @@
 #include <cstring>
 
 namespace {
+
+// A field of /proc/PID/status in kB ("VmRSS", "VmHWM"), or 0.
+long StatusKilobytes(const QString& pid, const QByteArray& field) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (status.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith(field + ':'))
+                return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+// This process's children: their ids and command lines.
+QList<std::pair<QString, QByteArray>> Children() {
+    QList<std::pair<QString, QByteArray>> children;
+    const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!pid[0].isDigit() || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // pid (comm) state ppid ...: the command may hold blanks and brackets.
+        if (line.mid(line.lastIndexOf(')') + 2).split(' ').value(1) != self)
+            continue;
+        QFile command(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        command.open(QIODevice::ReadOnly);
+        children.append({pid, command.readAll().replace('\0', ' ')});
+    }
+    return children;
+}
+
+long playingChildPeak = 0;
+long playingChildrenPeak = 0;
+long testerChildKb = 0;
+
+// The children that play, or wait to play, a file that needs FFmpeg.
+void WatchPlayingChildren() {
+    long together = 0;
+    for (const auto& [pid, command] : Children())
+        if (command.contains("--play")) {
+            playingChildPeak = std::max(playingChildPeak, StatusKilobytes(pid, "VmHWM"));
+            together += StatusKilobytes(pid, "VmRSS");
+        }
+    playingChildrenPeak = std::max(playingChildrenPeak, together);
+}
 
 // One line per 100 changes: "changes resident_kB".
 QList<std::pair<int, long>> Run(const QString& media, int changes) {
@@ -39,9 +87,13 @@ QList<std::pair<int, long>> Run(const QString& media, int changes) {
         playing.start();
         while (playing.elapsed() < 60)
             QApplication::processEvents(QEventLoop::AllEvents, 10);
+        WatchPlayingChildren();
         if (change % 100 == 0)
             curve.append({change, ResidentKilobytes()});
     }
+    for (const auto& [pid, command] : Children())
+        if (!command.contains("--play"))
+            testerChildKb += StatusKilobytes(pid, "VmRSS");
     return curve;
 }
 
@@ -90,6 +142,11 @@ int main(int argc, char* argv[]) {
         for (const QByteArray& line : status.readAll().split('\n'))
             if (line.startsWith("Rss"))
                 std::printf("%s\n", line.simplified().constData());
+    std::printf("child that plays WMA: %.1f MB resident at its largest\n",
+                playingChildPeak / 1024.0);
+    std::printf("it and the child kept ready for the next: %.1f MB resident together at most\n",
+                playingChildrenPeak / 1024.0);
+    std::printf("child that tests files: %.1f MB resident at the end\n", testerChildKb / 1024.0);
     std::printf("pipelines left running: %d\n", TMediaPlayer::AbandonedPipelines());
     return 0;
 }

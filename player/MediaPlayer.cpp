@@ -1,5 +1,7 @@
 #include "player/MediaPlayer.h"
 
+#include "player/PlayingWorker.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -7,6 +9,7 @@
 #include <gst/gst.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -14,6 +17,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
@@ -72,6 +76,59 @@ bool StopPipeline(GstElement* pipeline) {
 void InitGStreamer() {
     static std::once_flag once;
     std::call_once(once, [] { gst_init(nullptr, nullptr); });
+}
+
+std::atomic<bool> everyDecoder{false};
+std::atomic<bool> decodersLeftOut{false};
+
+// Ranked out of autoplugging, FFmpeg's decoders and demuxers are never
+// loaded: the ranks come from the registry's cache, not from the plugin.
+// Without the child's program they stay, and play here as they always did.
+void LeaveOutFFmpeg() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (everyDecoder || access(TPlayingWorker::Program().constData(), X_OK) != 0)
+            return;
+        GList* features = gst_registry_get_feature_list_by_plugin(gst_registry_get(), "libav");
+        for (GList* feature = features; feature; feature = feature->next)
+            gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(feature->data), GST_RANK_NONE);
+        decodersLeftOut = features != nullptr;
+        gst_plugin_feature_list_free(features);
+    });
+}
+
+// A file's identity and content stamp; all zero when it cannot be looked up.
+std::array<qint64, 5> FileStamp(const QByteArray& path) {
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0)
+        return {};
+    return {qint64(st.st_dev), qint64(st.st_ino), qint64(st.st_size), qint64(st.st_mtim.tv_sec),
+            qint64(st.st_mtim.tv_nsec)};
+}
+
+// The files that played in a child, as they were then: trying them here
+// again would only build a pipeline to find the same decoder missing.
+std::mutex playedInChildLock;
+std::map<QByteArray, std::array<qint64, 5>> playedInChild;
+
+bool PlayedInChild(const QByteArray& path) {
+    std::lock_guard hold(playedInChildLock);
+    const auto known = playedInChild.find(path);
+    return known != playedInChild.end() && known->second[1] != 0 &&
+           known->second == FileStamp(path);
+}
+
+void RememberPlayedInChild(const QByteArray& path, bool inChild) {
+    std::lock_guard hold(playedInChildLock);
+    if (!inChild) {
+        playedInChild.erase(path);
+        return;
+    }
+    // A session plays far fewer files; the bound only keeps a pathological
+    // one from growing without end.
+    if (playedInChild.size() >= 10000)
+        playedInChild.clear();
+    playedInChild[path] = FileStamp(path);
 }
 
 QByteArray FactoryName(GstElement* element) {
@@ -426,6 +483,12 @@ struct TMediaPlayer::Private {
     GstElement* fitFilter = nullptr;
     bool hasVideo = false;
 
+    // The last preroll asked for a plugin that is not at hand.
+    bool pluginMissing = false;
+    // Plays the open file in a child process, when set.
+    std::unique_ptr<TPlayingWorker> child;
+    QByteArray childPath;
+
     ~Private() {
         if (playbin) {
             WaitForSeeker();
@@ -508,6 +571,8 @@ struct TMediaPlayer::Private {
         if (playbin)
             return;
         InitGStreamer();
+        if (output == Output::Real)
+            LeaveOutFFmpeg();
         GstElement* bin = gst_element_factory_make("playbin", nullptr);
         GstElement* fake = MakeSink("fakesink");
         if (!bin || !fake) {
@@ -549,6 +614,7 @@ struct TMediaPlayer::Private {
     // NULL, not READY: only NULL closes the video window and lets go of the
     // sound server's stream, and reopening from NULL costs no more.
     void Shut() {
+        child.reset();
         WaitForSeeker();
         // A file turned down before the pipeline was started leaves nothing
         // to stop.
@@ -584,17 +650,17 @@ struct TMediaPlayer::Private {
         // Messages of the previous file must not be taken for this one's.
         gst_bus_set_flushing(bus, TRUE);
         gst_bus_set_flushing(bus, FALSE);
+        pluginMissing = false;
         if (gst_element_set_state(playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
-            GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+            GstMessage* message = NextMessage(GST_MESSAGE_ERROR, 0);
             const QString reason =
                 message ? ErrorText(message) : QStringLiteral("The file cannot be played.");
             if (message)
                 gst_message_unref(message);
             return reason;
         }
-        GstMessage* message =
-            gst_bus_timed_pop_filtered(bus, GstClockTime(MillisecondsLeft(deadline)) * GST_MSECOND,
-                                       GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE));
+        GstMessage* message = NextMessage(
+            GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE), MillisecondsLeft(deadline));
         if (!message)
             return QStringLiteral("The file did not open within %1 seconds.")
                 .arg(OpenTimeoutMs / 1000);
@@ -602,6 +668,34 @@ struct TMediaPlayer::Private {
             GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR ? ErrorText(message) : QString();
         gst_message_unref(message);
         return reason;
+    }
+
+    // The next message of the given types within ms, noting on the way
+    // whether the pipeline found a plugin missing (a stream it cannot
+    // decode, which it reports before the error or instead of one).
+    GstMessage* NextMessage(GstMessageType types, int ms) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            GstMessage* message = gst_bus_timed_pop_filtered(
+                bus, GstClockTime(MillisecondsLeft(deadline)) * GST_MSECOND,
+                GstMessageType(types | GST_MESSAGE_ELEMENT));
+            if (!message || GST_MESSAGE_TYPE(message) != GST_MESSAGE_ELEMENT)
+                return message;
+            if (gst_message_has_name(message, "missing-plugin"))
+                pluginMissing = true;
+            gst_message_unref(message);
+        }
+    }
+
+    // Opens the file in a child that has every decoder.
+    void OpenInChild(const QByteArray& path) {
+        auto opened = std::make_unique<TPlayingWorker>();
+        opened->Open(path, screenWidth, screenHeight);
+        child = std::move(opened);
+        childPath = path;
+        open = true;
+        mode = TMPModes::mpStopped;
+        lastError.clear();
     }
 
     void Open(const QByteArray& path) {
@@ -842,10 +936,41 @@ void TMediaPlayer::OpenMedia() {
     if (!unplayable.isEmpty())
         d->FailOpen(unplayable);
     d->MakePipeline();
+    if (decodersLeftOut && PlayedInChild(path)) {
+        try {
+            d->OpenInChild(path);
+            return;
+        } catch (const EMCIDeviceError&) {
+            RememberPlayedInChild(path, false); // it is tried here afresh
+        }
+    }
     // The text GStreamer's own type finder gives.
     if (!HasMediaType(path))
         d->FailOpen(QStringLiteral("Could not determine type of stream."));
-    d->Open(path);
+    QString failure;
+    try {
+        d->Open(path);
+    } catch (const EMCIDeviceError& error) {
+        failure = QString::fromUtf8(error.what());
+    }
+    if (!decodersLeftOut || !d->pluginMissing) {
+        if (!failure.isEmpty())
+            throw EMCIDeviceError(failure.toStdString());
+        if (decodersLeftOut)
+            TPlayingWorker::LightenSpare();
+        return;
+    }
+    // A decoder that was left out: the child plays the file whole. Should it
+    // fail, what opened here (one stream of a file with two, say) still plays.
+    d->Shut();
+    try {
+        d->OpenInChild(path);
+        RememberPlayedInChild(path, true);
+    } catch (const EMCIDeviceError& error) {
+        if (!failure.isEmpty())
+            d->FailOpen(QString::fromUtf8(error.what()));
+        d->Open(path);
+    }
 }
 
 void TMediaPlayer::CloseMedia() {
@@ -856,6 +981,18 @@ void TMediaPlayer::CloseMedia() {
 void TMediaPlayer::PlayMedia() {
     if (!d->open)
         throw EMCIDeviceError(NoDeviceOpen);
+    if (d->child) {
+        // As a stream that broke off here, the file plays again from its
+        // start: in a new child, or it fails as an open would.
+        if (d->child->Broken()) {
+            try {
+                d->child->Open(d->childPath, screenWidth, screenHeight);
+            } catch (const EMCIDeviceError& error) {
+                d->FailOpen(QString::fromUtf8(error.what()));
+            }
+        }
+        return d->child->Play();
+    }
     d->Poll();
     if (d->parkedAtEnd) {
         d->MarkEnded();
@@ -874,6 +1011,8 @@ void TMediaPlayer::PlayMedia() {
 void TMediaPlayer::PauseMedia() {
     if (!d->open)
         throw EMCIDeviceError(NoDeviceOpen);
+    if (d->child)
+        return d->child->Pause();
     switch (MediaMode()) {
     case TMPModes::mpPlaying:
         d->Pause();
@@ -890,6 +1029,8 @@ void TMediaPlayer::PauseMedia() {
 void TMediaPlayer::StopMedia() {
     if (!d->open)
         throw EMCIDeviceError(NoDeviceOpen);
+    if (d->child)
+        return d->child->Stop();
     d->Poll();
     if (d->ended || d->parkedAtEnd)
         return;
@@ -900,6 +1041,8 @@ void TMediaPlayer::StopMedia() {
 void TMediaPlayer::SeekMedia(qint64 ms) {
     if (!d->open)
         throw EMCIDeviceError(NoDeviceOpen);
+    if (d->child)
+        return d->child->Seek(ms);
     d->Poll();
     ms = std::clamp<qint64>(ms, 0, d->length);
     if (ms >= d->length) {
@@ -916,6 +1059,10 @@ void TMediaPlayer::SeekMedia(qint64 ms) {
 qint64 TMediaPlayer::MediaPosition() const {
     if (!d->open)
         return 0;
+    if (d->child) {
+        d->child->Refresh();
+        return d->child->Now().position;
+    }
     d->Poll();
     if (d->ended || d->parkedAtEnd)
         return d->length;
@@ -930,6 +1077,10 @@ qint64 TMediaPlayer::MediaPosition() const {
 qint64 TMediaPlayer::MediaLength() const {
     if (!d->open)
         throw EMCIDeviceError(NoDeviceOpen);
+    if (d->child) {
+        d->child->Refresh();
+        return d->child->Now().length;
+    }
     d->Poll();
     return d->length;
 }
@@ -937,6 +1088,10 @@ qint64 TMediaPlayer::MediaLength() const {
 TMPModes TMediaPlayer::MediaMode() const {
     if (!d->open)
         return TMPModes::mpNotReady;
+    if (d->child) {
+        d->child->Refresh();
+        return d->child->Now().mode;
+    }
     d->Poll();
     if (d->ended || d->parkedAtEnd)
         return TMPModes::mpStopped;
@@ -948,7 +1103,11 @@ bool TMediaPlayer::isOpen() const {
 }
 
 QString TMediaPlayer::LastError() const {
-    return d->lastError;
+    return d->child ? d->child->Now().lastError : d->lastError;
+}
+
+void TMediaPlayer::AllowEveryDecoder() {
+    everyDecoder = true;
 }
 
 QByteArray TMediaPlayer::AudioSinkName() {

@@ -73,6 +73,14 @@ public:
     // to it, keeping its aspect. 0 x 0: no limit.
     static void SetScreenSize(int width, int height);
 
+    // A process that plays (Output::Real) keeps FFmpeg's decoders
+    // (GStreamer's "libav" plugin) out of itself: once loaded, their
+    // libraries would hold some 70 MB for the rest of the session. A file
+    // that needs one plays in a child process that ends with the file
+    // (TPlayingWorker), unseen by the callers. The child calls this before
+    // its first device to keep every decoder.
+    static void AllowEveryDecoder();
+
 private:
     struct Private;
     std::unique_ptr<Private> d;

@@ -1,24 +1,32 @@
 // The worker that tries files for the player: requests on standard input,
-// answers on standard output (see TFileTester).
+// answers on standard output (see TFileTester). With --play PID [--ffmpeg]
+// it plays a file for the player PID instead (see TPlayingWorker).
 
 #include "platform/Memory.h"
 #include "player/FileTester.h"
+#include "player/PlayingWorker.h"
 
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <sys/prctl.h>
 #include <unistd.h>
 
-int main() {
+int main(int argc, char* argv[]) {
     // Ends with the player, whatever way the player ends.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() == 1)
+    const bool playing = argc >= 3 && std::strcmp(argv[1], "--play") == 0;
+    // The player may have gone before the line above took effect.
+    if (playing ? getppid() != pid_t(std::atol(argv[2])) : getppid() == 1)
         return 0;
     LimitMallocArenas();
     // A plugin that prints on standard output must not garble the answers:
     // they get a descriptor of their own, and the rest goes to the errors.
     const int answers = dup(STDOUT_FILENO);
     dup2(STDERR_FILENO, STDOUT_FILENO);
-    const int result = TFileTester::RunWorker(STDIN_FILENO, answers);
+    const bool ffmpeg = argc == 4 && std::strcmp(argv[3], "--ffmpeg") == 0;
+    const int result = playing ? TPlayingWorker::Run(STDIN_FILENO, answers, ffmpeg)
+                               : TFileTester::RunWorker(STDIN_FILENO, answers);
     // Not exit(): a thread left stuck in a decoder must not hold up the end.
     _exit(result);
 }

@@ -9,14 +9,40 @@
 #include "windows/Controls.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
 #include <memory>
+#include <unistd.h>
 
 using TestSupport::Media;
+
+// The oldest child that plays a file for the device (the younger one waits
+// for the next file).
+static pid_t PlayingChild() {
+    pid_t oldest = 0;
+    qint64 oldestStart = 0;
+    const QByteArray self = QByteArray::number(getpid());
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry)),
+            command(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (!entry[0].isDigit() || !stat.open(QIODevice::ReadOnly) ||
+            !command.open(QIODevice::ReadOnly) || !command.readAll().contains("--play"))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        const qint64 started = fields.value(19).toLongLong();
+        if (fields.value(1) == self && (!oldest || started < oldestStart)) {
+            oldest = pid_t(entry.toInt());
+            oldestStart = started;
+        }
+    }
+    return oldest;
+}
 
 class ControllerTest : public QObject {
     Q_OBJECT
@@ -225,6 +251,19 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(form1->MP->FileName, Media("tone.wav"), 6000);
         QCOMPARE(form2->CurrentIndex(), 0);
         QVERIFY(form1->isPlaying());
+    }
+
+    void aWmaWhosePlayingProcessDiesEndsAndTheNextPlays() {
+        load({Media("tone.wma"), Media("tone.wav")});
+        form2->SetCurrentIndex(0);
+        form1->PlayCurrentEntry();
+        QTRY_VERIFY_WITH_TIMEOUT(form1->MP->MediaPosition() > 300, 6000);
+        const pid_t playing = PlayingChild();
+        QVERIFY(playing > 0);
+        ::kill(playing, SIGKILL);
+        QTRY_COMPARE_WITH_TIMEOUT(form1->MP->FileName, Media("tone.wav"), 6000);
+        QVERIFY(form1->isPlaying());
+        QTRY_VERIFY_WITH_TIMEOUT(form1->MP->MediaPosition() > 300, 6000);
     }
 
     void endOfTrackUnderRepeatPlaysTheSameAgain() {

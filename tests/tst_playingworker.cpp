@@ -1,0 +1,188 @@
+#include "player/MediaPlayer.h"
+
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <algorithm>
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+constexpr int PatienceMs = 8000;
+
+struct Child {
+    pid_t pid;
+    char state;
+    qint64 started;
+};
+
+// This process's children, zombies included, the oldest first.
+QList<Child> Children() {
+    QList<Child> children;
+    const QByteArray self = QByteArray::number(getpid());
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!entry[0].isDigit() || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // pid (comm) state ppid ...: the command may hold blanks and brackets.
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.value(1) == self)
+            children.append({pid_t(entry.toInt()), fields[0].at(0), fields.value(19).toLongLong()});
+    }
+    std::sort(children.begin(), children.end(),
+              [](const Child& a, const Child& b) { return a.started < b.started; });
+    return children;
+}
+
+bool MapsFFmpeg(const QString& pid = QStringLiteral("self")) {
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libavcodec");
+}
+
+// The child that plays the open file: the one with FFmpeg's decoders that
+// was started before the one kept ready for the next file.
+pid_t PlayingChild() {
+    for (const Child& child : Children())
+        if (MapsFFmpeg(QString::number(child.pid)))
+            return child.pid;
+    return 0;
+}
+
+// The child that played is gone and reaped; what is left is at most the one
+// kept ready for the next file.
+#define VERIFY_CHILD_ENDED(played)                                                                 \
+    do {                                                                                           \
+        const QList<Child> children = Children();                                                  \
+        QVERIFY(children.size() <= 1);                                                             \
+        for (const Child& child : children) {                                                      \
+            QVERIFY(child.pid != (played));                                                        \
+            QVERIFY2(child.state != 'Z', "a child left unreaped");                                 \
+        }                                                                                          \
+    } while (false)
+
+// This process's stream on the sound server: "no" while it sounds, "yes"
+// while held, empty when there is none.
+QString Corked() {
+    QProcess pactl;
+    pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")});
+    pactl.waitForFinished(10000);
+    const QString listing = QString::fromUtf8(pactl.readAllStandardOutput());
+    for (const QString& block : listing.split(QStringLiteral("Sink Input #")))
+        if (block.contains(QStringLiteral("application.process.id = \"%1\"").arg(getpid())))
+            return QRegularExpression(QStringLiteral("Corked: (\\w+)")).match(block).captured(1);
+    return {};
+}
+
+void Open(TMediaPlayer& player, const QString& name) {
+    player.FileName = TestSupport::Media(name);
+    player.OpenMedia();
+}
+
+} // namespace
+
+class PlayingWorkerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        if (TestSupport::MediaDir().isEmpty())
+            QSKIP("TOLVANE_TEST_MEDIA is not set; run under tools/with-test-env");
+    }
+
+    void wmaPlaysInAChildThatEndsWithTheFile() {
+        TMediaPlayer player;
+        Open(player, QStringLiteral("tone.wma"));
+        const pid_t playing = PlayingChild();
+        QVERIFY(playing > 0);
+        QVERIFY2(qAbs(player.MediaLength() - 3000) <= 150,
+                 qPrintable(QString::number(player.MediaLength())));
+        QCOMPARE(player.MediaMode(), TMPModes::mpStopped);
+
+        player.PlayMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+        QCOMPARE(player.MediaMode(), TMPModes::mpPlaying);
+        const bool soundServer = !QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty();
+        // The child's stream is the player's in the sound server's eyes.
+        if (soundServer)
+            QTRY_COMPARE_WITH_TIMEOUT(Corked(), QStringLiteral("no"), PatienceMs);
+        player.PauseMedia();
+        QCOMPARE(player.MediaMode(), TMPModes::mpPaused);
+        QTest::qWait(100);
+        const qint64 held = player.MediaPosition();
+        QTest::qWait(300);
+        QCOMPARE(player.MediaPosition(), held);
+        if (soundServer)
+            QTRY_COMPARE_WITH_TIMEOUT(Corked(), QStringLiteral("yes"), PatienceMs);
+        player.PauseMedia();
+        QCOMPARE(player.MediaMode(), TMPModes::mpPlaying);
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() > held, PatienceMs);
+
+        player.SeekMedia(2500);
+        QCOMPARE(player.MediaPosition(), qint64(2500));
+        QCOMPARE(player.MediaMode(), TMPModes::mpStopped);
+        player.PlayMedia();
+        QTRY_COMPARE_WITH_TIMEOUT(player.MediaMode(), TMPModes::mpStopped, PatienceMs);
+        QCOMPARE(player.MediaPosition(), player.MediaLength());
+
+        player.CloseMedia();
+        QVERIFY(!player.isOpen());
+        VERIFY_CHILD_ENDED(playing);
+
+        // Those the player decodes itself: no child decodes (the one kept
+        // ready lets go of FFmpeg too), and FFmpeg never loaded here.
+        for (const char* name : {"clip.avi", "clip.mpg", "tone.mp3", "tune.mid"}) {
+            Open(player, QString::fromLatin1(name));
+            player.PlayMedia();
+            QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+            QVERIFY2(PlayingChild() == 0, name);
+        }
+        player.CloseMedia();
+        QVERIFY(!MapsFFmpeg());
+    }
+
+    void aChildThatDiesOrFallsSilentEndsTheTrack_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("killed") << int(SIGKILL);
+        QTest::newRow("silent") << int(SIGSTOP);
+    }
+    void aChildThatDiesOrFallsSilentEndsTheTrack() {
+        QFETCH(int, signal);
+        TMediaPlayer player;
+        Open(player, QStringLiteral("tone.wma"));
+        player.PlayMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+        const pid_t playing = PlayingChild();
+        QVERIFY(playing > 0);
+        ::kill(playing, signal);
+
+        // As a stream that broke off: at its end, stopped, with a reason.
+        QTRY_COMPARE_WITH_TIMEOUT(player.MediaMode(), TMPModes::mpStopped, PatienceMs);
+        QCOMPARE(player.MediaPosition(), player.MediaLength());
+        QVERIFY(!player.LastError().isEmpty());
+        VERIFY_CHILD_ENDED(playing);
+        // Played again, it starts afresh in a new child.
+        player.PlayMedia();
+        QVERIFY(PlayingChild() != playing);
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+        QVERIFY(player.MediaPosition() < player.MediaLength());
+
+        // The next file opens, and so does the same one again.
+        Open(player, QStringLiteral("tone.wav"));
+        Open(player, QStringLiteral("tone.wma"));
+        player.PlayMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+        const pid_t again = PlayingChild();
+        player.CloseMedia();
+        VERIFY_CHILD_ENDED(again);
+    }
+};
+
+QTEST_GUILESS_MAIN(PlayingWorkerTest)
+#include "tst_playingworker.moc"
