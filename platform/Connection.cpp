@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QList>
 #include <QNetworkInformation>
+#include <dlfcn.h>
+#include <optional>
 
 static ConnectionStandIn& standIn() {
     static ConnectionStandIn instance;
@@ -58,6 +60,36 @@ bool hasIpv6DefaultRoute(const QByteArray& table) {
     return false;
 }
 
+// The desktop's network information, from Qt Network opened on the first
+// question: linked, that library and the Kerberos and proxy libraries it
+// needs would load at every start, for a button few press. Its functions are
+// looked up by their C++ names; a member function takes its object first.
+struct NetworkInformationApi {
+    QNetworkInformation* (*instance)() = nullptr;
+    bool (*loadDefaultBackend)() = nullptr;
+    QNetworkInformation::Reachability (*reachability)(const QNetworkInformation*) = nullptr;
+};
+
+const NetworkInformationApi* NetworkInformation() {
+    static const std::optional<NetworkInformationApi> api =
+        []() -> std::optional<NetworkInformationApi> {
+        void* library = ::dlopen("libQt6Network.so.6", RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return std::nullopt;
+        NetworkInformationApi loaded;
+        loaded.instance = reinterpret_cast<decltype(loaded.instance)>(
+            ::dlsym(library, "_ZN19QNetworkInformation8instanceEv"));
+        loaded.loadDefaultBackend = reinterpret_cast<decltype(loaded.loadDefaultBackend)>(
+            ::dlsym(library, "_ZN19QNetworkInformation18loadDefaultBackendEv"));
+        loaded.reachability = reinterpret_cast<decltype(loaded.reachability)>(
+            ::dlsym(library, "_ZNK19QNetworkInformation12reachabilityEv"));
+        if (!loaded.instance || !loaded.loadDefaultBackend || !loaded.reachability)
+            return std::nullopt;
+        return loaded;
+    }();
+    return api ? &*api : nullptr;
+}
+
 QByteArray readAll(const char* path) {
     QFile file(QString::fromLatin1(path));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -71,8 +103,9 @@ bool HasDefaultRoute(const QByteArray& ipv4Routes, const QByteArray& ipv6Routes)
 bool IsInternetConnected() {
     if (standIn())
         return standIn()();
-    if (QNetworkInformation::instance() || QNetworkInformation::loadDefaultBackend()) {
-        switch (QNetworkInformation::instance()->reachability()) {
+    const NetworkInformationApi* network = NetworkInformation();
+    if (network && (network->instance() || network->loadDefaultBackend())) {
+        switch (network->reachability(network->instance())) {
         case QNetworkInformation::Reachability::Online:
             return true;
         case QNetworkInformation::Reachability::Disconnected:

@@ -9,12 +9,18 @@
 #include <QDBusReply>
 #include <QDataStream>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QIODevice>
+#include <QSocketNotifier>
 #include <QThread>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -48,8 +54,11 @@ SingleInstance::SingleInstance(const QByteArray& playlistFolder, QObject* parent
 }
 
 SingleInstance::~SingleInstance() {
-    if (server_)
-        server_->close();
+    if (listenFd_ >= 0) {
+        delete incoming_;
+        ::close(listenFd_);
+        ::unlink(socketPath_.constData());
+    }
     if (lockFd_ >= 0)
         ::close(lockFd_);
 }
@@ -107,6 +116,130 @@ SingleInstance::Outcome SingleInstance::StartOnBus(const QByteArrayList& paths) 
     return Outcome::Alone;
 }
 
+namespace {
+
+// The socket side is plain POSIX, not Qt Network: that library and the
+// Kerberos and proxy libraries it needs would load at every start, for a way
+// that is taken only when there is no session bus.
+
+bool socketAddress(const QByteArray& path, sockaddr_un& address) {
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (size_t(path.size()) >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    return true;
+}
+
+void setTimeout(int fd, int option, int ms) {
+    const timeval limit{ms / 1000, (ms % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit);
+}
+
+bool sendAll(int fd, const QByteArray& data) {
+    qsizetype sent = 0;
+    while (sent < data.size()) {
+        // No SIGPIPE: a running copy that ends while we write is not fatal.
+        const ssize_t n =
+            ::send(fd, data.constData() + sent, size_t(data.size() - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        sent += n;
+    }
+    return true;
+}
+
+// Hands the paths to the copy listening on the socket; true once it has
+// answered that it took them.
+bool handOver(const QByteArray& socketPath, const QByteArrayList& paths) {
+    sockaddr_un address;
+    if (!socketAddress(socketPath, address))
+        return false;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    // A full backlog makes connect wait; it waits no longer than this.
+    setTimeout(fd, SO_SNDTIMEO, 1000);
+    bool answered = false;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        setTimeout(fd, SO_SNDTIMEO, SingleInstance::TimeoutMs);
+        QByteArray message;
+        QDataStream out(&message, QIODevice::WriteOnly);
+        out << paths;
+        if (sendAll(fd, message)) {
+            // A signal must not cut the wait short: the paths may have been
+            // taken already, and a second try would hand them over twice.
+            QElapsedTimer waited;
+            waited.start();
+            pollfd reply{fd, POLLIN, 0};
+            int ready;
+            do {
+                const qint64 left =
+                    std::max<qint64>(0, SingleInstance::TimeoutMs - waited.elapsed());
+                ready = ::poll(&reply, 1, int(left));
+            } while (ready < 0 && errno == EINTR);
+            char answer = 0;
+            answered = ready > 0 && ::recv(fd, &answer, 1, MSG_DONTWAIT) == 1;
+        }
+    }
+    ::close(fd);
+    return answered;
+}
+
+} // namespace
+
+// One copy started later: its message is read as it comes, answered once
+// complete, and the connection closed when that copy closes it.
+class InstanceConnection : public QObject {
+public:
+    InstanceConnection(int fd, SingleInstance* owner)
+        : QObject(owner), fd_(fd), owner_(owner), notifier_(fd, QSocketNotifier::Read, this) {
+        connect(&notifier_, &QSocketNotifier::activated, this, &InstanceConnection::Read);
+    }
+    ~InstanceConnection() override {
+        notifier_.setEnabled(false);
+        ::close(fd_);
+    }
+
+private:
+    void Read() {
+        char chunk[4096];
+        for (;;) {
+            const ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (n > 0) {
+                received_.append(chunk, n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            // The other copy closed its end, or the connection failed.
+            notifier_.setEnabled(false);
+            deleteLater();
+            return;
+        }
+        if (answered_)
+            return;
+        QDataStream in(received_);
+        QByteArrayList paths;
+        in >> paths;
+        if (in.status() != QDataStream::Ok)
+            return; // the rest is still on its way
+        answered_ = true;
+        sendAll(fd_, QByteArray("1", 1));
+        owner_->Deliver(paths);
+    }
+
+    int fd_;
+    SingleInstance* owner_;
+    QSocketNotifier notifier_;
+    QByteArray received_;
+    bool answered_ = false;
+};
+
 SingleInstance::Outcome SingleInstance::StartOnSocket(const QByteArrayList& paths) {
     const QByteArray socketPath = SocketPath(folder_);
     if (socketPath.isEmpty())
@@ -122,45 +255,44 @@ SingleInstance::Outcome SingleInstance::StartOnSocket(const QByteArrayList& path
             return Outcome::Alone;
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             lockFd_ = fd;
-            server_ = new QLocalServer(this);
-            server_->setSocketOptions(QLocalServer::UserAccessOption);
-            QLocalServer::removeServer(QFile::decodeName(socketPath));
-            if (!server_->listen(QFile::decodeName(socketPath)))
-                return Outcome::Alone;
-            connect(server_, &QLocalServer::newConnection, this, &SingleInstance::AcceptConnection);
-            return Outcome::Running;
+            return Listen(socketPath) ? Outcome::Running : Outcome::Alone;
         }
         ::close(fd);
-        QLocalSocket socket;
-        socket.connectToServer(QFile::decodeName(socketPath));
-        if (socket.waitForConnected(1000)) {
-            QByteArray message;
-            QDataStream out(&message, QIODevice::WriteOnly);
-            out << paths;
-            socket.write(message);
-            if (socket.waitForBytesWritten(TimeoutMs) && socket.waitForReadyRead(TimeoutMs))
-                return Outcome::HandedOver;
-        }
+        if (handOver(socketPath, paths))
+            return Outcome::HandedOver;
         // The running copy is still starting, or just ended.
         QThread::msleep(100);
     }
     return Outcome::Alone;
 }
 
+bool SingleInstance::Listen(const QByteArray& socketPath) {
+    sockaddr_un address;
+    if (!socketAddress(socketPath, address))
+        return false;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return false;
+    ::unlink(socketPath.constData());
+    // The runtime folder is the user's alone; the socket is too.
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::chmod(socketPath.constData(), S_IRWXU) != 0 || ::listen(fd, 50) != 0) {
+        ::close(fd);
+        return false;
+    }
+    listenFd_ = fd;
+    socketPath_ = socketPath;
+    incoming_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(incoming_, &QSocketNotifier::activated, this, &SingleInstance::AcceptConnection);
+    return true;
+}
+
 void SingleInstance::AcceptConnection() {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            QDataStream in(socket);
-            in.startTransaction();
-            QByteArrayList paths;
-            in >> paths;
-            if (!in.commitTransaction())
-                return; // the rest is still on its way
-            socket->write("1", 1);
-            socket->flush();
-            Deliver(paths);
-        });
+    for (;;) {
+        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0)
+            return;
+        new InstanceConnection(fd, this);
     }
 }
 

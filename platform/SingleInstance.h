@@ -4,7 +4,7 @@
 #include <QByteArrayList>
 #include <QObject>
 
-class QLocalServer;
+class QSocketNotifier;
 
 // One running copy per automatic playlist, so that the playlist has one
 // writer. The first copy becomes the running one; a copy started after it
@@ -46,9 +46,12 @@ signals:
 private:
     Outcome StartOnBus(const QByteArrayList& paths);
     Outcome StartOnSocket(const QByteArrayList& paths);
+    bool Listen(const QByteArray& socketPath);
     void AcceptConnection();
 
     QByteArray folder_;
-    QLocalServer* server_ = nullptr;
+    QByteArray socketPath_;
+    int listenFd_ = -1;
+    QSocketNotifier* incoming_ = nullptr;
     int lockFd_ = -1;
 };

@@ -6,6 +6,7 @@
 // from the windows' texts as the X server holds them.
 
 #include "TestSupport.h"
+#include "platform/SingleInstance.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -15,7 +16,11 @@
 #include <csignal>
 #include <optional>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -200,8 +205,22 @@ private slots:
         QProcessEnvironment env = playerEnv;
         env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
         QFile::remove(state.filePath(u"tolvane/PlayList.plf"_s));
+        // A socket left by a copy that did not end normally: nobody listens.
+        const QByteArray socketPath =
+            SingleInstance::SocketPath(QFile::encodeName(state.filePath(u"tolvane"_s)));
+        QVERIFY(!socketPath.isEmpty());
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, socketPath.constData(), sizeof address.sun_path);
+        const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QCOMPARE(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::close(stale);
+
         Player player({TestSupport::Media(u"tone.mp3"_s)}, env);
         QTRY_COMPARE_WITH_TIMEOUT(playlistTitle(player.pid), u"Play List: 1 items"_s, 20000);
+        struct stat socketStatus {};
+        QCOMPARE(::stat(socketPath.constData(), &socketStatus), 0);
+        QCOMPARE(socketStatus.st_mode & 0777, mode_t(0700));
         startAgain({TestSupport::Media(u"tone.wav"_s)}, env);
         QTRY_COMPARE_WITH_TIMEOUT(playlistTitle(player.pid), u"Play List: 2 items"_s, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(taskbarText(player.pid), u"tone.wav"_s, 10000);

@@ -27,6 +27,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QNetworkInformation>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSet>
@@ -757,6 +758,33 @@ private slots:
         QVERIFY(!HasDefaultRoute(heading + local + down, QByteArray()));
         QVERIFY(HasDefaultRoute(heading, rejectV6 + gatewayV6));
         QVERIFY(!HasDefaultRoute(QByteArray(), QByteArray()));
+    }
+
+    void desktopNetworkInformationAnswersWhenItKnows() {
+        // The program opens Qt Network itself on the first question; this
+        // test links the same library, so it shares the backend the program
+        // loads and sees what that backend says.
+        SetConnectionStandIn(nullptr);
+        bool connected = IsInternetConnected();
+        QVERIFY(QNetworkInformation::instance() || !QNetworkInformation::loadDefaultBackend());
+        // Without the desktop's default (NetworkManager), a backend loaded
+        // here is the one the program must ask.
+        if (!QNetworkInformation::instance() &&
+            QNetworkInformation::loadBackendByName(QStringLiteral("glib")))
+            connected = IsInternetConnected();
+        SetConnectionStandIn([this] { return connected_; });
+        QNetworkInformation* information = QNetworkInformation::instance();
+        if (!information)
+            QSKIP("no network information backend on this machine");
+        switch (information->reachability()) {
+        case QNetworkInformation::Reachability::Online:
+            QVERIFY(connected);
+            break;
+        case QNetworkInformation::Reachability::Unknown:
+            break;
+        default:
+            QVERIFY(!connected);
+        }
     }
 
     // --- volume panel ---

@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QHelpEvent>
 #include <QImageReader>
 #include <QKeyEvent>
@@ -14,6 +15,7 @@
 #include <QStyleOptionSlider>
 #include <QStyledItemDelegate>
 #include <QToolTip>
+#include <qpa/qplatformfontdatabase.h>
 
 // The pictures are compiled into the library. A static library leaves out an
 // object that nothing refers to, and so would the pictures; every window is
@@ -23,15 +25,41 @@
     return true;
 }();
 
+// The design names the windows ask for, each with the faces that stand in
+// for it, best first.
+struct DesignFamily {
+    QString name;
+    QStringList faces;
+};
+
 static void useFontSubstitutes() {
     static const bool installed = [] {
         const QStringList sans{QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")};
-        QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), sans);
-        QFont::insertSubstitutions(QStringLiteral("Microsoft Sans Serif"), sans);
-        QFont::insertSubstitutions(QStringLiteral("Tahoma"), {QStringLiteral("DejaVu Sans"),
-                                                              QStringLiteral("Liberation Sans")});
-        QFont::insertSubstitutions(QStringLiteral("Modern"), {QStringLiteral("DejaVu Sans Mono"),
-                                                              QStringLiteral("Liberation Mono")});
+        const DesignFamily designFamilies[] = {
+            {QStringLiteral("MS Sans Serif"), sans},
+            {QStringLiteral("Microsoft Sans Serif"), sans},
+            {QStringLiteral("Tahoma"),
+             {QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")}},
+            {QStringLiteral("Modern"),
+             {QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono")}},
+        };
+        // A family the font database lacks makes Qt ask fontconfig to sort
+        // every face by likeness to it before it even tries the substitutes,
+        // once for each design name. Known as another name of its first
+        // installed stand-in, the design name is matched at once, to the face
+        // the substitutes would have given. The names are lost if the
+        // database is read again (an added font); the substitutes still lead
+        // to the same faces then, only by the longer way.
+        const QStringList installedFamilies = QFontDatabase::families();
+        for (const DesignFamily& design : designFamilies) {
+            QFont::insertSubstitutions(design.name, design.faces);
+            for (const QString& face : design.faces) {
+                if (installedFamilies.contains(face)) {
+                    QPlatformFontDatabase::registerAliasToFontFamily(face, design.name);
+                    break;
+                }
+            }
+        }
         return true;
     }();
     Q_UNUSED(installed);
