@@ -1,10 +1,10 @@
 #include "platform/Connection.h"
 
+#include "platform/HelperFiles.h"
+
 #include <QFile>
 #include <QList>
-#include <QNetworkInformation>
 #include <dlfcn.h>
-#include <optional>
 
 static ConnectionStandIn& standIn() {
     static ConnectionStandIn instance;
@@ -60,34 +60,19 @@ bool hasIpv6DefaultRoute(const QByteArray& table) {
     return false;
 }
 
-// The desktop's network information, from Qt Network opened on the first
-// question: linked, that library and the Kerberos and proxy libraries it
-// needs would load at every start, for a button few press. Its functions are
-// looked up by their C++ names; a member function takes its object first.
-struct NetworkInformationApi {
-    QNetworkInformation* (*instance)() = nullptr;
-    bool (*loadDefaultBackend)() = nullptr;
-    QNetworkInformation::Reachability (*reachability)(const QNetworkInformation*) = nullptr;
-};
+// The desktop's network information comes from a module of the player's
+// that links Qt Network, opened on the first question.
+using Reachability = int (*)();
 
-const NetworkInformationApi* NetworkInformation() {
-    static const std::optional<NetworkInformationApi> api =
-        []() -> std::optional<NetworkInformationApi> {
-        void* library = ::dlopen("libQt6Network.so.6", RTLD_NOW | RTLD_LOCAL);
-        if (!library)
-            return std::nullopt;
-        NetworkInformationApi loaded;
-        loaded.instance = reinterpret_cast<decltype(loaded.instance)>(
-            ::dlsym(library, "_ZN19QNetworkInformation8instanceEv"));
-        loaded.loadDefaultBackend = reinterpret_cast<decltype(loaded.loadDefaultBackend)>(
-            ::dlsym(library, "_ZN19QNetworkInformation18loadDefaultBackendEv"));
-        loaded.reachability = reinterpret_cast<decltype(loaded.reachability)>(
-            ::dlsym(library, "_ZNK19QNetworkInformation12reachabilityEv"));
-        if (!loaded.instance || !loaded.loadDefaultBackend || !loaded.reachability)
-            return std::nullopt;
-        return loaded;
+Reachability NetworkReachability() {
+    static const Reachability reachability = []() -> Reachability {
+        void* module =
+            ::dlopen(HelperFile("tolvane-network.so").constData(), RTLD_NOW | RTLD_LOCAL);
+        return module
+                   ? reinterpret_cast<Reachability>(::dlsym(module, "tolvane_network_reachability"))
+                   : nullptr;
     }();
-    return api ? &*api : nullptr;
+    return reachability;
 }
 
 QByteArray readAll(const char* path) {
@@ -103,18 +88,9 @@ bool HasDefaultRoute(const QByteArray& ipv4Routes, const QByteArray& ipv6Routes)
 bool IsInternetConnected() {
     if (standIn())
         return standIn()();
-    const NetworkInformationApi* network = NetworkInformation();
-    if (network && (network->instance() || network->loadDefaultBackend())) {
-        switch (network->reachability(network->instance())) {
-        case QNetworkInformation::Reachability::Online:
-            return true;
-        case QNetworkInformation::Reachability::Disconnected:
-        case QNetworkInformation::Reachability::Local:
-        case QNetworkInformation::Reachability::Site:
-            return false;
-        case QNetworkInformation::Reachability::Unknown:
-            break;
-        }
+    if (const Reachability reachability = NetworkReachability()) {
+        if (const int online = reachability(); online >= 0)
+            return online == 1;
     }
     return HasDefaultRoute(readAll("/proc/net/route"), readAll("/proc/net/ipv6_route"));
 }

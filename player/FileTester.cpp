@@ -1,9 +1,11 @@
 #include "player/FileTester.h"
 
+#include "platform/HelperFiles.h"
 #include "player/MediaPlayer.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
@@ -91,7 +93,7 @@ TFileTester::~TFileTester() {
 }
 
 QString TFileTester::DefaultProgram() {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/tolvane-tester");
+    return QFile::decodeName(HelperFile("tolvane-tester"));
 }
 
 int TFileTester::Send(const QByteArray& path) {

@@ -56,7 +56,7 @@ public:
     // How many worker processes were started; a test watches restarts.
     int WorkersStarted() const { return started_; }
 
-    // The worker program's place: beside the running program.
+    // The worker program, among the player's helpers (HelperFile).
     static QString DefaultProgram();
 
     // The worker's side: reads requests from input, answers on output,

@@ -1,5 +1,7 @@
 #include "player/PlayingWorker.h"
 
+#include "platform/HelperFiles.h"
+
 #include <QCoreApplication>
 #include <QDataStream>
 #include <QFile>
@@ -256,11 +258,7 @@ TPlayingWorker::~TPlayingWorker() {
 }
 
 QByteArray TPlayingWorker::Program() {
-    const QString folder =
-        QCoreApplication::instance()
-            ? QCoreApplication::applicationDirPath()
-            : QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).path();
-    return QFile::encodeName(folder + QStringLiteral("/tolvane-tester"));
+    return HelperFile("tolvane-tester");
 }
 
 QString TPlayingWorker::Call(char command, const QByteArray& argument, int timeoutMs) {

@@ -60,7 +60,7 @@ public:
     // before the first command.
     static int Run(int input, int output, bool loadDecoders);
 
-    // The program that hosts the child; beside the running program.
+    // The program that hosts the child, among the player's helpers.
     static QByteArray Program();
 
 private:
