@@ -1,7 +1,9 @@
 #include "player/FileTester.h"
 
 #include "platform/HelperFiles.h"
+#include "player/FileStamp.h"
 #include "player/MediaPlayer.h"
+#include "player/WorkerFrames.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -13,7 +15,6 @@
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -28,40 +29,6 @@ constexpr int LookEveryMs = 20;
 constexpr size_t QueuedPerWorker = 8;
 // No path is this long; a length beyond it means the pipe is out of step.
 constexpr quint32 LongestPath = 1 << 20;
-
-bool ReadFully(int fd, void* buffer, size_t size) {
-    auto* at = static_cast<char*>(buffer);
-    while (size > 0) {
-        const ssize_t got = ::read(fd, at, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        at += got;
-        size -= size_t(got);
-    }
-    return true;
-}
-
-bool WriteFully(int fd, const QByteArray& data) {
-    const char* at = data.constData();
-    size_t size = size_t(data.size());
-    while (size > 0) {
-        const ssize_t put = ::write(fd, at, size);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        at += put;
-        size -= size_t(put);
-    }
-    return true;
-}
-
-QByteArray Frame(const QByteArray& body) {
-    const quint32 size = quint32(body.size());
-    return QByteArray(reinterpret_cast<const char*>(&size), sizeof size) + body;
-}
 
 // One try, as the player would open the file; the file is let go at once.
 QString TryOpen(TMediaPlayer& player, const QByteArray& path) {
@@ -326,15 +293,6 @@ int TFileTester::RunWorker(int input, int output, int letGoMs) {
         if (TMediaPlayer::AbandonedPipelines() > 0)
             return 0;
     }
-}
-
-// A file's identity and content stamp; all zero when it cannot be looked up.
-static std::array<qint64, 5> FileStamp(const QByteArray& path) {
-    struct stat st {};
-    if (::stat(path.constData(), &st) != 0)
-        return {};
-    return {qint64(st.st_dev), qint64(st.st_ino), qint64(st.st_size), qint64(st.st_mtim.tv_sec),
-            qint64(st.st_mtim.tv_nsec)};
 }
 
 TFileTester::Verdict TFileTester::TestUnlessKnown(const QByteArray& path,

@@ -1,5 +1,6 @@
 #include "player/MediaPlayer.h"
 
+#include "player/FileStamp.h"
 #include "player/PlayingWorker.h"
 
 #include <QDir>
@@ -102,15 +103,6 @@ void LeaveOutFFmpeg() {
         decodersLeftOut = features != nullptr;
         gst_plugin_feature_list_free(features);
     });
-}
-
-// A file's identity and content stamp; all zero when it cannot be looked up.
-std::array<qint64, 5> FileStamp(const QByteArray& path) {
-    struct stat st {};
-    if (::stat(path.constData(), &st) != 0)
-        return {};
-    return {qint64(st.st_dev), qint64(st.st_ino), qint64(st.st_size), qint64(st.st_mtim.tv_sec),
-            qint64(st.st_mtim.tv_nsec)};
 }
 
 // The files that played in a child, as they were then: trying them here
@@ -1128,17 +1120,18 @@ bool TMediaPlayer::LackedDecoder() const {
 }
 
 void TMediaPlayer::WithEveryDecoder(const std::function<void()>& work) {
-    for (const auto& [feature, rank] : ffmpegRanks)
-        gst_plugin_feature_set_rank(feature, rank);
+    const auto rank = [](bool asBefore) {
+        for (const auto& [feature, before] : ffmpegRanks)
+            gst_plugin_feature_set_rank(feature, asBefore ? before : guint(GST_RANK_NONE));
+    };
+    rank(true);
     try {
         work();
     } catch (...) {
-        for (const auto& each : ffmpegRanks)
-            gst_plugin_feature_set_rank(each.first, GST_RANK_NONE);
+        rank(false);
         throw;
     }
-    for (const auto& each : ffmpegRanks)
-        gst_plugin_feature_set_rank(each.first, GST_RANK_NONE);
+    rank(false);
 }
 
 bool TMediaPlayer::HoldsFFmpegDecoders() {

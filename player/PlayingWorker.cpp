@@ -1,6 +1,7 @@
 #include "player/PlayingWorker.h"
 
 #include "platform/HelperFiles.h"
+#include "player/WorkerFrames.h"
 
 #include <QCoreApplication>
 #include <QDataStream>
@@ -47,42 +48,6 @@ constexpr int StartMarginMs = 2000;
 constexpr quint32 LongestFrame = 1 << 20;
 
 const QString StoppedDevice = QStringLiteral("The file stopped the media device.");
-
-bool ReadFully(int fd, void* buffer, size_t size) {
-    auto* at = static_cast<char*>(buffer);
-    while (size > 0) {
-        const ssize_t got = ::read(fd, at, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        at += got;
-        size -= size_t(got);
-    }
-    return true;
-}
-
-// send(), not write(): a child that died must not take the player down with
-// SIGPIPE.
-bool SendFully(int fd, const QByteArray& data) {
-    const char* at = data.constData();
-    size_t size = size_t(data.size());
-    while (size > 0) {
-        const ssize_t put = ::send(fd, at, size, MSG_NOSIGNAL);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        at += put;
-        size -= size_t(put);
-    }
-    return true;
-}
-
-QByteArray Frame(const QByteArray& body) {
-    const quint32 size = quint32(body.size());
-    return QByteArray(reinterpret_cast<const char*>(&size), sizeof size) + body;
-}
 
 QByteArray Answer(const QString& error, TMediaPlayer& player) {
     QByteArray body;
