@@ -1,5 +1,7 @@
 #include "platform/SingleInstance.h"
 
+#include "platform/FullTransfer.h"
+
 #include <QCryptographicHash>
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
@@ -136,21 +138,6 @@ void setTimeout(int fd, int option, int ms) {
     ::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit);
 }
 
-bool sendAll(int fd, const QByteArray& data) {
-    qsizetype sent = 0;
-    while (sent < data.size()) {
-        // No SIGPIPE: a running copy that ends while we write is not fatal.
-        const ssize_t n =
-            ::send(fd, data.constData() + sent, size_t(data.size() - sent), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        sent += n;
-    }
-    return true;
-}
-
 // Hands the paths to the copy listening on the socket; true once it has
 // answered that it took them.
 bool handOver(const QByteArray& socketPath, const QByteArrayList& paths) {
@@ -168,7 +155,7 @@ bool handOver(const QByteArray& socketPath, const QByteArrayList& paths) {
         QByteArray message;
         QDataStream out(&message, QIODevice::WriteOnly);
         out << paths;
-        if (sendAll(fd, message)) {
+        if (SendFully(fd, message)) {
             // A signal must not cut the wait short: the paths may have been
             // taken already, and a second try would hand them over twice.
             QElapsedTimer waited;
@@ -229,7 +216,7 @@ private:
         if (in.status() != QDataStream::Ok)
             return; // the rest is still on its way
         answered_ = true;
-        sendAll(fd_, QByteArray("1", 1));
+        SendFully(fd_, QByteArray("1", 1));
         owner_->Deliver(paths);
     }
 

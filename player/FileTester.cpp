@@ -1,9 +1,9 @@
 #include "player/FileTester.h"
 
+#include "platform/FullTransfer.h"
 #include "platform/HelperFiles.h"
 #include "player/FileStamp.h"
 #include "player/MediaPlayer.h"
-#include "player/WorkerFrames.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

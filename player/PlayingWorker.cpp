@@ -1,7 +1,7 @@
 #include "player/PlayingWorker.h"
 
+#include "platform/FullTransfer.h"
 #include "platform/HelperFiles.h"
-#include "player/WorkerFrames.h"
 
 #include <QCoreApplication>
 #include <QDataStream>

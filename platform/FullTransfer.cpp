@@ -1,4 +1,4 @@
-#include "player/WorkerFrames.h"
+#include "platform/FullTransfer.h"
 
 #include <cerrno>
 #include <sys/socket.h>
