@@ -2,7 +2,7 @@
 // Run under tools/with-test-env (or give the test media folder as the first
 // argument). The reference figure is the same open with a fresh pipeline each
 // time, which is what reusing one pipeline per player saves.
-#include "player/MediaPlayer.h"
+#include "player/media/MediaPlayer.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -10,7 +10,7 @@
 // Runs on Qt's offscreen platform unless a display is set.
 
 #include "platform/Memory.h"
-#include "player/MediaPlayer.h"
+#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
 #include "playlist/Unit2.h"
 

@@ -10,7 +10,7 @@
 
 #include "player/Unit1.h"
 #include "playlist/ListBox.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
 
 #include <QApplication>

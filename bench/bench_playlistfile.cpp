@@ -9,8 +9,8 @@
 //   bench_playlistfile COUNT      runs one size
 
 #include "playlist/ListBox.h"
-#include "playlist/Playlist.h"
-#include "playlist/PlaylistFile.h"
+#include "playlist/core/Playlist.h"
+#include "playlist/core/PlaylistFile.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -6,7 +6,7 @@
 // Runs on Qt's offscreen platform unless a display is set.
 
 #include "player/Unit1.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
 
 #include <QApplication>

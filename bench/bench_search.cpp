@@ -5,7 +5,7 @@
 //   bench_search          builds the tree in a temporary folder
 //   bench_search FOLDER   searches an existing tree instead
 
-#include "playlist/MediaSearch.h"
+#include "playlist/core/MediaSearch.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

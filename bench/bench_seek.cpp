@@ -12,7 +12,7 @@
 // argument). The MIDI files of 5 and 100 minutes are written into a
 // temporary folder, and so are MP3, WAV and MPEG files of some minutes.
 #include "TestSupport.h"
-#include "player/MediaPlayer.h"
+#include "player/media/MediaPlayer.h"
 
 #include <QCoreApplication>
 #include <QDir>

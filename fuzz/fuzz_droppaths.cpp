@@ -3,8 +3,8 @@
 // line; and any storable path, put into a file URL, comes back byte for byte.
 
 #include "FuzzSupport.h"
-#include "playlist/DroppedPaths.h"
-#include "playlist/PlaylistFile.h"
+#include "playlist/core/DroppedPaths.h"
+#include "playlist/core/PlaylistFile.h"
 
 #include <QMimeData>
 

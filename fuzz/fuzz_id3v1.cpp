@@ -4,8 +4,8 @@
 // than the field, and the genre is a name of the table or "Other".
 
 #include "FuzzSupport.h"
-#include "trackinfo/Id3v1.h"
-#include "trackinfo/Windows1252.h"
+#include "trackinfo/core/Id3v1.h"
+#include "trackinfo/core/Windows1252.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 // saved reads back the same, byte for byte.
 
 #include "FuzzSupport.h"
-#include "playlist/PlaylistFile.h"
+#include "playlist/core/PlaylistFile.h"
 
 #include <cstring>
 #include <fuzzer/FuzzedDataProvider.h>

@@ -3,7 +3,7 @@
 // each ending one line, and a playlist written from them splits the same.
 
 #include "FuzzSupport.h"
-#include "playlist/PlaylistFile.h"
+#include "playlist/core/PlaylistFile.h"
 
 #include <QList>
 

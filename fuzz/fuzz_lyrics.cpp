@@ -5,8 +5,8 @@
 // same again once each is ended by LF.
 
 #include "FuzzSupport.h"
-#include "playlist/Lyrics.h"
-#include "trackinfo/Windows1252.h"
+#include "playlist/core/Lyrics.h"
+#include "trackinfo/core/Windows1252.h"
 
 #include <set>
 

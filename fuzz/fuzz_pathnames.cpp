@@ -4,9 +4,9 @@
 // lookup finds only files that are there, beside the media path.
 
 #include "FuzzSupport.h"
-#include "playlist/Lyrics.h"
-#include "playlist/MediaSearch.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/Lyrics.h"
+#include "playlist/core/MediaSearch.h"
+#include "playlist/core/Playlist.h"
 
 #include <algorithm>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "player/Volume.h"
+#include "platform/ChannelVolumes.h"
 
 #include <memory>
 #include <optional>

@@ -2,9 +2,9 @@
 // entry will not open, and when a tick of Timer1 fails. None of it shows a
 // message: the playlist is cleaned and playback goes on with what plays.
 
-#include "player/MediaPlayer.h"
+#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
 

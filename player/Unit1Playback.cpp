@@ -1,14 +1,14 @@
 // The playback controller: which entry plays, when, and what follows it.
 
-#include "platform/Dialogs.h"
+#include "windows/Dialogs.h"
 #include "platform/Memory.h"
-#include "platform/MessageBox.h"
-#include "player/Clock.h"
-#include "player/FileTester.h"
-#include "player/MediaPlayer.h"
+#include "windows/MessageBox.h"
+#include "player/core/Clock.h"
+#include "player/media/FileTester.h"
+#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
-#include "playlist/Playlist.h"
-#include "playlist/PlaylistFile.h"
+#include "playlist/core/Playlist.h"
+#include "playlist/core/PlaylistFile.h"
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
 

@@ -1,7 +1,7 @@
 #include "playlist/ListBox.h"
 
-#include "playlist/DroppedPaths.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/DroppedPaths.h"
+#include "playlist/core/Playlist.h"
 
 #include <QDropEvent>
 #include <QKeyEvent>

@@ -1,13 +1,14 @@
 #include "playlist/Unit2.h"
 
 #include "platform/DesktopServices.h"
-#include "platform/MessageBox.h"
-#include "player/MediaPlayer.h"
+#include "windows/MessageBox.h"
+#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
-#include "playlist/AutomaticPlaylist.h"
+#include "playlist/core/AutomaticPlaylist.h"
 #include "playlist/ListBox.h"
-#include "playlist/Lyrics.h"
-#include "playlist/Playlist.h"
+#include "playlist/LyricView.h"
+#include "playlist/core/Lyrics.h"
+#include "playlist/core/Playlist.h"
 #include "windows/Controls.h"
 
 #include <QCloseEvent>

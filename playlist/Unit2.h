@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/LazyFileDialog.h"
+#include "windows/LazyFileDialog.h"
 #include "windows/StartUp.h"
 
 #include <QAction>

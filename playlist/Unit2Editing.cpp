@@ -5,7 +5,7 @@
 
 #include "player/Unit1.h"
 #include "playlist/ListBox.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/Playlist.h"
 
 #include <chrono>
 #include <random>

@@ -2,14 +2,14 @@
 
 #include "playlist/Unit2.h"
 
-#include "platform/Dialogs.h"
-#include "platform/MessageBox.h"
+#include "windows/Dialogs.h"
+#include "windows/MessageBox.h"
 #include "platform/StatePaths.h"
 #include "player/Unit1.h"
-#include "playlist/AutomaticPlaylist.h"
-#include "playlist/MediaSearch.h"
-#include "playlist/Playlist.h"
-#include "playlist/PlaylistFile.h"
+#include "playlist/core/AutomaticPlaylist.h"
+#include "playlist/core/MediaSearch.h"
+#include "playlist/core/Playlist.h"
+#include "playlist/core/PlaylistFile.h"
 
 #include <QFileDialog>
 #include <cerrno>

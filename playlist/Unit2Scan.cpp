@@ -2,11 +2,11 @@
 
 #include "playlist/Unit2.h"
 
-#include "player/FileTester.h"
-#include "player/MediaPlayer.h"
+#include "player/media/FileTester.h"
+#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
 #include "playlist/ListBox.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/Playlist.h"
 #include "windows/Controls.h"
 
 #include <QApplication>

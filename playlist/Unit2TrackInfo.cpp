@@ -2,12 +2,12 @@
 // lies over the list while it is shown, the file info and the about windows.
 
 #include "platform/DesktopServices.h"
-#include "platform/MessageBox.h"
-#include "player/MediaPlayer.h"
+#include "windows/MessageBox.h"
+#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
 #include "playlist/ListBox.h"
-#include "playlist/Lyrics.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/Lyrics.h"
+#include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
 #include "trackinfo/Unit4.h"
 #include "windows/Unit3.h"

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "platform/MessageBox.h"
+#include "windows/MessageBox.h"
 
 #include <QDir>
 #include <QFile>

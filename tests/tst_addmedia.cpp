@@ -4,11 +4,11 @@
 
 #include "TestSupport.h"
 
-#include "platform/Dialogs.h"
+#include "windows/Dialogs.h"
 #include "player/Unit1.h"
-#include "playlist/DroppedPaths.h"
+#include "playlist/core/DroppedPaths.h"
 #include "playlist/ListBox.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "player/Clock.h"
+#include "player/core/Clock.h"
 
 #include <QTest>
 

@@ -3,11 +3,11 @@
 
 #include "TestSupport.h"
 
-#include "player/CommandLine.h"
-#include "player/MediaPlayer.h"
-#include "player/OpenPaths.h"
+#include "desktop/CommandLine.h"
+#include "player/media/MediaPlayer.h"
+#include "desktop/OpenPaths.h"
 #include "player/Unit1.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
 
 #include <QTemporaryDir>

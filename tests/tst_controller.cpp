@@ -2,9 +2,9 @@
 
 #include "TestSupport.h"
 
-#include "player/MediaPlayer.h"
+#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
 

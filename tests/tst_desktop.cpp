@@ -6,7 +6,7 @@
 // from the windows' texts as the X server holds them.
 
 #include "TestSupport.h"
-#include "platform/SingleInstance.h"
+#include "desktop/SingleInstance.h"
 
 #include <QProcess>
 #include <QRegularExpression>

@@ -3,9 +3,9 @@
 
 #include "TestSupport.h"
 
-#include "platform/Dialogs.h"
+#include "windows/Dialogs.h"
 #include "player/Unit1.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "TestSupport.h"
 
-#include "player/MediaPlayer.h"
+#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
 #include "trackinfo/Unit4.h"
 #include "windows/Controls.h"

@@ -3,7 +3,7 @@
 
 #include "TestSupport.h"
 
-#include "player/FileTester.h"
+#include "player/media/FileTester.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -1,5 +1,5 @@
-#include "trackinfo/Id3v1.h"
-#include "trackinfo/ReadOnlyFile.h"
+#include "trackinfo/core/Id3v1.h"
+#include "trackinfo/core/ReadOnlyFile.h"
 
 #include <QDir>
 #include <QFile>

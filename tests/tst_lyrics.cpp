@@ -1,10 +1,11 @@
 #include "TestSupport.h"
 
 #include "platform/DesktopServices.h"
-#include "player/MediaPlayer.h"
+#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
 #include "playlist/ListBox.h"
-#include "playlist/Lyrics.h"
+#include "playlist/LyricView.h"
+#include "playlist/core/Lyrics.h"
 #include "playlist/Unit2.h"
 
 #include <QAbstractTextDocumentLayout>

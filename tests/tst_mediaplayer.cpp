@@ -1,4 +1,4 @@
-#include "player/MediaPlayer.h"
+#include "player/media/MediaPlayer.h"
 
 #include "TestSupport.h"
 

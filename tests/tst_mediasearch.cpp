@@ -1,4 +1,4 @@
-#include "playlist/MediaSearch.h"
+#include "playlist/core/MediaSearch.h"
 
 #include <QDir>
 #include <QFile>

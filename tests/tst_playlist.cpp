@@ -2,7 +2,7 @@
 // selection flags, and the view keeping its place across rebuilds.
 
 #include "playlist/ListBox.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/Playlist.h"
 
 #include <QAbstractItemModelTester>
 #include <QScrollBar>

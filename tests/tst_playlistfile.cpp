@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
-#include "playlist/AutomaticPlaylist.h"
-#include "playlist/PlaylistFile.h"
+#include "playlist/core/AutomaticPlaylist.h"
+#include "playlist/core/PlaylistFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,10 +5,10 @@
 #include "TestSupport.h"
 
 #include "platform/DesktopServices.h"
-#include "platform/Dialogs.h"
+#include "windows/Dialogs.h"
 #include "player/Unit1.h"
 #include "playlist/ListBox.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
 #include "windows/StartUp.h"

@@ -2,7 +2,7 @@
 
 #include "TestSupport.h"
 
-#include "playlist/PlaylistFile.h"
+#include "playlist/core/PlaylistFile.h"
 
 #include <QDir>
 #include <QFile>

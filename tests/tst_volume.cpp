@@ -7,7 +7,7 @@
 
 #include "platform/SoundServerVolume.h"
 #include "player/Unit1.h"
-#include "player/Volume.h"
+#include "player/core/Volume.h"
 #include "windows/Controls.h"
 
 #include <QProcess>

@@ -1,12 +1,12 @@
 #include "trackinfo/Unit4.h"
 
-#include "platform/MessageBox.h"
-#include "player/MediaPlayer.h"
+#include "windows/MessageBox.h"
+#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
-#include "playlist/Playlist.h"
+#include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
-#include "trackinfo/Id3v1.h"
-#include "trackinfo/ReadOnlyFile.h"
+#include "trackinfo/core/Id3v1.h"
+#include "trackinfo/core/ReadOnlyFile.h"
 #include "windows/Controls.h"
 
 #include <QGroupBox>

@@ -1,6 +1,6 @@
 #include "windows/Unit5.h"
 
-#include "platform/MessageBox.h"
+#include "windows/MessageBox.h"
 #include "windows/Controls.h"
 
 #include <QGroupBox>

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The file-name part of a path: what follows its last "/".
+QByteArray DisplayName(const QByteArray& path);
+
+// Paths are kept as the bytes the file system uses; these turn them into text
+// for the screen and back. Names that are not valid UTF-8 show replacement
+// characters but are never changed on their way through the playlist.
+QString PathText(const QByteArray& path);
+QByteArray PathBytes(const QString& text);
