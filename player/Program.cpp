@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <unistd.h>
 
@@ -33,6 +34,16 @@ static QByteArray currentFolder() {
         folder.resize(folder.size() * 2);
     }
     return folder.left(qsizetype(qstrlen(folder.constData())));
+}
+
+// A chosen Qt platform (offscreen, say) needs no display of the session's.
+static bool hasGraphicalSession() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
 }
 
 int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& started) {
@@ -55,6 +66,15 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
         return 2;
     case CommandLine::Action::Run:
         break;
+    }
+
+    // Without a display Qt would end the program with an abort and a core
+    // file; a user who started it from a text console learns why instead.
+    if (!hasGraphicalSession()) {
+        std::fputs("tolvane: needs a graphical session (neither DISPLAY nor WAYLAND_DISPLAY "
+                   "is set)\n",
+                   stderr);
+        return 1;
     }
 
     LimitMallocArenas();

@@ -162,6 +162,16 @@ private slots:
         QCOMPARE(answer({u"--shuffle"_s, u"a.mp3"_s}), 2);
         QVERIFY(process.readAllStandardOutput().isEmpty());
         QVERIFY(process.readAllStandardError().contains("\nUsage: tolvane "));
+
+        // Started from a text console, the player says in one line why it
+        // cannot run, and ends by itself rather than by an abort.
+        env.remove(u"WAYLAND_DISPLAY"_s);
+        env.remove(u"QT_QPA_PLATFORM"_s);
+        process.setProcessEnvironment(env);
+        QCOMPARE(answer({}), 1);
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        const QByteArray said = process.readAllStandardError();
+        QVERIFY2(said.contains("graphical session") && said.count('\n') == 1, said.constData());
     }
 
     void filesOnTheCommandLinePlayAndASecondStartHandsItsFilesOver() {

@@ -37,9 +37,12 @@ tolvane_install_missing() {
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 }
 
+# With target names, only those and what they need; without, everything.
 tolvane_build() {
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build build -j"$(nproc)"
+    local targets=()
+    [ $# -gt 0 ] && targets=(--target "$@")
+    cmake --build build -j"$(nproc)" "${targets[@]}"
 }
 
 # The same program, tests and the fuzz targets of fuzz/, built with clang,
