@@ -7,7 +7,10 @@ again (python3-pil) after changing a drawing here:
     resources/make_pictures.py
 
 Each shape is drawn at eight times its size and scaled down, which gives
-smooth edges without any anti-aliasing support in the drawing calls.
+smooth edges without any anti-aliasing support in the drawing calls. Every
+picture is written twice: at its size, and at twice its size as name@2x for
+high-density screens, where Qt shows it at the same place with four times
+the pixels.
 """
 
 import os
@@ -16,6 +19,9 @@ from PIL import Image, ImageDraw, ImageFilter
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCALE = 8
+# How many output pixels a picture pixel takes in the round being written:
+# 1 for name.png, 2 for name@2x.png.
+FACTOR = 1
 
 DARK_GREEN = (16, 78, 34)
 DEEP_GREEN = (8, 48, 20)
@@ -36,15 +42,23 @@ def s(*values):
 
 
 def finish(image, width, height):
-    return image.resize((width, height), Image.LANCZOS)
+    return image.resize((width * FACTOR, height * FACTOR), Image.LANCZOS)
+
+
+def output_name(name):
+    if FACTOR == 1:
+        return name
+    stem, extension = os.path.splitext(name)
+    return "%s@%dx%s" % (stem, FACTOR, extension)
 
 
 def save_png(image, name):
-    image.save(os.path.join(HERE, name), optimize=True)
+    image.save(os.path.join(HERE, output_name(name)), optimize=True)
 
 
 def save_jpeg(image, name):
-    image.convert("RGB").save(os.path.join(HERE, name), quality=92, optimize=True)
+    image.convert("RGB").save(os.path.join(HERE, output_name(name)), quality=92,
+                              optimize=True)
 
 
 def disabled(image):
@@ -89,7 +103,7 @@ def background():
     edge.arc(s(width - 24, height - 24, width - 1.5, height - 1.5), 0, 90, fill=(110, 180, 70),
              width=SCALE)
     edge.line(s(11, height - 1.5, width - 12, height - 1.5), fill=(110, 180, 70), width=SCALE)
-    save_jpeg(image.resize((width, height), Image.LANCZOS), "background.jpg")
+    save_jpeg(finish(image, width, height), "background.jpg")
 
 
 # --- transport buttons, 28 x 28 -----------------------------------------------
@@ -252,6 +266,12 @@ def about():
 
 
 def main():
+    global FACTOR
+    for FACTOR in (1, 2):
+        draw_all()
+
+
+def draw_all():
     background()
     pictures_transport()
     open_glyph()

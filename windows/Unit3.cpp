@@ -22,7 +22,7 @@ TForm3::TForm3(QWidget* parent)
     Image1 = new QLabel(this);
     Image1->setGeometry(4, 4, 61, 53);
     Image1->setScaledContents(true);
-    Image1->setPixmap(QPixmap(QStringLiteral(":/about.jpg")));
+    Image1->setPixmap(DesignPicture(QStringLiteral(":/about.jpg")));
 
     auto label = [this](int x, int y, int w, int h, const QString& text) {
         auto* l = new QLabel(text, this);
