@@ -7,15 +7,16 @@
 #include "platform/CdDoor.h"
 #include "platform/Connection.h"
 #include "platform/DesktopServices.h"
-#include "windows/MessageBox.h"
 #include "platform/SoundServerVolume.h"
 #include "player/core/Clock.h"
+#include "player/core/Volume.h"
 #include "player/media/FileTester.h"
 #include "player/media/MediaPlayer.h"
-#include "player/core/Volume.h"
-#include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
+#include "playlist/core/Playlist.h"
+#include "windows/Accessibility.h"
 #include "windows/Controls.h"
+#include "windows/MessageBox.h"
 #include "windows/Unit5.h"
 
 #include <QApplication>
@@ -47,6 +48,7 @@ TForm1::TForm1(QWidget* parent, StartUp startUp)
     : QWidget(parent), mixer_(std::make_unique<SoundServerVolume>()) {
     setWindowTitle(QStringLiteral("Tolvane"));
     CreateControls();
+    DescribeForScreenReaders(*this);
     FormCreate();
     if (startUp == StartUp::Whole)
         FinishStartUp();

@@ -1,15 +1,16 @@
 #include "playlist/Unit2.h"
 
 #include "platform/DesktopServices.h"
-#include "windows/MessageBox.h"
-#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
-#include "playlist/core/AutomaticPlaylist.h"
+#include "player/media/MediaPlayer.h"
 #include "playlist/ListBox.h"
 #include "playlist/LyricView.h"
+#include "playlist/core/AutomaticPlaylist.h"
 #include "playlist/core/Lyrics.h"
 #include "playlist/core/Playlist.h"
+#include "windows/Accessibility.h"
 #include "windows/Controls.h"
+#include "windows/MessageBox.h"
 
 #include <QCloseEvent>
 #include <QCursor>
@@ -93,6 +94,7 @@ TForm2::TForm2(TForm1* form1, QWidget* parent, StartUp startUp) : QWidget(parent
     setWindowTitle(QStringLiteral("Play List"));
     CreateControls();
     CreateMenus();
+    DescribeForScreenReaders(*this);
     if (startUp == StartUp::Whole)
         CreateHiddenControls();
     FormCreate();
@@ -179,6 +181,8 @@ void TForm2::CreateHiddenControls() {
     lirik = new QTextEdit(this);
     SetupLyricView(lirik, [this] { lirikDblClick(); });
     lirik->lower(); // behind ListB until a lyric is shown
+    // Out of sight, it must not take the focus by Tab either.
+    lirik->setFocusPolicy(Qt::NoFocus);
     // Made after the window was shown, it would stay hidden unless told.
     lirik->show();
     lirik->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -213,6 +217,7 @@ void TForm2::CreateHiddenControls() {
                        "QPushButton { color: rgb(255, 0, 0); }"));
     Label2->setStyleSheet(QStringLiteral("color: rgb(0, 255, 255);"));
     GroupBox1->hide();
+    DescribeForScreenReaders(*this);
 
     PlaceHiddenControls();
 }

@@ -2,14 +2,14 @@
 // lies over the list while it is shown, the file info and the about windows.
 
 #include "platform/DesktopServices.h"
-#include "windows/MessageBox.h"
-#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
+#include "player/media/MediaPlayer.h"
 #include "playlist/ListBox.h"
+#include "playlist/Unit2.h"
 #include "playlist/core/Lyrics.h"
 #include "playlist/core/Playlist.h"
-#include "playlist/Unit2.h"
 #include "trackinfo/Unit4.h"
+#include "windows/MessageBox.h"
 #include "windows/Unit3.h"
 
 #include <QApplication>
@@ -22,6 +22,7 @@
 void TForm2::Lyric1Click() {
     CreateHiddenControls();
     lirik->raise();
+    lirik->setFocusPolicy(Qt::StrongFocus);
     // The progress box of a running scan stays visible over the lyrics.
     GroupBox1->raise();
     RunCommand([this] { LoadLyrics(EntryPath(CurrentIndex())); });
@@ -73,6 +74,9 @@ void TForm2::Help1Click() {
 void TForm2::Closelyricwindow1Click() {
     CreateHiddenControls();
     lirik->stackUnder(ListB);
+    if (lirik->hasFocus())
+        ListB->setFocus();
+    lirik->setFocusPolicy(Qt::NoFocus);
 }
 
 void TForm2::lirikDblClick() {

@@ -1,13 +1,14 @@
 #include "trackinfo/Unit4.h"
 
-#include "windows/MessageBox.h"
-#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
-#include "playlist/core/Playlist.h"
+#include "player/media/MediaPlayer.h"
 #include "playlist/Unit2.h"
+#include "playlist/core/Playlist.h"
 #include "trackinfo/core/Id3v1.h"
 #include "trackinfo/core/ReadOnlyFile.h"
+#include "windows/Accessibility.h"
 #include "windows/Controls.h"
+#include "windows/MessageBox.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -20,6 +21,7 @@ TForm4::TForm4(TForm2* form2)
       Form1(form2->Form1), Form2(form2) {
     setAttribute(Qt::WA_DeleteOnClose);
     CreateControls();
+    DescribeForScreenReaders(*this);
     FormCreate();
 }
 

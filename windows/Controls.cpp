@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QProxyStyle>
 #include <QStyleFactory>
+#include <QStyleOption>
 #include <QStyleOptionSlider>
 #include <QStyledItemDelegate>
 #include <QToolTip>
@@ -212,7 +213,9 @@ void TPanel::paintEvent(QPaintEvent* event) {
 TSpeedButton::TSpeedButton(QWidget* parent) : QToolButton(parent) {
     useFontSubstitutes();
     setAutoRaise(true);
-    setFocusPolicy(Qt::NoFocus);
+    // Reached by Tab like any button, and never by a click, which would take
+    // the focus from the list or the box the user works in.
+    setFocusPolicy(Qt::TabFocus);
     setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
 }
 
@@ -262,6 +265,12 @@ void TSpeedButton::paintEvent(QPaintEvent*) {
         style()->drawItemText(&painter, textRect,
                               Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic, palette(),
                               isEnabled(), text(), QPalette::ButtonText);
+    }
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = rect().adjusted(2, 2, -2, -2);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
     }
 }
 

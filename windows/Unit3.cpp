@@ -1,5 +1,6 @@
 #include "windows/Unit3.h"
 
+#include "windows/Accessibility.h"
 #include "windows/Controls.h"
 
 #include <QGuiApplication>
@@ -48,6 +49,7 @@ TForm3::TForm3(QWidget* parent)
     red.setColor(QPalette::WindowText, QColor(255, 0, 0));
     Label5->setPalette(red);
     Label1 = label(152, 88, 63, 13, QStringLiteral("Marrowby"));
+    DescribeForScreenReaders(*this);
 }
 
 void TForm3::showEvent(QShowEvent* event) {

@@ -1,7 +1,8 @@
 #include "windows/Unit5.h"
 
-#include "windows/MessageBox.h"
+#include "windows/Accessibility.h"
 #include "windows/Controls.h"
+#include "windows/MessageBox.h"
 
 #include <QGroupBox>
 #include <QIcon>
@@ -78,6 +79,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent) {
     connect(Timer1, &QTimer::timeout, this, &TForm5::Timer1Timer);
     connect(SpeedButton1, &QToolButton::clicked, this, &TForm5::SpeedButton1Click);
     Timer1->start();
+    DescribeForScreenReaders(*this);
 }
 
 void TForm5::Timer1Timer() {
