@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -85,9 +86,8 @@ void trimCache(const QByteArray& folder, const QByteArray& keep) {
     }
     ::closedir(dir);
     std::sort(files.begin(), files.end(), [](const CacheFile& a, const CacheFile& b) {
-        if (a.used.tv_sec != b.used.tv_sec)
-            return a.used.tv_sec < b.used.tv_sec;
-        return a.used.tv_nsec < b.used.tv_nsec;
+        return std::tie(a.used.tv_sec, a.used.tv_nsec, a.name) <
+               std::tie(b.used.tv_sec, b.used.tv_nsec, b.name);
     });
     qsizetype count = qsizetype(files.size());
     qint64 bytes = 0;

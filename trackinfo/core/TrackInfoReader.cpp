@@ -16,7 +16,6 @@ TrackInfoReader::TrackInfoReader(QByteArray cacheFolder, QObject* parent)
     : QObject(parent), cacheFolder_(std::move(cacheFolder)), worker_(new QObject) {
     thread_.setObjectName(QStringLiteral("track info"));
     worker_->moveToThread(&thread_);
-    thread_.start(QThread::LowPriority);
 }
 
 TrackInfoReader::~TrackInfoReader() {
@@ -35,6 +34,10 @@ void TrackInfoReader::Read(const QByteArray& path) {
         pendingPath_ = path;
         pendingSerial_ = ++latestSerial_;
     }
+    // Started at the first track, so that a player that plays nothing keeps
+    // no thread.
+    if (!thread_.isRunning())
+        thread_.start(QThread::LowPriority);
     QMetaObject::invokeMethod(
         worker_, [this] { Work(); }, Qt::QueuedConnection);
 }

@@ -49,7 +49,7 @@ QString text(const TagLib::String& value) {
             --end;
         result.truncate(end);
     }
-    return result;
+    return result.trimmed();
 }
 
 void appendValues(QStringList& list, const TagLib::StringList& values) {
