@@ -36,7 +36,7 @@ TagLib::String utf8(const char* text) {
 }
 
 TagLib::ByteVector bytes(const QByteArray& data) {
-    return TagLib::ByteVector(data.constData(), TagLib::uint(data.size()));
+    return TagLib::ByteVector(data.constData(), static_cast<unsigned int>(data.size()));
 }
 
 // A small picture of one colour, as an encoder writes it.

@@ -1,5 +1,6 @@
 #include "trackinfo/core/TrackTags.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -75,7 +76,7 @@ QStringList values(const TagLib::PropertyMap& properties, const char* key,
 }
 
 QByteArray bytesOf(const TagLib::ByteVector& data) {
-    if (data.isEmpty() || data.size() > TagLib::uint(MaxPictureBytes))
+    if (data.isEmpty() || data.size() > static_cast<unsigned int>(MaxPictureBytes))
         return {};
     return QByteArray(data.data(), qsizetype(data.size()));
 }
@@ -224,15 +225,18 @@ TrackTags ReadTrackTags(const QByteArray& path, QByteArray* picture) {
         ::close(fd);
         return {};
     }
-    // The stream takes the descriptor over and closes it.
+    // The stream takes the descriptor over and closes it, once it could
+    // open a stream on it.
     TagLib::FileStream stream(fd, true);
-    if (!stream.isOpen())
+    if (!stream.isOpen()) {
+        ::close(fd);
         return {};
+    }
     return readStream(&stream, picture);
 }
 
 TrackTags ReadTrackTagsFromBytes(const QByteArray& bytes, QByteArray* picture) {
     TagLib::ByteVectorStream stream(
-        TagLib::ByteVector(bytes.constData(), TagLib::uint(bytes.size())));
+        TagLib::ByteVector(bytes.constData(), static_cast<unsigned int>(bytes.size())));
     return readStream(&stream, picture);
 }
