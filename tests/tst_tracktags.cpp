@@ -178,7 +178,7 @@ private slots:
         QCOMPARE(embedded, cover);
     }
 
-    void wavWithRiffInfoGivesItsTexts() {
+    void wavWithRiffInfoOrAnId3ChunkGivesItsTexts() {
         const QByteArray path = copy(u"tone.wav"_s, u"info.wav"_s);
         {
             TagLib::RIFF::WAV::File file(path.constData());
@@ -201,6 +201,19 @@ private slots:
         QCOMPARE(tags.TrackNumber, 2);
         QCOMPARE(tags.LengthMs, 3000);
         QVERIFY(embedded.isEmpty());
+
+        // An ID3v2 chunk goes first; the INFO list fills what it leaves blank.
+        const QByteArray both = copy(u"tone.wav"_s, u"both.wav"_s);
+        {
+            TagLib::RIFF::WAV::File file(both.constData());
+            file.ID3v2Tag()->setTitle(utf8("Chunk Title"));
+            file.InfoTag()->setTitle("Info Title");
+            file.InfoTag()->setAlbum("Info Album");
+            QVERIFY(file.save(TagLib::RIFF::WAV::File::AllTags));
+        }
+        const TrackTags merged = ReadTrackTags(both);
+        QCOMPARE(merged.Title, u"Chunk Title"_s);
+        QCOMPARE(merged.Album, u"Info Album"_s);
     }
 
     void brokenAndUnreadableFilesGiveEmptyTags() {
