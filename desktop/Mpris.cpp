@@ -7,7 +7,7 @@
 #include "player/core/Volume.h"
 #include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
-#include "trackinfo/core/Id3v1.h"
+#include "trackinfo/core/CoverArt.h"
 #include "windows/Controls.h"
 
 #include <QComboBox>
@@ -133,7 +133,10 @@ private:
     Mpris* m_;
 };
 
-Mpris::Mpris(TForm1& form1, QObject* parent) : QObject(parent), form1_(form1) {}
+Mpris::Mpris(TForm1& form1, QObject* parent)
+    : QObject(parent), form1_(form1), trackInfo_(new TrackInfoReader(CoverCacheFolder(), this)) {
+    connect(trackInfo_, &TrackInfoReader::Ready, this, &Mpris::TrackInfoArrived);
+}
 
 Mpris::~Mpris() = default;
 
@@ -212,22 +215,44 @@ void Mpris::NoteTrack() {
     trackTags_.clear();
     if (file.isEmpty())
         return;
-    Id3v1Info tag;
-    try {
-        tag = ReadId3v1Tag(file);
-    } catch (const std::exception&) {
-        // No tag to be read: the name stands for the title.
-    }
-    const QString title = tag.Title.trimmed();
-    trackTags_.insert(QStringLiteral("xesam:title"),
-                      title.isEmpty() ? PathText(DisplayName(file)) : title);
-    if (const QString artist = tag.Artist.trimmed(); !artist.isEmpty())
-        trackTags_.insert(QStringLiteral("xesam:artist"), QStringList{artist});
-    if (const QString album = tag.Album.trimmed(); !album.isEmpty())
-        trackTags_.insert(QStringLiteral("xesam:album"), album);
-    if (const QString genre = tag.Genre.trimmed(); !genre.isEmpty())
-        trackTags_.insert(QStringLiteral("xesam:genre"), QStringList{genre});
+    trackTags_.insert(QStringLiteral("xesam:title"), PathText(DisplayName(file)));
     trackTags_.insert(QStringLiteral("xesam:url"), QString::fromLatin1(FileUrlOfPath(file)));
+    trackInfo_->Read(file);
+}
+
+// The tags of the track that is still the current one: the metadata grows by
+// them and the desktop is told at once.
+void Mpris::TrackInfoArrived(const QByteArray& path, const TrackInfo& info) {
+    if (path != trackFile_)
+        return;
+    const TrackTags& tags = info.Tags;
+    if (!tags.Title.isEmpty())
+        trackTags_.insert(QStringLiteral("xesam:title"), tags.Title);
+    if (!tags.Artists.isEmpty())
+        trackTags_.insert(QStringLiteral("xesam:artist"), tags.Artists);
+    if (!tags.Album.isEmpty())
+        trackTags_.insert(QStringLiteral("xesam:album"), tags.Album);
+    if (!tags.AlbumArtists.isEmpty())
+        trackTags_.insert(QStringLiteral("xesam:albumArtist"), tags.AlbumArtists);
+    if (tags.TrackNumber > 0)
+        trackTags_.insert(QStringLiteral("xesam:trackNumber"), tags.TrackNumber);
+    if (!tags.Genres.isEmpty())
+        trackTags_.insert(QStringLiteral("xesam:genre"), tags.Genres);
+    if (tags.Year > 0)
+        trackTags_.insert(QStringLiteral("xesam:contentCreated"), QString::number(tags.Year));
+    // The device's own length, where it can tell one, replaces this.
+    if (tags.LengthMs > 0)
+        trackTags_.insert(QStringLiteral("mpris:length"), qlonglong(tags.LengthMs * 1000));
+    if (!info.ArtUrl.isEmpty())
+        trackTags_.insert(QStringLiteral("mpris:artUrl"), QString::fromLatin1(info.ArtUrl));
+    const QVariantMap metadata = Metadata();
+    sent_.insert(QStringLiteral("Metadata"), metadata);
+    QDBusMessage signal =
+        QDBusMessage::createSignal(MprisPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                   QStringLiteral("PropertiesChanged"));
+    signal << PlayerInterface << QVariantMap{{QStringLiteral("Metadata"), metadata}}
+           << QStringList();
+    QDBusConnection::sessionBus().send(signal);
 }
 
 QString Mpris::TrackId() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "trackinfo/core/TrackInfoReader.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -76,14 +78,17 @@ private:
     void SeekTo(qint64 ms);
     QVariantMap PlayerProperties();
     void NoteTrack();
+    void TrackInfoArrived(const QByteArray& path, const TrackInfo& info);
 
     TForm1& form1_;
     QTimer* poll_ = nullptr;
     QVariantMap sent_;
-    // The track the metadata describes, and the tag read once for it.
+    // The track the metadata describes, and the tags read once for it, off
+    // the window's thread; until they come the file's name is the title.
     QByteArray trackFile_;
     int trackSerial_ = 0;
     QVariantMap trackTags_;
+    TrackInfoReader* trackInfo_ = nullptr;
     // Where the position should stand if nothing jumped since the last poll.
     qint64 lastPositionMs_ = -1;
     QElapsedTimer sinceLastPoll_;

@@ -8,6 +8,8 @@
 #include "TestSupport.h"
 #include "desktop/SingleInstance.h"
 
+#include <QBuffer>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -20,6 +22,10 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <taglib/asffile.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -300,6 +306,72 @@ private slots:
         QVERIFY(sent.contains("string \"LoopStatus\"" + variant + "\"Track\""));
         run(u"pactl set-sink-volume @DEFAULT_SINK@ "_s +
             volumeBefore.section(u':', 2).section(u'/', 0, 0).trimmed());
+    }
+
+    void playerctlShowsTheTagsAndCoverOfId3v2AndAsfFiles() {
+        QFile::remove(state.filePath(u"tolvane/PlayList.plf"_s));
+        QTemporaryDir music, cache;
+        QImage image(16, 16, QImage::Format_RGB32);
+        image.fill(qRgb(10, 120, 200));
+        QByteArray cover;
+        QBuffer buffer(&cover);
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(image.save(&buffer, "JPG"));
+        const auto text = [](const char* utf8) {
+            return TagLib::String(utf8, TagLib::String::UTF8);
+        };
+        const auto copy = [&music](const QString& media, const QString& name) {
+            QFile::copy(TestSupport::MediaDir() + u'/' + media, music.filePath(name));
+            return QFile::encodeName(music.filePath(name));
+        };
+        // ID3v2 alone, with the cover in the file.
+        const QByteArray mp3 = copy(u"tone.mp3"_s, u"01 tone.mp3"_s);
+        {
+            TagLib::MPEG::File file(mp3.constData());
+            TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
+            tag->setTitle(text("Sinus für Anfänger"));
+            tag->setArtist(text("The Oscillators"));
+            tag->setAlbum(text("Test Tones"));
+            auto* picture = new TagLib::ID3v2::AttachedPictureFrame;
+            picture->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+            picture->setMimeType("image/jpeg");
+            picture->setPicture(TagLib::ByteVector(cover.constData(), uint(cover.size())));
+            tag->addFrame(picture);
+            QVERIFY(file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers));
+        }
+        // ASF tags, and the cover as a picture beside the file.
+        const QByteArray wma = copy(u"tone.wma"_s, u"02 tone.wma"_s);
+        {
+            TagLib::ASF::File file(wma.constData());
+            file.tag()->setTitle(text("Windows Sine"));
+            file.tag()->setArtist(text("Media Format"));
+            file.tag()->setAlbum(text("Advanced Systems"));
+            QVERIFY(file.save());
+        }
+        TestSupport::WriteFile(QFile::encodeName(music.filePath(u"Folder.JPG"_s)), cover);
+
+        QProcessEnvironment env = playerEnv;
+        env.insert(u"XDG_CACHE_HOME"_s, cache.path());
+        Player player({mp3, wma}, env);
+        QTRY_COMPARE_WITH_TIMEOUT(corked(player.pid), u"no"_s, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(playerctl(u"metadata xesam:title"_s), u"Sinus für Anfänger"_s,
+                                  10000);
+        QCOMPARE(playerctl(u"metadata xesam:artist"_s), u"The Oscillators"_s);
+        QCOMPARE(playerctl(u"metadata xesam:album"_s), u"Test Tones"_s);
+        const QString art = playerctl(u"metadata mpris:artUrl"_s);
+        QVERIFY2(art.startsWith(u"file://"_s + cache.path() + u"/tolvane/"_s), qPrintable(art));
+        QFile cached(QUrl(art).toLocalFile());
+        QVERIFY(cached.open(QIODevice::ReadOnly));
+        QCOMPARE(cached.readAll(), cover);
+
+        playerctl(u"next"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(playerctl(u"metadata xesam:title"_s), u"Windows Sine"_s, 10000);
+        QCOMPARE(playerctl(u"metadata xesam:artist"_s), u"Media Format"_s);
+        QCOMPARE(playerctl(u"metadata xesam:album"_s), u"Advanced Systems"_s);
+        QCOMPARE(playerctl(u"metadata mpris:artUrl"_s),
+                 QString::fromLatin1(
+                     "file://" +
+                     QFile::encodeName(music.filePath(u"Folder.JPG"_s)).toPercentEncoding("/")));
     }
 };
 

@@ -8,7 +8,7 @@ TOLVANE_PACKAGES=(
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
     gstreamer1.0-x gstreamer1.0-pulseaudio timgm6mb-soundfont
-    libpulse-dev pulseaudio-utils
+    libpulse-dev pulseaudio-utils libtag1-dev
     fonts-dejavu-core fonts-liberation
 )
 
