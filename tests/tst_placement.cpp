@@ -2,11 +2,15 @@
 // only after they are shown. Runs on a display of its own (a second Xvfb
 // with twm), so that no other test meets a window manager.
 
+#include "TestSupport.h"
 #include "player/Unit1.h"
 #include "playlist/Unit2.h"
+#include "trackinfo/Unit4.h"
+#include "windows/Unit5.h"
 
 #include <QApplication>
 #include <QProcess>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTest>
@@ -36,6 +40,28 @@ private slots:
         // The minimum is an outer size, frame included.
         const QSize extra = f2.frameGeometry().size() - f2.size();
         QCOMPARE(f2.minimumSize(), QSize(267, 137) - extra);
+    }
+
+    // On this 1024 x 768 screen the alarm window's design place (976, 461)
+    // would leave most of it off the screen; the file info window's
+    // (612, 254) fits and is kept.
+    void windowsAtDesignPlacesStayWholeOnTheScreen() {
+        TestSupport::MessageRecorder boxes; // no entry to show in the file info
+        TForm5 alarm;
+        alarm.show();
+        QTRY_VERIFY_WITH_TIMEOUT(alarm.frameGeometry().height() > alarm.height(), 5000);
+        const QRect room = alarm.screen()->availableGeometry();
+        QTRY_VERIFY_WITH_TIMEOUT(room.contains(alarm.frameGeometry()), 5000);
+        QCOMPARE(alarm.frameGeometry().right(), room.right());
+
+        TForm1 f1;
+        TForm2 f2(&f1);
+        auto* info = new TForm4(&f2);
+        info->show();
+        QTRY_VERIFY_WITH_TIMEOUT(info->frameGeometry().height() > info->height(), 5000);
+        QTest::qWait(200); // what the window manager does after framing
+        QCOMPARE(info->pos(), QPoint(612, 254));
+        info->close();
     }
 };
 

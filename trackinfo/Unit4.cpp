@@ -29,6 +29,7 @@ void TForm4::CreateControls() {
     setWindowTitle(QStringLiteral("Mp3 File Info"));
     setFixedSize(272, 234);
     move(612, 254);
+    KeepInsideScreen(this);
     setFont(DesignFont(QStringLiteral("MS Sans Serif")));
     QPalette ground = palette();
     ground.setColor(QPalette::Window, WindowGreen);

@@ -11,10 +11,12 @@
 #include <QPainter>
 #include <QPointer>
 #include <QProxyStyle>
+#include <QScreen>
 #include <QStyleFactory>
 #include <QStyleOption>
 #include <QStyleOptionSlider>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QToolTip>
 #include <qpa/qplatformfontdatabase.h>
 
@@ -206,6 +208,68 @@ void TPanel::paintEvent(QPaintEvent* event) {
         edge.adjust(1, 1, -1, -1);
     }
     DrawBevel(painter, edge, inner_);
+}
+
+namespace {
+class InsideScreen : public QObject {
+public:
+    InsideScreen(QWidget* window) : QObject(window), designed_(window->pos()) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // The first look waits until the window is mapped: a window moved
+        // while it is being shown loses the place it asked for, and a window
+        // manager such as twm then waits for the user to place it.
+        if (event->type() == QEvent::Show) {
+            auto* window = static_cast<QWidget*>(watched);
+            QTimer::singleShot(0, this, [this, window] { look(window); });
+        }
+        return false;
+    }
+
+private:
+    // The frame is known only once the window manager has framed the
+    // window, some time after it is mapped: until then the place is fitted
+    // to the window alone, and once more to the frame; then the watch ends
+    // and later moves are the user's. Without a window manager there is no
+    // frame, and the watch ends after a while.
+    void look(QWidget* window) {
+        if (!window->isVisible())
+            return;
+        fit(window);
+        const bool framed = window->frameGeometry().size() != window->size();
+        if (framed || --looksLeft_ == 0) {
+            window->removeEventFilter(this);
+            deleteLater();
+            return;
+        }
+        QTimer::singleShot(50, this, [this, window] { look(window); });
+    }
+
+    void fit(QWidget* window) {
+        const QScreen* screen = window->screen();
+        if (!screen)
+            return;
+        const QRect room = screen->availableGeometry();
+        QRect frame = window->frameGeometry();
+        frame.moveTopLeft(designed_);
+        if (frame.right() > room.right())
+            frame.moveRight(room.right());
+        if (frame.bottom() > room.bottom())
+            frame.moveBottom(room.bottom());
+        frame.moveLeft(std::max(frame.left(), room.left()));
+        frame.moveTop(std::max(frame.top(), room.top()));
+        if (frame.topLeft() != window->pos())
+            window->move(frame.topLeft());
+    }
+
+    QPoint designed_;
+    int looksLeft_ = 40;
+};
+} // namespace
+
+void KeepInsideScreen(QWidget* window) {
+    window->installEventFilter(new InsideScreen(window));
 }
 
 // --- TSpeedButton -------------------------------------------------------------

@@ -30,6 +30,12 @@ QFont DesignFont(const QString& family, int pixelHeight = 11, bool fixedPitch = 
 // whether it knows the picture.
 QPixmap DesignPicture(const QString& resource);
 
+// Keeps a window that was just moved to its design place whole on the
+// screen: once shown and framed, it is moved inside the screen's available
+// area when it would stick out, and stays where it is when it fits. Later
+// moves are the user's.
+void KeepInsideScreen(QWidget* window);
+
 // Hints of the whole application: their colours, and how long a shown hint
 // stays before it is hidden again.
 void SetHintLooks(const QColor& background, const QColor& text, int hideAfterMs);

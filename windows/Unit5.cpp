@@ -39,6 +39,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent) {
     setFont(DesignFont(QStringLiteral("MS Sans Serif")));
     resize(345, 139);
     move(976, 461);
+    KeepInsideScreen(this);
 
     Panel1 = new QWidget(this);
     QPalette green = Panel1->palette();
