@@ -7,15 +7,15 @@
 #include "platform/CdDoor.h"
 #include "platform/Connection.h"
 #include "platform/DesktopServices.h"
-#include "windows/MessageBox.h"
 #include "platform/SoundServerVolume.h"
 #include "player/core/Clock.h"
+#include "player/core/Volume.h"
 #include "player/media/FileTester.h"
 #include "player/media/MediaPlayer.h"
-#include "player/core/Volume.h"
-#include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
+#include "playlist/core/Playlist.h"
 #include "windows/Controls.h"
+#include "windows/MessageBox.h"
 #include "windows/Unit5.h"
 
 #include <QApplication>
@@ -197,6 +197,7 @@ void TForm1::CreateControls() {
     // valueChanged comes only when the position really changes, as the
     // volume must be written only then.
     connect(ScrollBar1, &QScrollBar::valueChanged, this, &TForm1::ScrollBar1Change);
+    connect(PlayOrder, &QComboBox::currentIndexChanged, this, &TForm1::playOrderChanged);
 }
 
 void TForm1::FormCreate() {
@@ -315,8 +316,11 @@ void TForm1::BarMouseDown(Qt::MouseButton button, int x) {
         MP->SeekMedia(p);
         if (!isPaused())
             MP->PlayMedia();
-        if (!Timer1->isActive()) // enabled, not restarted: the tick keeps its rhythm
+        emit positionJumped(p);
+        if (!Timer1->isActive()) { // enabled, not restarted: the tick keeps its rhythm
             Timer1->start();
+            emit playbackStateChanged();
+        }
     } catch (const std::exception&) {
         // No device open: a click on the bar does nothing.
     }
@@ -392,6 +396,7 @@ void TForm1::ScrollBar1Change(int position) {
     SetWaveVolume(position);
     SetMidiVolume(position);
     Panel3->setText(VolumePercentText(position));
+    emit volumeChanged(position);
 }
 
 void TForm1::Vol1Click() {
