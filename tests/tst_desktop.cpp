@@ -436,14 +436,20 @@ private slots:
         BusListener listener(busEnv.value(u"DBUS_SESSION_BUS_ADDRESS"_s));
         for (int i = 0; i < 200; ++i)
             QVERIFY(listener.bus.send(listener.call(u"Next"_s)));
-        QElapsedTimer answer;
-        answer.start();
-        const QDBusMessage status = listener.bus.call(
+        // The bus is answered all the while the player works through them.
+        const QDBusMessage get =
             listener.call(u"Get"_s, {u"org.mpris.MediaPlayer2.Player"_s, u"PlaybackStatus"_s},
-                          u"org.freedesktop.DBus.Properties"_s),
-            QDBus::Block, 20000);
-        QCOMPARE(status.type(), QDBusMessage::ReplyMessage);
-        QVERIFY2(answer.elapsed() < 2000, qPrintable(QString::number(answer.elapsed())));
+                          u"org.freedesktop.DBus.Properties"_s);
+        qint64 slowest = 0;
+        for (QDeadlineTimer working(6000); !working.hasExpired(); QTest::qWait(100)) {
+            QElapsedTimer answer;
+            answer.start();
+            QCOMPARE(listener.bus.call(get, QDBus::Block, 30000).type(),
+                     QDBusMessage::ReplyMessage);
+            slowest = std::max(slowest, answer.elapsed());
+        }
+        qInfo("slowest answer: %lld ms", slowest);
+        QVERIFY2(slowest < 1000, qPrintable(QString::number(slowest)));
         // Each Next counts: 200 steps from the first of three entries.
         QTRY_COMPARE_WITH_TIMEOUT(taskbarText(player.pid), u"c.mp3"_s, 20000);
         QTest::qWait(1000);
