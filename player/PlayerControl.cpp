@@ -163,11 +163,9 @@ void PlayerControl::Enqueue(Request request) {
         case Kind::SeekTo:
             last.amount = request.amount;
             return;
-        case Kind::Open:
-            last.paths += request.paths;
-            return;
-        case Kind::PlayPause:
-            break; // two of them are not none: from idle they start, then pause
+        case Kind::Open:      // each plays the first of its own files
+        case Kind::PlayPause: // two are not none: from idle they start, then pause
+            break;
         default:
             return; // once is as good as twice
         }
