@@ -202,6 +202,7 @@ bool Mpris::CanSeek() const {
 
 void Mpris::NoteTrack() {
     const QByteArray file = control_.TrackPath();
+    trackLengthMs_ = control_.Length();
     if (file == trackFile_) {
         // The same track from its start (repeat, or Play while it plays).
         NotePositionJump(0);
@@ -241,8 +242,8 @@ QVariantMap Mpris::Metadata() const {
     metadata.insert(QStringLiteral("mpris:trackid"),
                     QVariant::fromValue(QDBusObjectPath(TrackId())));
     // A device that cannot tell the length leaves it out.
-    if (const qint64 length = control_.Length(); length >= 0 && !trackFile_.isEmpty())
-        metadata.insert(QStringLiteral("mpris:length"), qlonglong(length * 1000));
+    if (trackLengthMs_ >= 0 && !trackFile_.isEmpty())
+        metadata.insert(QStringLiteral("mpris:length"), qlonglong(trackLengthMs_ * 1000));
     return metadata;
 }
 
@@ -293,8 +294,7 @@ void Mpris::NotePositionJump(qint64 ms) {
     if (!started_)
         return;
     // The device stops a seek at either end of the track.
-    const qint64 length = control_.Length();
-    ms = std::max<qint64>(0, length >= 0 ? std::min(ms, length) : ms);
+    ms = std::max<qint64>(0, trackLengthMs_ >= 0 ? std::min(ms, trackLengthMs_) : ms);
     emit Seeked(ms * 1000);
 }
 

@@ -73,8 +73,10 @@ private:
     bool started_ = false;
     bool changesPosted_ = false;
     QVariantMap sent_;
-    // The track the metadata describes, and the tag read once for it.
+    // The track the metadata describes, and the tag and length read once
+    // for it, so that telling the bus never waits on the media device.
     QByteArray trackFile_;
     int trackSerial_ = 0;
     QVariantMap trackTags_;
+    qint64 trackLengthMs_ = -1;
 };

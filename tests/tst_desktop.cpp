@@ -9,6 +9,7 @@
 #include "desktop/SingleInstance.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QDir>
@@ -139,6 +140,28 @@ qint64 contextSwitches(pid_t pid) {
     }
     return sum;
 }
+
+// A display of the test's own, so that no other program's windows send the
+// player events.
+class PrivateDisplay {
+public:
+    PrivateDisplay() {
+        xvfb_.start(u"Xvfb"_s, {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"1280x1024x24"_s,
+                                u"-nolisten"_s, u"tcp"_s});
+        for (QDeadlineTimer deadline(10000); !deadline.hasExpired() && !xvfb_.canReadLine();)
+            xvfb_.waitForReadyRead(100);
+        if (const QByteArray number = xvfb_.readLine().trimmed(); !number.isEmpty())
+            name = u':' + QString::fromLatin1(number);
+    }
+    ~PrivateDisplay() {
+        xvfb_.terminate();
+        xvfb_.waitForFinished(5000);
+    }
+    QString name; // empty when Xvfb did not start
+
+private:
+    QProcess xvfb_;
+};
 
 // What the player tells the bus, as a desktop's sound menu hears it.
 class BusListener : public QObject {
@@ -369,16 +392,27 @@ private slots:
 
     void anIdlePlayerDoesNotWakeUp() {
         QFile::remove(state.filePath(u"tolvane/PlayList.plf"_s));
-        Player player({}, playerEnv);
-        QTRY_COMPARE_WITH_TIMEOUT(playlistTitle(player.pid), u"Play List: 0 items"_s, 20000);
-        QTest::qWait(2000); // what follows the first frame
+        const PrivateDisplay display;
+        QVERIFY(!display.name.isEmpty());
+        QProcessEnvironment env = playerEnv;
+        env.insert(u"DISPLAY"_s, display.name);
+        Player player({}, env);
+        // Its controls reach the bus once the windows have been drawn.
+        QDBusConnection bus =
+            QDBusConnection::connectToBus(busEnv.value(u"DBUS_SESSION_BUS_ADDRESS"_s), u"idle"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            bus.interface()->isServiceRegistered(u"org.mpris.MediaPlayer2.tolvane"_s), 20000);
+        QDBusConnection::disconnectFromBus(u"idle"_s);
+        // Past the start-up's last one-off timer (the playlist window follows
+        // the main window's frame for 3 s).
+        QTest::qWait(4000);
         const qint64 before = contextSwitches(player.pid);
         QTest::qWait(10000);
         const qint64 woken = contextSwitches(player.pid) - before;
         qInfo("context switches of the idle player in 10 s: %lld", woken);
-        // Nothing of its own; a stray event of the X server or the bus may
-        // wake it once or twice.
-        QVERIFY2(woken <= 2, qPrintable(QString::number(woken)));
+        // Nothing of its own. The slack is for a wake-up that comes once: Qt
+        // ends a pooled thread of the start-up after it idled for 30 s.
+        QVERIFY2(woken <= 1, qPrintable(QString::number(woken)));
     }
 
     void keysAndBusSeeksAreToldAsTheyHappen() {
