@@ -256,6 +256,9 @@ void PlayerControl::Move(qint64 steps) {
         // entry they lead to together. Each step wraps as Next and Previous
         // do, also in a list without a current entry.
         form1_.TrackChangeDelay();
+        // Steps go round the list; a round more or less ends where it began.
+        if (const int n = form1_.Form2->EntryCount(); n > 0 && form1_.Form2->CurrentIndex() != -1)
+            steps %= n;
         for (qint64 i = 0; i < steps; ++i)
             form1_.SelectNextEntry();
         for (qint64 i = 0; i > steps; --i)
