@@ -1,23 +1,17 @@
 #include "desktop/Mpris.h"
 
 #include "desktop/CommandLine.h"
-#include "player/media/MediaPlayer.h"
-#include "desktop/OpenPaths.h"
-#include "player/Unit1.h"
+#include "platform/PathNames.h"
+#include "player/PlayerControl.h"
 #include "player/core/Volume.h"
-#include "playlist/core/Playlist.h"
-#include "playlist/Unit2.h"
 #include "trackinfo/core/CoverArt.h"
-#include "windows/Controls.h"
 
-#include <QComboBox>
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QScrollBar>
-#include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <unistd.h>
 
@@ -100,7 +94,7 @@ public:
     QString LoopStatus() const { return m_->LoopStatus(); }
     void SetLoopStatus(const QString& status) { m_->SetLoopStatus(status); }
     double Rate() const { return 1.0; }
-    void SetRate(double) {} // one speed only
+    void SetRate(double rate) { m_->SetRate(rate); }
     bool Shuffle() const { return m_->Shuffle(); }
     void SetShuffle(bool on) { m_->SetShuffle(on); }
     QVariantMap Metadata() const { return m_->Metadata(); }
@@ -133,9 +127,16 @@ private:
     Mpris* m_;
 };
 
-Mpris::Mpris(TForm1& form1, QObject* parent)
-    : QObject(parent), form1_(form1), trackInfo_(new TrackInfoReader(CoverCacheFolder(), this)) {
+Mpris::Mpris(PlayerControl& control, QObject* parent)
+    : QObject(parent), control_(control),
+      trackInfo_(new TrackInfoReader(CoverCacheFolder(), this)) {
     connect(trackInfo_, &TrackInfoReader::Ready, this, &Mpris::TrackInfoArrived);
+    connect(&control, &PlayerControl::trackChanged, this, &Mpris::NoteTrack);
+    connect(&control, &PlayerControl::positionJumped, this, &Mpris::NotePositionJump);
+    connect(&control, &PlayerControl::playbackStateChanged, this, &Mpris::ChangesLater);
+    connect(&control, &PlayerControl::entriesChanged, this, &Mpris::ChangesLater);
+    connect(&control, &PlayerControl::volumeChanged, this, &Mpris::ChangesLater);
+    connect(&control, &PlayerControl::playOrderChanged, this, &Mpris::ChangesLater);
 }
 
 Mpris::~Mpris() = default;
@@ -155,64 +156,65 @@ bool Mpris::Start() {
     if (!bus.registerService(name))
         bus.registerService(name + QStringLiteral(".instance") + QString::number(::getpid()));
     sent_ = PlayerProperties();
-    poll_ = new QTimer(this);
-    poll_->setInterval(PollMs);
-    connect(poll_, &QTimer::timeout, this, &Mpris::Poll);
-    poll_->start();
-    sinceLastPoll_.start();
+    started_ = true;
     return true;
 }
 
-// --- reading the windows -----------------------------------------------------
+// --- reading the player ------------------------------------------------------
 
 QString Mpris::PlaybackStatus() const {
-    if (!form1_.isLoaded())
-        return QStringLiteral("Stopped");
-    return form1_.isPaused() ? QStringLiteral("Paused") : QStringLiteral("Playing");
+    switch (control_.State()) {
+    case PlayerControl::PlaybackState::Playing:
+        return QStringLiteral("Playing");
+    case PlayerControl::PlaybackState::Paused:
+        return QStringLiteral("Paused");
+    case PlayerControl::PlaybackState::Stopped:
+        break;
+    }
+    return QStringLiteral("Stopped");
 }
 
 QString Mpris::LoopStatus() const {
-    return form1_.PlayOrderIndex() == 2 ? QStringLiteral("Track") : QStringLiteral("None");
+    return control_.PlayOrder() == 2 ? QStringLiteral("Track") : QStringLiteral("None");
 }
 
 bool Mpris::Shuffle() const {
-    return form1_.PlayOrderIndex() == 1;
+    return control_.PlayOrder() == 1;
 }
 
 double Mpris::Volume() const {
-    return double(form1_.ScrollBar1->value()) / MaxVolumeLevel;
+    return double(control_.VolumeLevel()) / MaxVolumeLevel;
 }
 
 qint64 Mpris::Position() const {
-    if (!form1_.isLoaded())
-        return 0;
-    try {
-        return form1_.MP->MediaPosition() * 1000;
-    } catch (const std::exception&) {
-        return 0;
-    }
+    return control_.Position() * 1000;
 }
 
 bool Mpris::CanGoNext() const {
-    return form1_.Form2->EntryCount() > 0;
+    return control_.CanGoNext();
 }
 bool Mpris::CanPlay() const {
-    return CanGoNext() || form1_.isLoaded();
+    return CanGoNext() || control_.State() != PlayerControl::PlaybackState::Stopped;
 }
 bool Mpris::CanPause() const {
-    return form1_.isLoaded();
+    return control_.State() != PlayerControl::PlaybackState::Stopped;
 }
 bool Mpris::CanSeek() const {
-    return form1_.isLoaded();
+    return CanPause();
 }
 
 void Mpris::NoteTrack() {
-    const QByteArray& file = form1_.MP->FileName;
-    if (file == trackFile_)
+    const QByteArray file = control_.TrackPath();
+    trackLengthMs_ = control_.Length();
+    if (file == trackFile_) {
+        // The same track from its start (repeat, or Play while it plays).
+        NotePositionJump(0);
         return;
+    }
     trackFile_ = file;
     ++trackSerial_;
     trackTags_.clear();
+    ChangesLater();
     if (file.isEmpty())
         return;
     trackTags_.insert(QStringLiteral("xesam:title"), PathText(DisplayName(file)));
@@ -221,7 +223,7 @@ void Mpris::NoteTrack() {
 }
 
 // The tags of the track that is still the current one: the metadata grows by
-// them and the desktop is told at once.
+// them and the desktop is told.
 void Mpris::TrackInfoArrived(const QByteArray& path, const TrackInfo& info) {
     if (path != trackFile_)
         return;
@@ -245,38 +247,28 @@ void Mpris::TrackInfoArrived(const QByteArray& path, const TrackInfo& info) {
         trackTags_.insert(QStringLiteral("mpris:length"), qlonglong(tags.LengthMs * 1000));
     if (!info.ArtUrl.isEmpty())
         trackTags_.insert(QStringLiteral("mpris:artUrl"), QString::fromLatin1(info.ArtUrl));
-    const QVariantMap metadata = Metadata();
-    sent_.insert(QStringLiteral("Metadata"), metadata);
-    QDBusMessage signal =
-        QDBusMessage::createSignal(MprisPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                   QStringLiteral("PropertiesChanged"));
-    signal << PlayerInterface << QVariantMap{{QStringLiteral("Metadata"), metadata}}
+    ChangesLater();
+}
            << QStringList();
     QDBusConnection::sessionBus().send(signal);
 }
 
-QString Mpris::TrackId() {
-    NoteTrack();
+QString Mpris::TrackId() const {
     return trackFile_.isEmpty() ? NoTrack
                                 : QStringLiteral("/org/example/Tolvane/Track/%1").arg(trackSerial_);
 }
 
-QVariantMap Mpris::Metadata() {
-    const QString id = TrackId();
+QVariantMap Mpris::Metadata() const {
     QVariantMap metadata = trackTags_;
-    metadata.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(id)));
-    if (form1_.MP->isOpen()) {
-        try {
-            metadata.insert(QStringLiteral("mpris:length"),
-                            qlonglong(form1_.MP->MediaLength() * 1000));
-        } catch (const std::exception&) {
-            // A device that cannot tell the length leaves it out.
-        }
-    }
+    metadata.insert(QStringLiteral("mpris:trackid"),
+                    QVariant::fromValue(QDBusObjectPath(TrackId())));
+    // A device that cannot tell the length leaves it out.
+    if (trackLengthMs_ >= 0 && !trackFile_.isEmpty())
+        metadata.insert(QStringLiteral("mpris:length"), qlonglong(trackLengthMs_ * 1000));
     return metadata;
 }
 
-QVariantMap Mpris::PlayerProperties() {
+QVariantMap Mpris::PlayerProperties() const {
     return {
         {QStringLiteral("PlaybackStatus"), PlaybackStatus()},
         {QStringLiteral("LoopStatus"), LoopStatus()},
@@ -291,162 +283,119 @@ QVariantMap Mpris::PlayerProperties() {
     };
 }
 
-void Mpris::Poll() {
+// --- telling the bus ---------------------------------------------------------
+
+void Mpris::ChangesLater() {
+    // A handler may pass through several states (a track ends, the next one
+    // starts); the bus hears where it ended up.
+    if (!started_ || changesPosted_)
+        return;
+    changesPosted_ = true;
+    QMetaObject::invokeMethod(this, &Mpris::SendChanges, Qt::QueuedConnection);
+}
+
+void Mpris::SendChanges() {
+    changesPosted_ = false;
     const QVariantMap now = PlayerProperties();
     QVariantMap changed;
     for (auto it = now.cbegin(); it != now.cend(); ++it)
         if (sent_.value(it.key()) != it.value())
             changed.insert(it.key(), it.value());
-    const bool sameTrack =
-        sent_.value(QStringLiteral("Metadata")) == now.value(QStringLiteral("Metadata"));
     sent_ = now;
-    if (!changed.isEmpty()) {
-        QDBusMessage signal =
-            QDBusMessage::createSignal(MprisPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                       QStringLiteral("PropertiesChanged"));
-        signal << PlayerInterface << changed << QStringList();
-        QDBusConnection::sessionBus().send(signal);
-    }
+    if (changed.isEmpty())
+        return;
+    QDBusMessage signal =
+        QDBusMessage::createSignal(MprisPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                   QStringLiteral("PropertiesChanged"));
+    signal << PlayerInterface << changed << QStringList();
+    QDBusConnection::sessionBus().send(signal);
+}
 
-    // A position away from where playing on would have taken it is a seek.
-    const qint64 elapsed = sinceLastPoll_.restart();
-    const qint64 position = form1_.isLoaded() ? Position() / 1000 : -1;
-    if (position >= 0 && lastPositionMs_ >= 0 && sameTrack) {
-        const bool moving = PlaybackStatus() == QLatin1String("Playing");
-        const qint64 expected = lastPositionMs_ + (moving ? elapsed : 0);
-        if (std::abs(position - expected) > 1500)
-            emit Seeked(position * 1000);
-    }
-    lastPositionMs_ = position;
+void Mpris::NotePositionJump(qint64 ms) {
+    if (!started_)
+        return;
+    // The device stops a seek at either end of the track.
+    ms = std::max<qint64>(0, trackLengthMs_ >= 0 ? std::min(ms, trackLengthMs_) : ms);
+    emit Seeked(ms * 1000);
 }
 
 // --- requests ----------------------------------------------------------------
 
-void Mpris::Later(std::function<void()> action) {
-    QTimer::singleShot(0, this, [this, action = std::move(action)] {
-        action();
-        Poll();
-    });
-}
-
 void Mpris::SetLoopStatus(const QString& status) {
     if (status == QLatin1String("Track"))
-        form1_.Repeat1Click();
+        control_.SetPlayOrder(2);
     else if (status == QLatin1String("None") || status == QLatin1String("Playlist")) {
         // Leaving repeat means continuous play; shuffle is left alone.
-        if (form1_.PlayOrderIndex() == 2)
-            form1_.Continuous1Click();
+        if (control_.PlayOrder() == 2)
+            control_.SetPlayOrder(0);
     }
-    Poll();
 }
 
 void Mpris::SetShuffle(bool on) {
     if (on)
-        form1_.Shuffle1Click();
-    else if (form1_.PlayOrderIndex() == 1)
-        form1_.Continuous1Click();
-    Poll();
+        control_.SetPlayOrder(1);
+    else if (control_.PlayOrder() == 1)
+        control_.SetPlayOrder(0);
 }
 
 void Mpris::SetVolume(double volume) {
     if (std::isnan(volume))
         return;
-    // The bar writes the system volume when its position changes.
-    form1_.ScrollBar1->setValue(int(std::lround(std::clamp(volume, 0.0, 1.0) * MaxVolumeLevel)));
-    Poll();
+    control_.SetVolumeLevel(int(std::lround(std::clamp(volume, 0.0, 1.0) * MaxVolumeLevel)));
+}
+
+void Mpris::SetRate(double rate) {
+    if (rate == 0.0)
+        control_.Pause();
 }
 
 void Mpris::Play() {
-    Later([this] {
-        if (!form1_.isLoaded() || form1_.isPaused())
-            form1_.PlayClick();
-    });
+    control_.Play();
 }
 
 void Mpris::Pause() {
-    Later([this] {
-        if (form1_.isPlaying())
-            form1_.SpeedButton2Click();
-    });
+    control_.Pause();
 }
 
 void Mpris::PlayPause() {
-    Later([this] {
-        // The Pause key pauses and resumes; Play starts when nothing is loaded.
-        if (form1_.isPlaying() || form1_.isPaused())
-            form1_.SpeedButton2Click();
-        else
-            form1_.PlayClick();
-    });
+    control_.PlayPause();
 }
 
 void Mpris::Stop() {
-    Later([this] { form1_.SpeedButton1Click(); });
+    control_.Stop();
 }
 
 void Mpris::Next() {
-    Later([this] { form1_.NextClick(); });
+    control_.Next();
 }
 
 void Mpris::Previous() {
-    Later([this] { form1_.PrevClick(); });
-}
-
-void Mpris::SeekTo(qint64 ms) {
-    // As the seek keys: the device moves, and goes on playing unless paused.
-    try {
-        form1_.MP->SeekMedia(ms);
-        if (!form1_.isPaused())
-            form1_.MP->PlayMedia();
-    } catch (const std::exception&) {
-        return;
-    }
-    lastPositionMs_ = ms;
-    sinceLastPoll_.restart();
-    emit Seeked(ms * 1000);
+    control_.Previous();
 }
 
 void Mpris::Seek(qint64 offsetUs) {
-    Later([this, offsetUs] {
-        if (!form1_.isLoaded())
-            return;
-        try {
-            const qint64 target = std::max<qint64>(0, Position() / 1000 + offsetUs / 1000);
-            if (target > form1_.MP->MediaLength())
-                form1_.NextClick(); // past the end: the next track, as the interface asks
-            else
-                SeekTo(target);
-        } catch (const std::exception&) {
-        }
-    });
+    control_.SeekBy(offsetUs / 1000);
 }
 
 void Mpris::SetPosition(const QString& trackId, qint64 positionUs) {
-    Later([this, trackId, positionUs] {
-        if (!form1_.isLoaded() || trackId != TrackId() || positionUs < 0)
-            return;
-        try {
-            if (positionUs / 1000 <= form1_.MP->MediaLength())
-                SeekTo(positionUs / 1000);
-        } catch (const std::exception&) {
-        }
-    });
+    // A position meant for another track than the one playing is stale.
+    if (trackId == TrackId() && positionUs >= 0)
+        control_.SeekTo(positionUs / 1000);
 }
 
 void Mpris::OpenUri(const QString& uri) {
     // The URI's escapes carry the path's bytes, whatever their encoding.
     const QByteArray path = LocalPathOfUrl(uri.toUtf8());
-    if (path.isEmpty())
-        return;
-    Later([this, path] { OpenPaths(form1_, {AbsolutePath(path, "/")}); });
+    if (!path.isEmpty())
+        control_.OpenPaths({AbsolutePath(path, "/")});
 }
 
 void Mpris::Raise() {
-    Later([this] { RaiseMainWindow(form1_); });
+    control_.Raise();
 }
 
 void Mpris::Quit() {
-    Later([this] { form1_.close(); });
+    control_.Quit();
 }
 
 #include "Mpris.moc"

@@ -3,47 +3,39 @@
 #include "trackinfo/core/TrackInfoReader.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
-#include <functional>
 
-class QTimer;
-class TForm1;
+class PlayerControl;
 
 // The desktop's media controls (sound menus, media keys, playerctl) reach the
-// player through the MPRIS interfaces on the session bus. Every request runs
-// the same routine as the button or key that does the same, so that the
-// windows show what happened; the request is answered first and carried out
-// from the event loop, because a routine may wait (the track-change delay)
-// or ask (the open dialog on an empty playlist).
+// player through the MPRIS interfaces on the session bus. Requests go to the
+// player's controller, which carries them out as the buttons and keys do.
 //
-// The playback state lives in the main window's controls, which have no
-// signals of their own; a short poll compares what the bus was last told
-// with what the controls say now and sends PropertiesChanged for every
-// difference, and Seeked when the position jumps, by the seek keys, the
-// seek bar or the bus.
+// The bus hears of changes from the controller's signals alone: on each, the
+// properties are compared with what was last sent and the differences go out
+// in one PropertiesChanged, once the handlers that changed them have
+// finished; a jump of the position goes out as Seeked at once. Nothing is
+// polled, so an idle player stays asleep.
 class Mpris : public QObject {
     Q_OBJECT
 public:
-    explicit Mpris(TForm1& form1, QObject* parent = nullptr);
+    explicit Mpris(PlayerControl& control, QObject* parent = nullptr);
     ~Mpris() override;
 
     // Takes org.mpris.MediaPlayer2.tolvane (or, when another copy holds it,
-    // that name with ".instance" and the process id) and starts following
-    // the player. Returns false when there is no session bus.
+    // that name with ".instance" and the process id) and starts telling the
+    // bus what changes. Returns false when there is no session bus.
     bool Start();
 
-    static constexpr int PollMs = 200;
-
-    // --- org.mpris.MediaPlayer2.Player, read from the windows ---
+    // --- org.mpris.MediaPlayer2.Player, read from the controller ---
     QString PlaybackStatus() const;
     QString LoopStatus() const;
     bool Shuffle() const;
     double Volume() const;
     qint64 Position() const; // microseconds
-    QVariantMap Metadata();
+    QVariantMap Metadata() const;
     bool CanGoNext() const;
     bool CanPlay() const;
     bool CanPause() const;
@@ -53,6 +45,8 @@ public:
     void SetLoopStatus(const QString& status);
     void SetShuffle(bool on);
     void SetVolume(double volume);
+    // One speed only; a rate of 0 asks for a pause, as the interface says.
+    void SetRate(double rate);
     void Play();
     void Pause();
     void PlayPause();
@@ -65,31 +59,30 @@ public:
     void Raise();
     void Quit();
 
-    QString TrackId();
-
-    // Compares the properties with what was last sent and sends the changes.
-    void Poll();
+    QString TrackId() const;
 
 signals:
     void Seeked(qlonglong positionUs);
 
 private:
-    void Later(std::function<void()> action);
-    void SeekTo(qint64 ms);
-    QVariantMap PlayerProperties();
     void NoteTrack();
     void TrackInfoArrived(const QByteArray& path, const TrackInfo& info);
+    void NotePositionJump(qint64 ms);
+    void ChangesLater();
+    void SendChanges();
+    QVariantMap PlayerProperties() const;
 
-    TForm1& form1_;
-    QTimer* poll_ = nullptr;
+    PlayerControl& control_;
+    bool started_ = false;
+    bool changesPosted_ = false;
     QVariantMap sent_;
-    // The track the metadata describes, and the tags read once for it, off
-    // the window's thread; until they come the file's name is the title.
+    // The track the metadata describes, and the tags and length read once
+    // for it (the tags off the window's thread; until they come the file's
+    // name is the title), so that telling the bus never waits on the media
+    // device.
     QByteArray trackFile_;
     int trackSerial_ = 0;
     QVariantMap trackTags_;
+    qint64 trackLengthMs_ = -1;
     TrackInfoReader* trackInfo_ = nullptr;
-    // Where the position should stand if nothing jumped since the last poll.
-    qint64 lastPositionMs_ = -1;
-    QElapsedTimer sinceLastPoll_;
 };

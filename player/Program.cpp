@@ -3,13 +3,13 @@
 
 #include "player/Program.h"
 
-#include "platform/Memory.h"
-#include "desktop/SingleInstance.h"
-#include "platform/StatePaths.h"
-#include "platform/Termination.h"
 #include "desktop/CommandLine.h"
 #include "desktop/Mpris.h"
-#include "desktop/OpenPaths.h"
+#include "desktop/SingleInstance.h"
+#include "platform/Memory.h"
+#include "platform/StatePaths.h"
+#include "platform/Termination.h"
+#include "player/PlayerControl.h"
 #include "player/Unit1.h"
 #include "playlist/ListBox.h"
 #include "playlist/Unit2.h"
@@ -19,7 +19,6 @@
 
 #include <QApplication>
 #include <QIcon>
-#include <QTimer>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -104,12 +103,13 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
     TForm2 form2(&form1, nullptr, StartUp::FirstFrame);
     std::unique_ptr<TForm5> form5;
 
-    QObject::connect(&instance, &SingleInstance::openRequested, &form1,
-                     [&form1](const QByteArrayList& paths) {
-                         OpenPaths(form1, paths);
-                         RaiseMainWindow(form1);
+    PlayerControl control(form1);
+    QObject::connect(&instance, &SingleInstance::openRequested, &control,
+                     [&control](const QByteArrayList& paths) {
+                         control.OpenPaths(paths);
+                         control.Raise();
                      });
-    Mpris mpris(form1);
+    Mpris mpris(control);
     AfterFirstPaint(form2.ListB->viewport(), [&] {
         form1.FinishStartUp();
         form2.FinishStartUp();
@@ -117,8 +117,7 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
         form1.Form5 = form5.get();
         mpris.Start();
     });
-    if (!command.paths.isEmpty())
-        QTimer::singleShot(0, &form1, [&form1, &command] { OpenPaths(form1, command.paths); });
+    control.OpenPaths(command.paths);
 
     const int result = application.exec();
     form2.SaveAutomaticPlaylist();

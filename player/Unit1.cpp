@@ -199,6 +199,7 @@ void TForm1::CreateControls() {
     // valueChanged comes only when the position really changes, as the
     // volume must be written only then.
     connect(ScrollBar1, &QScrollBar::valueChanged, this, &TForm1::ScrollBar1Change);
+    connect(PlayOrder, &QComboBox::currentIndexChanged, this, &TForm1::playOrderChanged);
 }
 
 void TForm1::FormCreate() {
@@ -317,8 +318,11 @@ void TForm1::BarMouseDown(Qt::MouseButton button, int x) {
         MP->SeekMedia(p);
         if (!isPaused())
             MP->PlayMedia();
-        if (!Timer1->isActive()) // enabled, not restarted: the tick keeps its rhythm
+        emit positionJumped(p);
+        if (!Timer1->isActive()) { // enabled, not restarted: the tick keeps its rhythm
             Timer1->start();
+            emit playbackStateChanged();
+        }
     } catch (const std::exception&) {
         // No device open: a click on the bar does nothing.
     }
@@ -394,6 +398,7 @@ void TForm1::ScrollBar1Change(int position) {
     SetWaveVolume(position);
     SetMidiVolume(position);
     Panel3->setText(VolumePercentText(position));
+    emit volumeChanged(position);
 }
 
 void TForm1::Vol1Click() {

@@ -167,6 +167,16 @@ public:
     // The play order as the item index of PlayOrder: 0 Con, 1 Shu, 2 Rep.
     int PlayOrderIndex() const;
 
+signals:
+    // Sent where the handlers change what the desktop's controls show, so
+    // that they follow the player without asking it (PlayerControl passes
+    // these on).
+    void playbackStateChanged();
+    void trackChanged();
+    void positionJumped(qint64 ms);
+    void volumeChanged(int level);
+    void playOrderChanged(int index);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 

@@ -2,10 +2,10 @@
 // entry will not open, and when a tick of Timer1 fails. None of it shows a
 // message: the playlist is cleaned and playback goes on with what plays.
 
-#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
-#include "playlist/core/Playlist.h"
+#include "player/media/MediaPlayer.h"
 #include "playlist/Unit2.h"
+#include "playlist/core/Playlist.h"
 #include "windows/Controls.h"
 
 #include <QTimer>
@@ -37,6 +37,7 @@ static int SurvivorAfter(const PathList& before, int failed, const PathList& aft
 void TForm1::RecoverFromFailedOpen() {
     Timer1->stop();
     Timer2->stop();
+    emit playbackStateChanged();
     // Playback goes on with the first entry after the failed one that the
     // scan keeps; after the last entry comes the first.
     const int failed = Form2->CurrentIndex();

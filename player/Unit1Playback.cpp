@@ -1,16 +1,16 @@
 // The playback controller: which entry plays, when, and what follows it.
 
-#include "windows/Dialogs.h"
 #include "platform/Memory.h"
-#include "windows/MessageBox.h"
+#include "player/Unit1.h"
 #include "player/core/Clock.h"
 #include "player/media/FileTester.h"
 #include "player/media/MediaPlayer.h"
-#include "player/Unit1.h"
+#include "playlist/Unit2.h"
 #include "playlist/core/Playlist.h"
 #include "playlist/core/PlaylistFile.h"
-#include "playlist/Unit2.h"
 #include "windows/Controls.h"
+#include "windows/Dialogs.h"
+#include "windows/MessageBox.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -77,6 +77,8 @@ bool TForm1::StartCurrentEntry() {
         enable(Timer1);
         MarqueeText = MarqueeTextFor(MP->FileName);
         enable(Timer2);
+        emit trackChanged();
+        emit playbackStateChanged();
         return true;
     } catch (const std::exception&) {
         return false;
@@ -190,6 +192,7 @@ void TForm1::SpeedButton2Click() {
             Timer2->stop();
             paused_ = true;
             Panel1->setText(PausedText);
+            emit playbackStateChanged();
         } else if (isPaused()) {
             Resume();
         }
@@ -201,6 +204,9 @@ void TForm1::Resume() {
     paused_ = false;
     MP->SeekMedia(Bar->value());
     MP->PlayMedia();
+    emit playbackStateChanged();
+    // The bar may lag behind the place of the pause by up to a tick.
+    emit positionJumped(Bar->value());
 }
 
 void TForm1::SpeedButton1Click() {
@@ -221,6 +227,7 @@ void TForm1::ShowIdle(const QString& text) {
     Bar->setValue(0);
     Panel2->setText(NoTimeText);
     Form2->Panel1->setText(NoTimeText);
+    emit playbackStateChanged();
 }
 
 void TForm1::NextClick() {
@@ -243,9 +250,11 @@ void TForm1::Pos1Click() {
     if (!Timer1->isActive())
         return;
     RunCommand([this] {
-        MP->SeekMedia(MP->MediaPosition() + 5000);
+        const qint64 target = MP->MediaPosition() + 5000;
+        MP->SeekMedia(target);
         if (!isPaused())
             MP->PlayMedia();
+        emit positionJumped(target);
     });
 }
 
@@ -253,9 +262,11 @@ void TForm1::PosMin1Click() {
     if (!Timer1->isActive())
         return;
     RunCommand([this] {
-        MP->SeekMedia(MP->MediaPosition() - 5000);
+        const qint64 target = MP->MediaPosition() - 5000;
+        MP->SeekMedia(target);
         if (!isPaused())
             MP->PlayMedia();
+        emit positionJumped(target);
     });
 }
 
@@ -303,6 +314,7 @@ void TForm1::Timer1Timer() {
         Bar->setValue(0);
         Panel1->setText(EndText);
         MP->CloseMedia();
+        emit playbackStateChanged();
         switch (PlayOrderIndex()) {
         case 1:
             PlayRandomEntry();

@@ -4,11 +4,11 @@
 #include "TestSupport.h"
 
 #include "desktop/CommandLine.h"
-#include "player/media/MediaPlayer.h"
-#include "desktop/OpenPaths.h"
+#include "player/PlayerControl.h"
 #include "player/Unit1.h"
-#include "playlist/core/Playlist.h"
+#include "player/media/MediaPlayer.h"
 #include "playlist/Unit2.h"
+#include "playlist/core/Playlist.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -70,8 +70,14 @@ private slots:
         TForm2 f2(&f1);
         f1.Form2 = &f2;
         f2.AppendEntry("/old.mp3");
-        OpenPaths(f1, {top + "/line\nbreak.mp3", tone, top + "/notes.txt", top + "/album",
-                       top + "/list.PLF", top + "/missing.mp3"});
+        PlayerControl control(f1);
+        // The controller carries out its commands from the event loop.
+        const auto open = [&control](const QByteArrayList& paths) {
+            control.OpenPaths(paths);
+            QCoreApplication::processEvents();
+        };
+        open({top + "/line\nbreak.mp3", tone, top + "/notes.txt", top + "/album", top + "/list.PLF",
+              top + "/missing.mp3"});
         const std::vector<QByteArray> expected{
             "/old.mp3", tone, top + "/album/one.mp3", top + "/album/cd2/two.wav", tone, ""};
         QCOMPARE(f2.Lists->Paths(), expected);
@@ -83,10 +89,10 @@ private slots:
         // Without "Include Subfolder" a folder gives its own files only;
         // nothing to add starts nothing.
         f2.IncludeSubfolder1Click();
-        OpenPaths(f1, {top + "/album"});
+        open({top + "/album"});
         QCOMPARE(f2.EntryCount(), 7);
         f1.SpeedButton1Click();
-        OpenPaths(f1, {top + "/notes.txt"});
+        open({top + "/notes.txt"});
         QCOMPARE(f2.EntryCount(), 7);
         QVERIFY(!f1.isLoaded());
     }

@@ -10,6 +10,12 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -92,8 +98,9 @@ QString corked(pid_t pid) {
     return {};
 }
 
-// The player's top-level window whose title begins with `title`: its title
-// and its icon name (the text a task bar shows; the marquee while playing).
+// The player's top-level window whose title begins with `title`: its title,
+// its icon name (the text a task bar shows; the marquee while playing) and
+// its id.
 QStringList window(pid_t pid, const QString& title) {
     static const QRegularExpression line(u"^\\s+(0x[0-9a-f]+) \"(.*)\": \\("_s,
                                          QRegularExpression::MultilineOption);
@@ -102,7 +109,8 @@ QStringList window(pid_t pid, const QString& title) {
         const QString xprop = u"xprop -id "_s + match.captured(1);
         if (match.captured(2).startsWith(title) &&
             run(xprop + u" _NET_WM_PID"_s).endsWith(u" = %1"_s.arg(pid)))
-            return {match.captured(2), run(xprop + u" _NET_WM_ICON_NAME"_s).section(u'"', 1, -2)};
+            return {match.captured(2), run(xprop + u" _NET_WM_ICON_NAME"_s).section(u'"', 1, -2),
+                    match.captured(1)};
     }
     return {};
 }
@@ -113,6 +121,96 @@ QString playlistTitle(pid_t pid) {
 QString taskbarText(pid_t pid) {
     return window(pid, u"Tolvane"_s).value(1);
 }
+
+// Keys pressed on the main window, as the user presses them.
+void pressKeys(pid_t pid, const QStringList& keys) {
+    const QString id = window(pid, u"Tolvane"_s).value(2);
+    QVERIFY(!id.isEmpty());
+    run(u"xdotool windowfocus --sync "_s + id);
+    run(u"xdotool key "_s + keys.join(u' '));
+}
+
+// How often the threads of a process have given up the processor so far,
+// by waiting or by being made to.
+qint64 contextSwitches(pid_t pid) {
+    const QString tasks = u"/proc/%1/task"_s.arg(pid);
+    qint64 sum = 0;
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(tasks + u'/' + task + u"/status"_s);
+        if (!status.open(QIODevice::ReadOnly))
+            continue; // the thread has ended
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:") ||
+                line.startsWith("nonvoluntary_ctxt_switches:"))
+                sum += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+    }
+    return sum;
+}
+
+// A display of the test's own, so that no other program's windows send the
+// player events.
+class PrivateDisplay {
+public:
+    PrivateDisplay() {
+        xvfb_.start(u"Xvfb"_s, {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"1280x1024x24"_s,
+                                u"-nolisten"_s, u"tcp"_s});
+        for (QDeadlineTimer deadline(10000); !deadline.hasExpired() && !xvfb_.canReadLine();)
+            xvfb_.waitForReadyRead(100);
+        if (const QByteArray number = xvfb_.readLine().trimmed(); !number.isEmpty())
+            name = u':' + QString::fromLatin1(number);
+    }
+    ~PrivateDisplay() {
+        xvfb_.terminate();
+        xvfb_.waitForFinished(5000);
+    }
+    QString name; // empty when Xvfb did not start
+
+private:
+    QProcess xvfb_;
+};
+
+// What the player tells the bus, as a desktop's sound menu hears it.
+class BusListener : public QObject {
+    Q_OBJECT
+public:
+    explicit BusListener(const QString& address)
+        : bus(QDBusConnection::connectToBus(address, u"listener"_s)) {
+        bus.connect({}, Path, u"org.mpris.MediaPlayer2.Player"_s, u"Seeked"_s, this,
+                    SLOT(seeked(qlonglong)));
+        bus.connect({}, Path, u"org.freedesktop.DBus.Properties"_s, u"PropertiesChanged"_s, this,
+                    SLOT(changed(QString, QVariantMap, QStringList)));
+    }
+    ~BusListener() override { QDBusConnection::disconnectFromBus(u"listener"_s); }
+
+    QDBusMessage call(const QString& method, const QVariantList& arguments = {},
+                      const QString& interface = u"org.mpris.MediaPlayer2.Player"_s) {
+        QDBusMessage message = QDBusMessage::createMethodCall(u"org.mpris.MediaPlayer2.tolvane"_s,
+                                                              Path, interface, method);
+        message.setArguments(arguments);
+        return message;
+    }
+    // The values PlaybackStatus was changed to, in order.
+    QStringList statuses() const {
+        QStringList result;
+        for (const QVariantMap& change : changes)
+            if (change.contains(u"PlaybackStatus"_s))
+                result.append(change.value(u"PlaybackStatus"_s).toString());
+        return result;
+    }
+
+    QDBusConnection bus;
+    QList<qlonglong> seeks; // microseconds
+    QList<QVariantMap> changes;
+
+private slots:
+    void seeked(qlonglong position) { seeks.append(position); }
+    void changed(const QString&, const QVariantMap& properties, const QStringList&) {
+        changes.append(properties);
+    }
+
+private:
+    static inline const QString Path = u"/org/mpris/MediaPlayer2"_s;
+};
 
 } // namespace
 
@@ -372,6 +470,108 @@ private slots:
                  QString::fromLatin1(
                      "file://" +
                      QFile::encodeName(music.filePath(u"Folder.JPG"_s)).toPercentEncoding("/")));
+    }
+
+    void anIdlePlayerDoesNotWakeUp() {
+        QFile::remove(state.filePath(u"tolvane/PlayList.plf"_s));
+        const PrivateDisplay display;
+        QVERIFY(!display.name.isEmpty());
+        QProcessEnvironment env = playerEnv;
+        env.insert(u"DISPLAY"_s, display.name);
+        Player player({}, env);
+        // Its controls reach the bus once the windows have been drawn.
+        QDBusConnection bus =
+            QDBusConnection::connectToBus(busEnv.value(u"DBUS_SESSION_BUS_ADDRESS"_s), u"idle"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            bus.interface()->isServiceRegistered(u"org.mpris.MediaPlayer2.tolvane"_s), 20000);
+        QDBusConnection::disconnectFromBus(u"idle"_s);
+        // Past the start-up's last one-off timer (the playlist window follows
+        // the main window's frame for 3 s).
+        QTest::qWait(4000);
+        const qint64 before = contextSwitches(player.pid);
+        QTest::qWait(10000);
+        const qint64 woken = contextSwitches(player.pid) - before;
+        qInfo("context switches of the idle player in 10 s: %lld", woken);
+        // Nothing of its own. The slack is for a wake-up that comes once: Qt
+        // ends a pooled thread of the start-up after it idled for 30 s.
+        QVERIFY2(woken <= 1, qPrintable(QString::number(woken)));
+    }
+
+    void keysAndBusSeeksAreToldAsTheyHappen() {
+        QFile::remove(state.filePath(u"tolvane/PlayList.plf"_s));
+        Player player({TestSupport::Media(u"long.mp3"_s)}, playerEnv);
+        QTRY_COMPARE_WITH_TIMEOUT(corked(player.pid), u"no"_s, 20000);
+        BusListener listener(busEnv.value(u"DBUS_SESSION_BUS_ADDRESS"_s));
+        QTest::qWait(300);
+
+        pressKeys(player.pid, {u"c"_s});
+        QTRY_COMPARE_WITH_TIMEOUT(listener.statuses(), QStringList{u"Paused"_s}, 5000);
+        // A seek from the bus, then the seek keys while paused: each is a
+        // jump, also the one of a second back to the start of the track.
+        playerctl(u"position 1"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(listener.seeks, QList<qlonglong>{1000000}, 5000);
+        pressKeys(player.pid, {u"Left"_s});
+        QTRY_COMPARE_WITH_TIMEOUT(listener.seeks, (QList<qlonglong>{1000000, 0}), 5000);
+        pressKeys(player.pid, {u"Right"_s});
+        QTRY_COMPARE_WITH_TIMEOUT(listener.seeks, (QList<qlonglong>{1000000, 0, 5000000}), 5000);
+        QCOMPARE(playerctl(u"position"_s).toDouble(), 5.0);
+        QCOMPARE(listener.statuses(), QStringList{u"Paused"_s});
+
+        pressKeys(player.pid, {u"c"_s});
+        QTRY_COMPARE_WITH_TIMEOUT(listener.statuses(), (QStringList{u"Paused"_s, u"Playing"_s}),
+                                  5000);
+        QTRY_COMPARE_WITH_TIMEOUT(corked(player.pid), u"no"_s, 5000);
+        // A rate of 0 is a pause, as the interface asks; other rates change
+        // nothing.
+        const auto setRate = [&](double rate) {
+            listener.bus.call(listener.call(u"Set"_s,
+                                            {u"org.mpris.MediaPlayer2.Player"_s, u"Rate"_s,
+                                             QVariant::fromValue(QDBusVariant(rate))},
+                                            u"org.freedesktop.DBus.Properties"_s));
+        };
+        setRate(2.0);
+        QTest::qWait(500);
+        QCOMPARE(playerctl(u"status"_s), u"Playing"_s);
+        setRate(0.0);
+        QTRY_COMPARE_WITH_TIMEOUT(corked(player.pid), u"yes"_s, 5000);
+        QCOMPARE(playerctl(u"status"_s), u"Paused"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(listener.statuses().last(), u"Paused"_s, 5000);
+    }
+
+    void aFloodOfNextIsMergedAndTheBusStaysResponsive() {
+        QFile::remove(state.filePath(u"tolvane/PlayList.plf"_s));
+        QTemporaryDir folder;
+        QByteArrayList files;
+        for (const QString& name : {u"a.mp3"_s, u"b.mp3"_s, u"c.mp3"_s}) {
+            QVERIFY(QFile::copy(TestSupport::MediaDir() + u"/long.mp3"_s, folder.filePath(name)));
+            files.append(QFile::encodeName(folder.filePath(name)));
+        }
+        Player player(files, playerEnv);
+        QTRY_COMPARE_WITH_TIMEOUT(taskbarText(player.pid), u"a.mp3"_s, 20000);
+        playerctl(u"loop Track"_s); // no track ends by itself meanwhile
+        BusListener listener(busEnv.value(u"DBUS_SESSION_BUS_ADDRESS"_s));
+        for (int i = 0; i < 200; ++i)
+            QVERIFY(listener.bus.send(listener.call(u"Next"_s)));
+        // The bus is answered all the while the player works through them.
+        const QDBusMessage get =
+            listener.call(u"Get"_s, {u"org.mpris.MediaPlayer2.Player"_s, u"PlaybackStatus"_s},
+                          u"org.freedesktop.DBus.Properties"_s);
+        qint64 slowest = 0;
+        for (QDeadlineTimer working(6000); !working.hasExpired(); QTest::qWait(100)) {
+            QElapsedTimer answer;
+            answer.start();
+            QCOMPARE(listener.bus.call(get, QDBus::Block, 30000).type(),
+                     QDBusMessage::ReplyMessage);
+            slowest = std::max(slowest, answer.elapsed());
+        }
+        qInfo("slowest answer: %lld ms", slowest);
+        QVERIFY2(slowest < 1000, qPrintable(QString::number(slowest)));
+        // Each Next counts: 200 steps from the first of three entries.
+        QTRY_COMPARE_WITH_TIMEOUT(taskbarText(player.pid), u"c.mp3"_s, 20000);
+        QTest::qWait(1000);
+        QCOMPARE(taskbarText(player.pid), u"c.mp3"_s);
+        QCOMPARE(corked(player.pid), u"no"_s);
+        QCOMPARE(playerctl(u"metadata xesam:title"_s), u"c.mp3"_s);
     }
 };
 

@@ -74,13 +74,25 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent) {
     SpeedButton1->setIconSize(QSize(16, 16));
     SpeedButton1->setToolTip(QStringLiteral("Please press here"));
 
-    // The clock runs from the start, also while the window is hidden.
+    // The clock ticks while the window is shown. Hidden, nobody can read it
+    // or press the button that compares with it, and a tick every second
+    // would wake an idle player for nothing; it is set right as it shows.
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, &TForm5::Timer1Timer);
     connect(SpeedButton1, &QToolButton::clicked, this, &TForm5::SpeedButton1Click);
-    Timer1->start();
     DescribeForScreenReaders(*this);
+}
+
+void TForm5::showEvent(QShowEvent* event) {
+    Timer1Timer();
+    Timer1->start();
+    QWidget::showEvent(event);
+}
+
+void TForm5::hideEvent(QHideEvent* event) {
+    Timer1->stop();
+    QWidget::hideEvent(event);
 }
 
 void TForm5::Timer1Timer() {

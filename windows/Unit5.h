@@ -32,4 +32,8 @@ public:
 
     void Timer1Timer();
     void SpeedButton1Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 };
