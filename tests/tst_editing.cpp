@@ -3,6 +3,7 @@
 // dragging rows with real mouse events on the list.
 
 #include "TestSupport.h"
+#include "TestWindows.h"
 
 #include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
@@ -96,9 +97,8 @@ private slots:
     // --- the "&Clear" commands ---
 
     void selectAllThenClearSelectedEmptiesThePlaylist() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(5));
         QVERIFY(trigger(f2.PopupMenu3, "Select All"));
         QVERIFY(trigger(f2.PopupMenu2, "Clear Selected"));
@@ -108,9 +108,8 @@ private slots:
     }
 
     void clearUnselectedAfterClickingRowThreeKeepsOnlyIt() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(6));
         click(f2, 2);
         QVERIFY(trigger(f2.PopupMenu2, "Clear Unselected"));
@@ -120,9 +119,8 @@ private slots:
     }
 
     void clearSelectedAfterClickingRemovesThatRowAndDownStartsAtTheTop() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(5));
         QVERIFY(activate(f2));
         click(f2, 2);
@@ -136,9 +134,8 @@ private slots:
     }
 
     void deleteKeyRemovesTheClickedRowLikeClearSelected() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(5));
         QVERIFY(activate(f2));
         click(f2, 2);
@@ -151,9 +148,8 @@ private slots:
     }
 
     void rightAfterAddingClearSelectedRemovesNothingButRenumbers() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         for (const QByteArray& name : letters(3))
             f2.AppendEntry(pathOf(name)); // provisional lines, nothing highlighted
         QVERIFY(trigger(f2.PopupMenu2, "Clear Selected"));
@@ -161,9 +157,8 @@ private slots:
     }
 
     void rightAfterAddingClearUnselectedRemovesEverything() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(3));
         QVERIFY(trigger(f2.PopupMenu2, "Clear Unselected"));
         QCOMPARE(f2.EntryCount(), 0);
@@ -171,9 +166,8 @@ private slots:
     }
 
     void rightAfterAddingDeleteRemovesNothingAndLeavesNoCurrentEntry() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         f2.AppendEntry(pathOf("a"));
         f2.AppendEntry(pathOf("b"));
         f2.SetCurrentIndex(0);
@@ -185,9 +179,8 @@ private slots:
     }
 
     void clearPlayListEmptiesAndOnAnEmptyListLeavesTheCaptionAlone() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(3));
         f2.SetCurrentIndex(1);
         QVERIFY(trigger(f2.PopupMenu2, "Clear Play List"));
@@ -203,9 +196,8 @@ private slots:
     // --- the "&Sel" commands and clicks ---
 
     void ctrlClicksStartANewSelectionAndInvertSelectsTheOthers() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(8));
         click(f2, 0);
         QTest::keyPress(f2.ListB, Qt::Key_Control);
@@ -226,9 +218,8 @@ private slots:
     }
 
     void ctrlClickOnASelectedRowRemovesIt() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(6));
         QTest::keyPress(f2.ListB, Qt::Key_Control);
         for (int row : {1, 2, 4, 2})
@@ -238,9 +229,8 @@ private slots:
     }
 
     void plainClickEndsAMultiSelection() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(6));
         QVERIFY(trigger(f2.PopupMenu3, "Select All"));
         click(f2, 3);
@@ -250,9 +240,8 @@ private slots:
     }
 
     void invertInSingleSelectionLeavesNoCurrentEntry() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(4));
         click(f2, 1);
         QVERIFY(trigger(f2.PopupMenu3, "Invert Selection"));
@@ -262,9 +251,8 @@ private slots:
     }
 
     void deselectAllAfterAPlainClickLeavesNoCurrentEntry() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(4));
         click(f2, 2);
         QVERIFY(trigger(f2.PopupMenu3, "Deselect All"));
@@ -274,9 +262,8 @@ private slots:
     }
 
     void deselectAllAfterSelectAllKeepsTheCurrentEntry() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(4));
         click(f2, 2);
         QVERIFY(trigger(f2.PopupMenu3, "Select All"));
@@ -289,9 +276,8 @@ private slots:
     }
 
     void rightPressDuringAMultiSelectionCollapsesItToTheCurrentRow() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(6));
         click(f2, 2);
         QVERIFY(trigger(f2.PopupMenu3, "Select All"));
@@ -305,9 +291,8 @@ private slots:
     }
 
     void ctrlPressedOutsideTheListDoesNotCount() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(3));
         QTest::keyPress(&f1, Qt::Key_Control);
         QVERIFY(!f2.CtrlDown);
@@ -323,9 +308,8 @@ private slots:
     // --- clicking, playing and dragging ---
 
     void clickMakesTheRowCurrentAndRenumbers() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         for (const QByteArray& name : letters(3))
             f2.AppendEntry(pathOf(name));
         click(f2, 1);
@@ -337,9 +321,8 @@ private slots:
 
     void enterPlaysTheHighlightedEntry() {
         TestSupport::MessageRecorder boxes; // playback fails here; no box may block
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(4));
         click(f2, 1);
         QTest::keyClick(f2.ListB, Qt::Key_Return);
@@ -348,9 +331,8 @@ private slots:
 
     void doubleClickPlaysTheClickedEntry() {
         TestSupport::MessageRecorder boxes; // playback fails here; no box may block
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(5));
         QWidget* viewport = f2.ListB->viewport();
         const QPoint at = rowPoint(f2, 3);
@@ -365,9 +347,8 @@ private slots:
     }
 
     void draggingRowTwoOntoRowFiveMovesItThere() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(6));
         drag(f2, 1, 4);
         QCOMPARE(order(f2), QList<QByteArray>({"a", "c", "d", "e", "b", "f"}));
@@ -378,9 +359,8 @@ private slots:
     }
 
     void draggingUpwardsMovesTheEntryUp() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(6));
         drag(f2, 4, 1);
         QCOMPARE(order(f2), QList<QByteArray>({"a", "e", "b", "c", "d", "f"}));
@@ -388,9 +368,8 @@ private slots:
     }
 
     void draggingWithCtrlHeldMovesNothing() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(6));
         QTest::keyPress(f2.ListB, Qt::Key_Control);
         drag(f2, 1, 4, Qt::ControlModifier);
@@ -399,9 +378,8 @@ private slots:
     }
 
     void releaseWithoutAnyHighlightMovesNothing() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(3));
         // A press below the last row highlights nothing.
         QWidget* viewport = f2.ListB->viewport();
@@ -414,9 +392,8 @@ private slots:
     }
 
     void draggingPastTheBottomEdgeWalksOnAndScrolls() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         QList<QByteArray> names;
         for (int i = 0; i < 100; ++i)
             names << "e" + QByteArray::number(i);
@@ -438,9 +415,8 @@ private slots:
     }
 
     void keysTheListHandlesItselfMoveTheCurrentEntry() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         QList<QByteArray> names;
         for (int i = 0; i < 100; ++i)
             names << "e" + QByteArray::number(i);
@@ -457,9 +433,8 @@ private slots:
     }
 
     void ctrlShiftClickAddsTheRunFromTheLastClick() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, letters(8));
         QTest::keyPress(f2.ListB, Qt::Key_Control);
         click(f2, 0, Qt::ControlModifier);
@@ -473,9 +448,8 @@ private slots:
     // --- "Shuffle list" ---
 
     void shuffleOfOneEntryChangesNothingAndOfTwoExchangesThem() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2, {"a"});
         QVERIFY(trigger(f2.PopupMenu1, "Shuffle list"));
         QCOMPARE(lines(f2), QStringList({"1. a"}));
@@ -488,9 +462,8 @@ private slots:
     }
 
     void shuffleOfThreeIsAlwaysOneOfTheTwoRotations() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         const QList<QByteArray> cab{"c", "a", "b"}, bca{"b", "c", "a"};
         for (int run = 0; run < 30; ++run) {
             f2.ClearEntries();
@@ -502,9 +475,8 @@ private slots:
     }
 
     void shuffleMovesEveryEntryInOneCycle() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         const int n = 1000;
         QList<QByteArray> names;
         for (int i = 0; i < n; ++i)
@@ -531,9 +503,8 @@ private slots:
     }
 
     void commandsThatKeepTheNumberOfRowsNeverLayTheListOutAgain() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         QList<QByteArray> names;
         for (int i = 0; i < 3000; ++i)
             names << "e" + QByteArray::number(i);
@@ -554,9 +525,8 @@ private slots:
     }
 
     void shuffleKeepsTheCurrentEntryAndTheFirstVisibleRow() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         QList<QByteArray> names;
         for (int i = 0; i < 300; ++i)
             names << "e" + QByteArray::number(i);
