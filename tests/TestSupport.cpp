@@ -1,11 +1,13 @@
 #include "TestSupport.h"
 
+#include "player/media/MediaPlayer.h"
 #include "windows/MessageBox.h"
 
 #include <QDir>
 #include <QFile>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 
 namespace TestSupport {
 
@@ -22,6 +24,17 @@ MessageRecorder::MessageRecorder() {
 }
 
 MessageRecorder::~MessageRecorder() { SetMessagePresenter(nullptr); }
+
+bool MediaDeviceWorks() {
+    TMediaPlayer probe;
+    probe.FileName = Media(QStringLiteral("tone.wav"));
+    try {
+        probe.OpenMedia();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
 
 QByteArray LongMidi(int minutes) {
     const auto bigEndian = [](QByteArray& out, quint32 value, int bytes) {

@@ -23,6 +23,10 @@ struct MessageRecorder {
     QStringList errors;
 };
 
+// Whether the media device opens a test file (tone.wav); the cases that
+// play skip without one.
+bool MediaDeviceWorks();
+
 // A Standard MIDI File of the given length, a piano playing eighth notes at
 // 120 bpm, for tests that need a long MIDI file (too big to keep as media).
 QByteArray LongMidi(int minutes);

@@ -2,6 +2,7 @@
 // copy hands over) reach the playlist and start playing.
 
 #include "TestSupport.h"
+#include "TestWindows.h"
 
 #include "desktop/CommandLine.h"
 #include "player/media/MediaPlayer.h"
@@ -65,9 +66,8 @@ private slots:
         TestSupport::WriteFile(top + "/list.PLF", tone + "\r\n\r\n");
         TestSupport::WriteFile(top + "/line\nbreak.mp3", {});
 
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         f1.Form2 = &f2;
         f2.AppendEntry("/old.mp3");
         OpenPaths(f1, {top + "/line\nbreak.mp3", tone, top + "/notes.txt", top + "/album",

@@ -1,6 +1,7 @@
 // The playback controller with real files, the real device and real timers.
 
 #include "TestSupport.h"
+#include "TestWindows.h"
 
 #include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
@@ -11,6 +12,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,8 +49,8 @@ static pid_t PlayingChild() {
 class ControllerTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TForm1> form1;
-    std::unique_ptr<TForm2> form2;
+    std::unique_ptr<TestSupport::MainWindow> form1;
+    QPointer<TForm2> form2;
     std::unique_ptr<TestSupport::MessageRecorder> messages;
 
     void load(const QList<QByteArray>& paths) {
@@ -57,28 +59,16 @@ class ControllerTest : public QObject {
         form2->RenumberList();
         form2->UpdateCaption();
     }
-    bool mediaReady() {
-        TMediaPlayer probe;
-        probe.FileName = Media("tone.wav");
-        try {
-            probe.OpenMedia();
-            return true;
-        } catch (const std::exception&) {
-            return false;
-        }
-    }
 
 private slots:
     void init() {
-        if (TestSupport::MediaDir().isEmpty() || !mediaReady())
+        if (TestSupport::MediaDir().isEmpty() || !TestSupport::MediaDeviceWorks())
             QSKIP("test media or media device not available");
         messages = std::make_unique<TestSupport::MessageRecorder>();
-        form1 = std::make_unique<TForm1>();
-        form1->show();
-        form2 = std::make_unique<TForm2>(form1.get());
+        form1 = std::make_unique<TestSupport::MainWindow>();
+        form2 = &form1->playlist();
     }
     void cleanup() {
-        form2.reset();
         form1.reset();
         if (messages)
             QVERIFY2(messages->errors.isEmpty(), qPrintable(messages->errors.join('|')));

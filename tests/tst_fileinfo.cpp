@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "TestWindows.h"
 
 #include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
@@ -64,9 +65,8 @@ private slots:
     }
 
     void showsPathAndTagOfTheCurrentEntryWithoutBlocking() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2);
         f2.SetCurrentIndex(1);
         f2.Viewfileinfo1Click();
@@ -99,9 +99,8 @@ private slots:
                                 "/a folder with a long name/and a long file name too.mp3";
         QVERIFY(QDir().mkpath(QFile::decodeName(path.left(path.lastIndexOf('/')))));
         WriteFile(path, taggedFile(title));
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         f2.AppendEntry(path);
         f2.RenumberList();
         f2.SetCurrentIndex(0);
@@ -117,9 +116,8 @@ private slots:
     }
 
     void withNoHighlightedRowEntryZeroBecomesCurrent() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2);
         f2.SetCurrentIndex(2);
         f2.RenumberList(); // takes the highlight, keeps the current entry
@@ -131,9 +129,8 @@ private slots:
     }
 
     void emptyPlaylistOpensNoWindow() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         f2.ClearEntries();
         TestSupport::MessageRecorder recorder;
         f2.Viewfileinfo1Click();
@@ -142,9 +139,8 @@ private slots:
     }
 
     void nextWrapsFromLastToFirstAndPreviousFromFirstToLast() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2);
         f2.SetCurrentIndex(2);
         f2.Viewfileinfo1Click();
@@ -165,9 +161,8 @@ private slots:
     }
 
     void secondWindowStepsOnItsOwnAndOkClosesOnlyItsWindow() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2);
         f2.SetCurrentIndex(0);
         f2.Viewfileinfo1Click();
@@ -189,9 +184,8 @@ private slots:
     }
 
     void fileThatCannotBeReadShowsItsPathAndEmptyBoxes() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2);
         const QByteArray missing = QFile::encodeName(dir.path()) + "/gone.mp3";
         const QByteArray untagged = QFile::encodeName(dir.path()) + "/plain.wav";
@@ -217,9 +211,8 @@ private slots:
     }
 
     void steppingAfterThePlaylistWasEmptiedReportsIndexAndKeepsTheTexts() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2);
         f2.SetCurrentIndex(1);
         f2.Viewfileinfo1Click();
@@ -235,9 +228,8 @@ private slots:
     }
 
     void steppingOverOtherFilesLeavesPlaybackTimerRunning() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2);
         f2.AppendEntry(QFile::encodeName(dir.path()) + "/gone.mp3");
         f1.MP->FileName = QFile::encodeName(dir.path()) + "/playing-elsewhere.mp3";
@@ -254,9 +246,8 @@ private slots:
     }
 
     void loadedFileWhoseDeviceIsClosedIsReadWithoutStartingIt() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         fill(f2);
         f1.MP->FileName = paths[0]; // loaded once, since closed (e.g. at its end)
         QVERIFY(!f1.MP->isOpen());
@@ -279,9 +270,8 @@ private slots:
         const QByteArray tone = TestSupport::Media(QStringLiteral("tone.mp3"));
         if (TestSupport::MediaDir().isEmpty() || !QFile::exists(QFile::decodeName(tone)))
             QSKIP("the test media tone.mp3 was not made");
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         f2.ClearEntries();
         f2.AppendEntry(paths[0]);
         f2.AppendEntry(tone);

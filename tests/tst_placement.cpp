@@ -2,6 +2,8 @@
 // only after they are shown. Runs on a display of its own (a second Xvfb
 // with twm), so that no other test meets a window manager.
 
+#include "TestWindows.h"
+
 #include "player/Unit1.h"
 #include "playlist/Unit2.h"
 
@@ -19,9 +21,8 @@ class PlacementTest : public QObject {
     Q_OBJECT
 private slots:
     void playlistWindowSitsBelowTheFramedMainWindowAsWideAsIt() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::MainWindow f1;
+        TForm2& f2 = f1.playlist();
         // The window manager's frames arrive a little after the windows.
         QTRY_VERIFY_WITH_TIMEOUT(f1.frameGeometry().height() > f1.height(), 5000);
         // Moving and resizing reach the window manager as separate requests,

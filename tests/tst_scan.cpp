@@ -1,6 +1,7 @@
 // The bad-file scan and the playback fallbacks, with real files.
 
 #include "TestSupport.h"
+#include "TestWindows.h"
 
 #include "platform/DesktopServices.h"
 #include "windows/Dialogs.h"
@@ -17,6 +18,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -53,8 +55,8 @@ private:
 class ScanTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TForm1> form1;
-    std::unique_ptr<TForm2> form2;
+    std::unique_ptr<TestSupport::MainWindow> form1;
+    QPointer<TForm2> form2;
     std::unique_ptr<TestSupport::MessageRecorder> messages;
     // A fresh folder for each test, so that no test finds another's files.
     std::unique_ptr<QTemporaryDir> tmp;
@@ -84,22 +86,15 @@ private slots:
     void init() {
         if (TestSupport::MediaDir().isEmpty())
             QSKIP("test media not available");
-        TMediaPlayer probe;
-        probe.FileName = Media("tone.wav");
-        try {
-            probe.OpenMedia();
-        } catch (const std::exception&) {
+        if (!TestSupport::MediaDeviceWorks())
             QSKIP("media device not available");
-        }
         tmp = std::make_unique<QTemporaryDir>();
         messages = std::make_unique<TestSupport::MessageRecorder>();
-        form1 = std::make_unique<TForm1>();
-        form1->show();
-        form2 = std::make_unique<TForm2>(form1.get());
+        form1 = std::make_unique<TestSupport::MainWindow>();
+        form2 = &form1->playlist();
     }
     void cleanup() {
         SetDialogStandIn({});
-        form2.reset();
         form1.reset();
         if (messages)
             QVERIFY2(messages->errors.isEmpty(), qPrintable(messages->errors.join('|')));
