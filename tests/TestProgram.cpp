@@ -9,11 +9,11 @@
 namespace TestSupport {
 
 QString StateFolder::playlistPath() const {
-    return dir_.filePath(QStringLiteral("tolvane/PlayList.plf"));
+    return filePath(QStringLiteral("tolvane/PlayList.plf"));
 }
 
 void StateFolder::writePlaylist(const QByteArray& content) const {
-    QVERIFY(QDir().mkpath(dir_.filePath(QStringLiteral("tolvane"))));
+    QVERIFY(QDir().mkpath(filePath(QStringLiteral("tolvane"))));
     WriteFile(QFile::encodeName(playlistPath()), content);
 }
 

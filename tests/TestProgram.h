@@ -12,9 +12,8 @@ namespace TestSupport {
 // A state folder of the test's own for the real program (XDG_STATE_HOME):
 // the automatic playlist it reads and writes and the socket of the one
 // running copy are the test's, and no other run's.
-class StateFolder {
+class StateFolder : public QTemporaryDir {
 public:
-    QString path() const { return dir_.path(); }
     // The automatic playlist, read at start and written at the end.
     QString playlistPath() const;
     // Writes the automatic playlist the next start reads.
@@ -22,9 +21,6 @@ public:
     // `base` with this folder as the state folder.
     QProcessEnvironment
     environment(QProcessEnvironment base = QProcessEnvironment::systemEnvironment()) const;
-
-private:
-    QTemporaryDir dir_;
 };
 
 // Starts the real program (TOLVANE_PROGRAM) in `player` with `env`, its
