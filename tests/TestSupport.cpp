@@ -5,8 +5,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 namespace TestSupport {
@@ -15,6 +17,25 @@ QString MediaDir() { return qEnvironmentVariable("TOLVANE_TEST_MEDIA"); }
 
 QByteArray Media(const QString& name) {
     return QFile::encodeName(QDir(MediaDir()).filePath(name));
+}
+
+QString MediaDirArgument(int argc, char** argv) {
+    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : MediaDir();
+    if (dir.isEmpty()) {
+        std::fprintf(stderr, "usage: %s MEDIA-FOLDER (or run under with-test-env)\n",
+                     qPrintable(QFileInfo(QString::fromLocal8Bit(argv[0])).fileName()));
+        std::exit(2);
+    }
+    return dir;
+}
+
+void UsePrivateHome(const QByteArray& root) {
+    qputenv("HOME", root);
+    qputenv("XDG_CONFIG_HOME", root + "/config");
+    qputenv("XDG_DATA_HOME", root + "/data");
+    qputenv("XDG_CACHE_HOME", root + "/cache");
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
 MessageRecorder::MessageRecorder() {

@@ -16,8 +16,7 @@ class AboutTest : public QObject {
 
 private slots:
     void aboutOpensModalOverThePlaylistWindowAndGoesWhenClosed() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         QPointer<TForm3> seen;
         bool modal = false;
         QWidget* owner = nullptr;

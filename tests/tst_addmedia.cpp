@@ -43,8 +43,9 @@ const QString MediaFilter =
 
 // The two windows as the program entry makes them.
 struct Windows {
-    TestSupport::MainWindow f1;
-    TForm2* const f2 = &f1.playlist();
+    TestSupport::PlaylistWindow playlist;
+    TForm1& f1 = playlist.mainWindow();
+    TForm2* const f2 = &playlist;
     Playlist& list() const { return *f2->Lists; }
     Paths paths() const { return Paths(list().Paths().begin(), list().Paths().end()); }
     QString caption() const { return f2->windowTitle(); }

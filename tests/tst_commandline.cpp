@@ -66,8 +66,8 @@ private slots:
         TestSupport::WriteFile(top + "/list.PLF", tone + "\r\n\r\n");
         TestSupport::WriteFile(top + "/line\nbreak.mp3", {});
 
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         f1.Form2 = &f2;
         f2.AppendEntry("/old.mp3");
         OpenPaths(f1, {top + "/line\nbreak.mp3", tone, top + "/notes.txt", top + "/album",

@@ -12,7 +12,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QPointer>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -46,34 +45,16 @@ static pid_t PlayingChild() {
     return oldest;
 }
 
-class ControllerTest : public QObject {
+class ControllerTest : public QObject, TestSupport::PlayingWindows {
     Q_OBJECT
-
-    std::unique_ptr<TestSupport::MainWindow> form1;
-    QPointer<TForm2> form2;
-    std::unique_ptr<TestSupport::MessageRecorder> messages;
-
-    void load(const QList<QByteArray>& paths) {
-        for (const QByteArray& p : paths)
-            form2->AppendEntry(p);
-        form2->RenumberList();
-        form2->UpdateCaption();
-    }
 
 private slots:
     void init() {
         if (TestSupport::MediaDir().isEmpty() || !TestSupport::MediaDeviceWorks())
             QSKIP("test media or media device not available");
-        messages = std::make_unique<TestSupport::MessageRecorder>();
-        form1 = std::make_unique<TestSupport::MainWindow>();
-        form2 = &form1->playlist();
+        openWindows();
     }
-    void cleanup() {
-        form1.reset();
-        if (messages)
-            QVERIFY2(messages->errors.isEmpty(), qPrintable(messages->errors.join('|')));
-        messages.reset();
-    }
+    void cleanup() { closeWindows(); }
 
     void playWithoutHighlightStartsFirstEntryAtOnce() {
         load({Media("tone.wav"), Media("tone.mp3")});

@@ -76,8 +76,8 @@ private slots:
         TestSupport::WriteFile(root + "/other/typed.mp3", "");
         SetDialogStandIn({});
         QVERIFY(::chdir((root + "/shown").constData()) == 0);
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         f2.ClearEntries();
         f1.OD->setDirectory(QFile::decodeName(root + "/shown"));
         Seen seen;

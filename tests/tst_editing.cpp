@@ -21,10 +21,10 @@ QByteArray pathOf(const QByteArray& name) {
 }
 
 void fill(TForm2& f2, const QList<QByteArray>& names) {
+    QList<QByteArray> paths;
     for (const QByteArray& name : names)
-        f2.AppendEntry(pathOf(name));
-    f2.RenumberList();
-    f2.UpdateCaption();
+        paths << pathOf(name);
+    TestSupport::Fill(f2, paths);
 }
 
 QList<QByteArray> letters(int count) {
@@ -97,8 +97,7 @@ private slots:
     // --- the "&Clear" commands ---
 
     void selectAllThenClearSelectedEmptiesThePlaylist() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(5));
         QVERIFY(trigger(f2.PopupMenu3, "Select All"));
         QVERIFY(trigger(f2.PopupMenu2, "Clear Selected"));
@@ -108,8 +107,7 @@ private slots:
     }
 
     void clearUnselectedAfterClickingRowThreeKeepsOnlyIt() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(6));
         click(f2, 2);
         QVERIFY(trigger(f2.PopupMenu2, "Clear Unselected"));
@@ -119,8 +117,7 @@ private slots:
     }
 
     void clearSelectedAfterClickingRemovesThatRowAndDownStartsAtTheTop() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(5));
         QVERIFY(activate(f2));
         click(f2, 2);
@@ -134,8 +131,7 @@ private slots:
     }
 
     void deleteKeyRemovesTheClickedRowLikeClearSelected() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(5));
         QVERIFY(activate(f2));
         click(f2, 2);
@@ -148,8 +144,7 @@ private slots:
     }
 
     void rightAfterAddingClearSelectedRemovesNothingButRenumbers() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         for (const QByteArray& name : letters(3))
             f2.AppendEntry(pathOf(name)); // provisional lines, nothing highlighted
         QVERIFY(trigger(f2.PopupMenu2, "Clear Selected"));
@@ -157,8 +152,7 @@ private slots:
     }
 
     void rightAfterAddingClearUnselectedRemovesEverything() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(3));
         QVERIFY(trigger(f2.PopupMenu2, "Clear Unselected"));
         QCOMPARE(f2.EntryCount(), 0);
@@ -166,8 +160,7 @@ private slots:
     }
 
     void rightAfterAddingDeleteRemovesNothingAndLeavesNoCurrentEntry() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         f2.AppendEntry(pathOf("a"));
         f2.AppendEntry(pathOf("b"));
         f2.SetCurrentIndex(0);
@@ -179,8 +172,7 @@ private slots:
     }
 
     void clearPlayListEmptiesAndOnAnEmptyListLeavesTheCaptionAlone() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(3));
         f2.SetCurrentIndex(1);
         QVERIFY(trigger(f2.PopupMenu2, "Clear Play List"));
@@ -196,8 +188,7 @@ private slots:
     // --- the "&Sel" commands and clicks ---
 
     void ctrlClicksStartANewSelectionAndInvertSelectsTheOthers() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(8));
         click(f2, 0);
         QTest::keyPress(f2.ListB, Qt::Key_Control);
@@ -218,8 +209,7 @@ private slots:
     }
 
     void ctrlClickOnASelectedRowRemovesIt() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(6));
         QTest::keyPress(f2.ListB, Qt::Key_Control);
         for (int row : {1, 2, 4, 2})
@@ -229,8 +219,7 @@ private slots:
     }
 
     void plainClickEndsAMultiSelection() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(6));
         QVERIFY(trigger(f2.PopupMenu3, "Select All"));
         click(f2, 3);
@@ -240,8 +229,7 @@ private slots:
     }
 
     void invertInSingleSelectionLeavesNoCurrentEntry() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(4));
         click(f2, 1);
         QVERIFY(trigger(f2.PopupMenu3, "Invert Selection"));
@@ -251,8 +239,7 @@ private slots:
     }
 
     void deselectAllAfterAPlainClickLeavesNoCurrentEntry() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(4));
         click(f2, 2);
         QVERIFY(trigger(f2.PopupMenu3, "Deselect All"));
@@ -262,8 +249,7 @@ private slots:
     }
 
     void deselectAllAfterSelectAllKeepsTheCurrentEntry() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(4));
         click(f2, 2);
         QVERIFY(trigger(f2.PopupMenu3, "Select All"));
@@ -276,8 +262,7 @@ private slots:
     }
 
     void rightPressDuringAMultiSelectionCollapsesItToTheCurrentRow() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(6));
         click(f2, 2);
         QVERIFY(trigger(f2.PopupMenu3, "Select All"));
@@ -291,8 +276,8 @@ private slots:
     }
 
     void ctrlPressedOutsideTheListDoesNotCount() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2, letters(3));
         QTest::keyPress(&f1, Qt::Key_Control);
         QVERIFY(!f2.CtrlDown);
@@ -308,8 +293,7 @@ private slots:
     // --- clicking, playing and dragging ---
 
     void clickMakesTheRowCurrentAndRenumbers() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         for (const QByteArray& name : letters(3))
             f2.AppendEntry(pathOf(name));
         click(f2, 1);
@@ -321,8 +305,8 @@ private slots:
 
     void enterPlaysTheHighlightedEntry() {
         TestSupport::MessageRecorder boxes; // playback fails here; no box may block
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2, letters(4));
         click(f2, 1);
         QTest::keyClick(f2.ListB, Qt::Key_Return);
@@ -331,8 +315,8 @@ private slots:
 
     void doubleClickPlaysTheClickedEntry() {
         TestSupport::MessageRecorder boxes; // playback fails here; no box may block
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2, letters(5));
         QWidget* viewport = f2.ListB->viewport();
         const QPoint at = rowPoint(f2, 3);
@@ -347,8 +331,7 @@ private slots:
     }
 
     void draggingRowTwoOntoRowFiveMovesItThere() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(6));
         drag(f2, 1, 4);
         QCOMPARE(order(f2), QList<QByteArray>({"a", "c", "d", "e", "b", "f"}));
@@ -359,8 +342,7 @@ private slots:
     }
 
     void draggingUpwardsMovesTheEntryUp() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(6));
         drag(f2, 4, 1);
         QCOMPARE(order(f2), QList<QByteArray>({"a", "e", "b", "c", "d", "f"}));
@@ -368,8 +350,7 @@ private slots:
     }
 
     void draggingWithCtrlHeldMovesNothing() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(6));
         QTest::keyPress(f2.ListB, Qt::Key_Control);
         drag(f2, 1, 4, Qt::ControlModifier);
@@ -378,8 +359,7 @@ private slots:
     }
 
     void releaseWithoutAnyHighlightMovesNothing() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(3));
         // A press below the last row highlights nothing.
         QWidget* viewport = f2.ListB->viewport();
@@ -392,8 +372,7 @@ private slots:
     }
 
     void draggingPastTheBottomEdgeWalksOnAndScrolls() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         QList<QByteArray> names;
         for (int i = 0; i < 100; ++i)
             names << "e" + QByteArray::number(i);
@@ -415,8 +394,7 @@ private slots:
     }
 
     void keysTheListHandlesItselfMoveTheCurrentEntry() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         QList<QByteArray> names;
         for (int i = 0; i < 100; ++i)
             names << "e" + QByteArray::number(i);
@@ -433,8 +411,7 @@ private slots:
     }
 
     void ctrlShiftClickAddsTheRunFromTheLastClick() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(8));
         QTest::keyPress(f2.ListB, Qt::Key_Control);
         click(f2, 0, Qt::ControlModifier);
@@ -448,8 +425,7 @@ private slots:
     // --- "Shuffle list" ---
 
     void shuffleOfOneEntryChangesNothingAndOfTwoExchangesThem() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, {"a"});
         QVERIFY(trigger(f2.PopupMenu1, "Shuffle list"));
         QCOMPARE(lines(f2), QStringList({"1. a"}));
@@ -462,8 +438,7 @@ private slots:
     }
 
     void shuffleOfThreeIsAlwaysOneOfTheTwoRotations() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         const QList<QByteArray> cab{"c", "a", "b"}, bca{"b", "c", "a"};
         for (int run = 0; run < 30; ++run) {
             f2.ClearEntries();
@@ -475,8 +450,7 @@ private slots:
     }
 
     void shuffleMovesEveryEntryInOneCycle() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         const int n = 1000;
         QList<QByteArray> names;
         for (int i = 0; i < n; ++i)
@@ -503,8 +477,7 @@ private slots:
     }
 
     void commandsThatKeepTheNumberOfRowsNeverLayTheListOutAgain() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         QList<QByteArray> names;
         for (int i = 0; i < 3000; ++i)
             names << "e" + QByteArray::number(i);
@@ -525,8 +498,7 @@ private slots:
     }
 
     void shuffleKeepsTheCurrentEntryAndTheFirstVisibleRow() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         QList<QByteArray> names;
         for (int i = 0; i < 300; ++i)
             names << "e" + QByteArray::number(i);

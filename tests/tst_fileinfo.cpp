@@ -65,8 +65,7 @@ private slots:
     }
 
     void showsPathAndTagOfTheCurrentEntryWithoutBlocking() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2);
         f2.SetCurrentIndex(1);
         f2.Viewfileinfo1Click();
@@ -99,8 +98,7 @@ private slots:
                                 "/a folder with a long name/and a long file name too.mp3";
         QVERIFY(QDir().mkpath(QFile::decodeName(path.left(path.lastIndexOf('/')))));
         WriteFile(path, taggedFile(title));
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         f2.AppendEntry(path);
         f2.RenumberList();
         f2.SetCurrentIndex(0);
@@ -116,8 +114,7 @@ private slots:
     }
 
     void withNoHighlightedRowEntryZeroBecomesCurrent() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2);
         f2.SetCurrentIndex(2);
         f2.RenumberList(); // takes the highlight, keeps the current entry
@@ -129,8 +126,7 @@ private slots:
     }
 
     void emptyPlaylistOpensNoWindow() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         f2.ClearEntries();
         TestSupport::MessageRecorder recorder;
         f2.Viewfileinfo1Click();
@@ -139,8 +135,7 @@ private slots:
     }
 
     void nextWrapsFromLastToFirstAndPreviousFromFirstToLast() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2);
         f2.SetCurrentIndex(2);
         f2.Viewfileinfo1Click();
@@ -161,8 +156,7 @@ private slots:
     }
 
     void secondWindowStepsOnItsOwnAndOkClosesOnlyItsWindow() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2);
         f2.SetCurrentIndex(0);
         f2.Viewfileinfo1Click();
@@ -184,8 +178,7 @@ private slots:
     }
 
     void fileThatCannotBeReadShowsItsPathAndEmptyBoxes() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2);
         const QByteArray missing = QFile::encodeName(dir.path()) + "/gone.mp3";
         const QByteArray untagged = QFile::encodeName(dir.path()) + "/plain.wav";
@@ -211,8 +204,7 @@ private slots:
     }
 
     void steppingAfterThePlaylistWasEmptiedReportsIndexAndKeepsTheTexts() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2);
         f2.SetCurrentIndex(1);
         f2.Viewfileinfo1Click();
@@ -228,8 +220,8 @@ private slots:
     }
 
     void steppingOverOtherFilesLeavesPlaybackTimerRunning() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2);
         f2.AppendEntry(QFile::encodeName(dir.path()) + "/gone.mp3");
         f1.MP->FileName = QFile::encodeName(dir.path()) + "/playing-elsewhere.mp3";
@@ -246,8 +238,8 @@ private slots:
     }
 
     void loadedFileWhoseDeviceIsClosedIsReadWithoutStartingIt() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2);
         f1.MP->FileName = paths[0]; // loaded once, since closed (e.g. at its end)
         QVERIFY(!f1.MP->isOpen());
@@ -270,8 +262,8 @@ private slots:
         const QByteArray tone = TestSupport::Media(QStringLiteral("tone.mp3"));
         if (TestSupport::MediaDir().isEmpty() || !QFile::exists(QFile::decodeName(tone)))
             QSKIP("the test media tone.mp3 was not made");
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         f2.ClearEntries();
         f2.AppendEntry(paths[0]);
         f2.AppendEntry(tone);

@@ -63,8 +63,7 @@ class GroupBoxTest : public QObject {
 
 private slots:
     void controlsSitInsideTheFrameUnderTheCaption() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         f2.AppendEntry("/nowhere/A title of thirty letters.mp3");
         f2.RenumberList();
         f2.SetCurrentIndex(0);

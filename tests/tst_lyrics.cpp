@@ -181,8 +181,7 @@ private slots:
 
     void lyricBringsTheViewToTheFrontWithTheCurrentEntrysLyrics() {
         WriteFile(media("a.mp3.txt"), "line a1\nline a2\nline a3");
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         f2.ClearEntries();
         f2.AppendEntry(media("a.mp3"));
         f2.SetCurrentIndex(0);
@@ -201,8 +200,8 @@ private slots:
     void reloadShowsTheLoadedFileWhereLyricShowsTheCurrentEntry() {
         WriteFile(media("playing.mp3.txt"), "playing words");
         WriteFile(media("chosen.mp3.txt"), "chosen words");
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         f2.ClearEntries();
         f2.AppendEntry(media("playing.mp3"));
         f2.AppendEntry(media("chosen.mp3"));
@@ -216,16 +215,15 @@ private slots:
     }
 
     void reloadWithNothingLoadedNamesNoFile() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         f1.MP->FileName.clear();
         f2.Reload1Click();
         QCOMPARE(f2.lirik->toPlainText(), QStringLiteral("\nLyric file is not found for\n\"\""));
     }
 
     void lyricWithoutCurrentEntryShowsTheViewAndReportsTheIndex() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         f2.ClearEntries();
         f2.lirik->setPlainText(QStringLiteral("kept"));
         TestSupport::MessageRecorder recorder;
@@ -236,8 +234,7 @@ private slots:
     }
 
     void doubleClickSendsTheViewBehindTheList() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         SetupLyricView(f2.lirik, [&f2] { f2.lirikDblClick(); });
         f2.lirik->raise();
         f2.lirik->setPlainText(QStringLiteral("\nwords"));
@@ -248,8 +245,7 @@ private slots:
     }
 
     void copyPutsTheSelectionOnTheClipboardAsPlainText() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         f2.lirik->setPlainText(QStringLiteral("\nfirst line\nsecond line"));
         QApplication::clipboard()->setText(QStringLiteral("before"));
 
@@ -269,8 +265,7 @@ private slots:
     void editOpensAnExistingLyricFileElseAnEmptyEditor() {
         WriteFile(media("edit.mp3.txt"), "words");
         WriteFile(media("upper.mp3.txt"), "words");
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         f2.ClearEntries();
         f2.AppendEntry(media("edit.mp3"));
         f2.AppendEntry(media("none.mp3"));
@@ -293,8 +288,7 @@ private slots:
     // text, then $VISUAL or $EDITOR in a terminal, else a message.
     void editStartsTheDesktopsTextEditorOrTheUsersOrSaysThereIsNone() {
         WriteFile(media("words.mp3.txt"), "words");
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         f2.ClearEntries();
         f2.AppendEntry(media("words.mp3"));
         FakeDesktop desktop;
@@ -331,8 +325,7 @@ private slots:
     }
 
     void editWithoutCurrentEntryReportsTheIndexAndStartsNothing() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         f2.ClearEntries();
         DesktopRequests desktop;
         TestSupport::MessageRecorder recorder;
@@ -343,8 +336,7 @@ private slots:
 
     // The texts join their lines with LF CR; each pair is one line break.
     void helpShowsTwoMessagesOneAfterTheOther() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         TestSupport::MessageRecorder recorder;
         f2.Help1Click();
         QCOMPARE(recorder.messages,

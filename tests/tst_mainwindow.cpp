@@ -43,8 +43,8 @@ namespace {
 // The windows as the program entry makes them: the main window shown, the
 // playlist window below it, the alarm window hidden.
 struct Windows {
-    TestSupport::MainWindow f1;
-    TForm2& f2 = f1.playlist();
+    TestSupport::PlaylistWindow f2;
+    TForm1& f1 = f2.mainWindow();
     TForm5 f5;
     Windows() { f1.Form5 = &f5; }
 };

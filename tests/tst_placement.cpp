@@ -21,8 +21,8 @@ class PlacementTest : public QObject {
     Q_OBJECT
 private slots:
     void playlistWindowSitsBelowTheFramedMainWindowAsWideAsIt() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         // The window manager's frames arrive a little after the windows.
         QTRY_VERIFY_WITH_TIMEOUT(f1.frameGeometry().height() > f1.height(), 5000);
         // Moving and resizing reach the window manager as separate requests,

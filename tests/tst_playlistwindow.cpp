@@ -25,12 +25,7 @@
 
 namespace {
 
-void fill(TForm2& f2, const QList<QByteArray>& paths) {
-    for (const QByteArray& p : paths)
-        f2.AppendEntry(p);
-    f2.RenumberList();
-    f2.UpdateCaption();
-}
+constexpr auto& fill = TestSupport::Fill;
 
 QList<QByteArray> tracks(int count) {
     QList<QByteArray> paths;
@@ -89,8 +84,8 @@ private slots:
     // --- placement, layout and looks ---
 
     void opensDirectlyBelowTheMainWindowWithItsWidth() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         QVERIFY(QTest::qWaitForWindowExposed(&f2));
         QVERIFY(f2.isVisible());
         const QRect main = f1.frameGeometry(), list = f2.frameGeometry();
@@ -102,8 +97,7 @@ private slots:
     }
 
     void listFillsTheWindowAndTheButtonsSitAlongTheBottom() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         const auto check = [&f2] {
             const int w = f2.width(), h = f2.height();
             QCOMPARE(f2.ListB->geometry(), QRect(4, 4, w - 5, h - 31));
@@ -130,8 +124,7 @@ private slots:
     }
 
     void looksFollowTheDesign() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, tracks(3));
         QCOMPARE(f2.palette().color(QPalette::Window), QColor(187, 248, 120));
         QCOMPARE(f2.ListB->palette().color(QPalette::Base), QColor(74, 70, 70));
@@ -153,15 +146,13 @@ private slots:
     }
 
     void lyricViewLiesBehindTheList() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         QWidget* front = f2.childAt(f2.ListB->geometry().center());
         QVERIFY(front == f2.ListB || f2.ListB->isAncestorOf(front));
     }
 
     void buttonsNeverTakeTheFocus() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         QVERIFY(activate(f2));
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f2.ListB));
         for (TSpeedButton* b : {f2.Add, f2.Rem, f2.SpeedButton1, f2.List, f2.SpeedButton2}) {
@@ -178,8 +169,7 @@ private slots:
     // --- menus ---
 
     void menusCarryTheirItemsInOrder() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         QCOMPARE(captions(f2.PopupMenu4),
                  QStringList({"Add Folder", "Include Subfolder (on)", "-", "Add File(s)"}));
         QCOMPARE(captions(f2.PopupMenu2), QStringList({"Clear Play List", "-", "Clear Bad Files",
@@ -202,8 +192,7 @@ private slots:
     }
 
     void includeSubfolderFlipsOncePerClick() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         QVERIFY(f2.IncludeSubfolder1->isChecked());
         f2.IncludeSubfolder1->trigger();
         QVERIFY(!f2.IncludeSubfolder1->isChecked());
@@ -212,8 +201,7 @@ private slots:
     }
 
     void buttonMenusOpenUpwardsFromThePointer() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         const QPoint pointer(640, 600);
         QCursor::setPos(pointer);
         QTRY_COMPARE(QCursor::pos(), pointer);
@@ -232,8 +220,7 @@ private slots:
     }
 
     void rightClickOnAButtonOpensItsMenuAtThePointer() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         const QList<QPair<QWidget*, QMenu*>> cases{{f2.Add, f2.PopupMenu4},
                                                    {f2.Rem, f2.PopupMenu2},
                                                    {f2.SpeedButton1, f2.PopupMenu3},
@@ -254,8 +241,8 @@ private slots:
     // --- keys ---
 
     void downAndUpStepTheEntriesWithWrapAround() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2, tracks(3));
         QVERIFY(activate(f2));
         f2.SetCurrentIndex(1);
@@ -271,8 +258,8 @@ private slots:
     }
 
     void upAndDownInTheMainWindowStillChangeTheVolume() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2, tracks(3));
         f2.SetCurrentIndex(1);
         f1.ScrollBar1->setValue(100);
@@ -286,8 +273,8 @@ private slots:
     }
 
     void ctrlUpAndDownMoveTheVolumeBarByTwo() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         f1.ScrollBar1->setValue(100);
         QVERIFY(activate(f2));
         QTest::keyClick(f2.ListB, Qt::Key_Up, Qt::ControlModifier);
@@ -301,8 +288,8 @@ private slots:
     }
 
     void mainWindowShortcutsActInThePlaylistWindow() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         QVERIFY(activate(f2));
         QSignalSpy play(f1.Play1, &QAction::triggered);
         QSignalSpy repeat(f1.Repeat1, &QAction::triggered);
@@ -321,8 +308,7 @@ private slots:
     }
 
     void listMenuShortcutsActWhileTheListHasTheFocus() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, tracks(2));
         QVERIFY(activate(f2));
         f2.SetCurrentIndex(0);
@@ -347,8 +333,7 @@ private slots:
     }
 
     void aModifierAloneLeavesTheCurrentEntryForItsShortcut() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, tracks(3));
         QVERIFY(activate(f2));
         f2.SetCurrentIndex(1);
@@ -370,8 +355,7 @@ private slots:
     // --- window commands ---
 
     void goToFolderOpensThePathUpToItsLastSlash() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, {"/music/rock/a.mp3", "/music/Artist: Song.mp3", "/music/AC\\DC/b.mp3", "bare.mp3",
                   "/m/\xe9t\xe9/b.mp3"});
         DesktopRequests desktop;
@@ -386,8 +370,7 @@ private slots:
     }
 
     void goToFolderWorksOnTheCurrentEntryNotTheRowUnderThePointer() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, {"/one/a.mp3", "/two/b.mp3", "/three/c.mp3"});
         QVERIFY(activate(f2));
         DesktopRequests desktop;
@@ -403,8 +386,7 @@ private slots:
     }
 
     void goToFolderWithoutCurrentEntryReportsTheIndex() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         fill(f2, tracks(2));
         DesktopRequests desktop;
         TestSupport::MessageRecorder boxes;
@@ -414,8 +396,7 @@ private slots:
     }
 
     void refreshShakesTheWindowAndPutsItBack() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         QVERIFY(QTest::qWaitForWindowExposed(&f2));
         QCoreApplication::processEvents();
         const QPoint home = f2.pos();
@@ -438,8 +419,7 @@ private slots:
     }
 
     void cannotBeMadeSmallerThanTheMinimum() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         QVERIFY(QTest::qWaitForWindowExposed(&f2));
         f2.resize(40, 40);
         QTRY_COMPARE(outerSize(f2), QSize(267, 137));
@@ -449,8 +429,7 @@ private slots:
     }
 
     void scanBoxIsCentredOnTheOuterWidth() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         QVERIFY(QTest::qWaitForWindowExposed(&f2));
         const QSize frame = outerSize(f2) - f2.size();
         f2.resize(400 - frame.width(), 332);
@@ -550,8 +529,8 @@ private slots:
     }
 
     void closingHidesAndStrikesOutThePlaylistButton() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2, tracks(4));
         QVERIFY(!f1.SpeedButton3->isStruckOut());
         QCOMPARE(f1.SpeedButton3->text(), QStringLiteral("   &Play List"));
@@ -566,8 +545,7 @@ private slots:
     }
 
     void clickOnTheTimePanelTogglesTheTimeMode() {
-        TestSupport::MainWindow f1;
-        TForm2& f2 = f1.playlist();
+        TestSupport::PlaylistWindow f2;
         QVERIFY(f2.TimeMode.isEmpty());
         QTest::mouseClick(f2.Panel1, Qt::LeftButton);
         QCOMPARE(f2.TimeMode, QStringLiteral("elapsed"));

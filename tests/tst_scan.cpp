@@ -18,7 +18,6 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -52,12 +51,9 @@ private:
     QTimer timer_;
 };
 
-class ScanTest : public QObject {
+class ScanTest : public QObject, TestSupport::PlayingWindows {
     Q_OBJECT
 
-    std::unique_ptr<TestSupport::MainWindow> form1;
-    QPointer<TForm2> form2;
-    std::unique_ptr<TestSupport::MessageRecorder> messages;
     // A fresh folder for each test, so that no test finds another's files.
     std::unique_ptr<QTemporaryDir> tmp;
 
@@ -69,12 +65,6 @@ class ScanTest : public QObject {
         return QFile::encodeName(target);
     }
     QByteArray missing(const QString& name) { return QFile::encodeName(tmp->filePath(name)); }
-    void load(const QList<QByteArray>& paths) {
-        for (const QByteArray& p : paths)
-            form2->AppendEntry(p);
-        form2->RenumberList();
-        form2->UpdateCaption();
-    }
     QList<QByteArray> entries() const {
         QList<QByteArray> out;
         for (const QByteArray& p : form2->Lists->Paths())
@@ -89,16 +79,11 @@ private slots:
         if (!TestSupport::MediaDeviceWorks())
             QSKIP("media device not available");
         tmp = std::make_unique<QTemporaryDir>();
-        messages = std::make_unique<TestSupport::MessageRecorder>();
-        form1 = std::make_unique<TestSupport::MainWindow>();
-        form2 = &form1->playlist();
+        openWindows();
     }
     void cleanup() {
         SetDialogStandIn({});
-        form1.reset();
-        if (messages)
-            QVERIFY2(messages->errors.isEmpty(), qPrintable(messages->errors.join('|')));
-        messages.reset();
+        closeWindows();
     }
 
     void fourGoodEntriesShowEachNameAndAQuarterMore() {
