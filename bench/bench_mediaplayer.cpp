@@ -2,6 +2,8 @@
 // Run under tools/with-test-env (or give the test media folder as the first
 // argument). The reference figure is the same open with a fresh pipeline each
 // time, which is what reusing one pipeline per player saves.
+#include "TestSupport.h"
+
 #include "player/media/MediaPlayer.h"
 
 #include <QCoreApplication>
@@ -46,13 +48,7 @@ template <typename Open> Figures Measure(int rounds, Open open) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const QString dir =
-        argc > 1 ? QString::fromLocal8Bit(argv[1]) : qEnvironmentVariable("TOLVANE_TEST_MEDIA");
-    if (dir.isEmpty()) {
-        std::fprintf(stderr,
-                     "usage: bench_mediaplayer MEDIA-FOLDER (or run under with-test-env)\n");
-        return 2;
-    }
+    const QString dir = TestSupport::MediaDirArgument(argc, argv);
     const auto path = [&](const char* name) {
         return QFile::encodeName(QDir(dir).filePath(QString::fromUtf8(name)));
     };

@@ -8,6 +8,8 @@
 // in a temporary home, so the automatic playlist it may read or write is
 // never the user's.
 
+#include "TestSupport.h"
+
 #include "player/Unit1.h"
 #include "playlist/ListBox.h"
 #include "playlist/core/Playlist.h"
@@ -156,13 +158,8 @@ int main(int argc, char* argv[]) {
     if (!home.isValid())
         return 1;
     const QByteArray root = QFile::encodeName(home.path());
-    qputenv("HOME", root);
+    TestSupport::UsePrivateHome(root);
     qputenv("XDG_STATE_HOME", root + "/state");
-    qputenv("XDG_CONFIG_HOME", root + "/config");
-    qputenv("XDG_DATA_HOME", root + "/data");
-    qputenv("XDG_CACHE_HOME", root + "/cache");
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication application(argc, argv);
     std::vector<int> counts;

@@ -94,12 +94,7 @@ Round Measure(const QByteArray& path) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const QString dir =
-        argc > 1 ? QString::fromLocal8Bit(argv[1]) : qEnvironmentVariable("TOLVANE_TEST_MEDIA");
-    if (dir.isEmpty()) {
-        std::fprintf(stderr, "usage: bench_seek MEDIA-FOLDER (or run under with-test-env)\n");
-        return 2;
-    }
+    const QString dir = TestSupport::MediaDirArgument(argc, argv);
     QTemporaryDir scratch;
     const auto midi = [&](int minutes) {
         const QString name = scratch.filePath(QStringLiteral("%1min.mid").arg(minutes));

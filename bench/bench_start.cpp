@@ -14,6 +14,8 @@
 // uses Qt's offscreen platform). It works in a temporary home, so the
 // automatic playlist it writes and reads is never the user's.
 
+#include "TestSupport.h"
+
 #include "player/Program.h"
 #include "playlist/ListBox.h"
 
@@ -165,12 +167,7 @@ int main(int argc, char* argv[]) {
     if (!home.isValid())
         return 1;
     const QByteArray root = QFile::encodeName(home.path());
-    qputenv("HOME", root);
-    qputenv("XDG_CONFIG_HOME", root + "/config");
-    qputenv("XDG_DATA_HOME", root + "/data");
-    qputenv("XDG_CACHE_HOME", root + "/cache");
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    TestSupport::UsePrivateHome(root);
 
     int runs = 7;
     std::vector<int> counts;

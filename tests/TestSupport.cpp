@@ -1,11 +1,15 @@
 #include "TestSupport.h"
 
+#include "player/media/MediaPlayer.h"
 #include "windows/MessageBox.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
 
 namespace TestSupport {
 
@@ -15,6 +19,25 @@ QByteArray Media(const QString& name) {
     return QFile::encodeName(QDir(MediaDir()).filePath(name));
 }
 
+QString MediaDirArgument(int argc, char** argv) {
+    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : MediaDir();
+    if (dir.isEmpty()) {
+        std::fprintf(stderr, "usage: %s MEDIA-FOLDER (or run under with-test-env)\n",
+                     qPrintable(QFileInfo(QString::fromLocal8Bit(argv[0])).fileName()));
+        std::exit(2);
+    }
+    return dir;
+}
+
+void UsePrivateHome(const QByteArray& root) {
+    qputenv("HOME", root);
+    qputenv("XDG_CONFIG_HOME", root + "/config");
+    qputenv("XDG_DATA_HOME", root + "/data");
+    qputenv("XDG_CACHE_HOME", root + "/cache");
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
 MessageRecorder::MessageRecorder() {
     SetMessagePresenter([this](const QString& text, bool isError) {
         (isError ? errors : messages) << text;
@@ -22,6 +45,17 @@ MessageRecorder::MessageRecorder() {
 }
 
 MessageRecorder::~MessageRecorder() { SetMessagePresenter(nullptr); }
+
+bool MediaDeviceWorks() {
+    TMediaPlayer probe;
+    probe.FileName = Media(QStringLiteral("tone.wav"));
+    try {
+        probe.OpenMedia();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
 
 QByteArray LongMidi(int minutes) {
     const auto bigEndian = [](QByteArray& out, quint32 value, int bytes) {

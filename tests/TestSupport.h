@@ -14,6 +14,14 @@ QString MediaDir();
 // A file of the test media by name, e.g. "tone.mp3"; skips the calling test
 // when the media were not made.
 QByteArray Media(const QString& name);
+// For a benchmark: the media folder given as its first argument, or else
+// MediaDir(); when there is neither, the run ends with the usage.
+QString MediaDirArgument(int argc, char** argv);
+
+// For a benchmark: HOME and the XDG configuration, data and cache folders in
+// `root`, so that neither this process nor its children read the user's
+// settings; without a display, Qt draws off screen.
+void UsePrivateHome(const QByteArray& root);
 
 // Records message boxes instead of showing them.
 struct MessageRecorder {
@@ -22,6 +30,10 @@ struct MessageRecorder {
     QStringList messages;
     QStringList errors;
 };
+
+// Whether the media device opens a test file (tone.wav); the cases that
+// play skip without one.
+bool MediaDeviceWorks();
 
 // A Standard MIDI File of the given length, a piano playing eighth notes at
 // 120 bpm, for tests that need a long MIDI file (too big to keep as media).

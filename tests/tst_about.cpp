@@ -1,3 +1,5 @@
+#include "TestWindows.h"
+
 #include "player/Unit1.h"
 #include "playlist/Unit2.h"
 #include "windows/Unit3.h"
@@ -14,9 +16,7 @@ class AboutTest : public QObject {
 
 private slots:
     void aboutOpensModalOverThePlaylistWindowAndGoesWhenClosed() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         QPointer<TForm3> seen;
         bool modal = false;
         QWidget* owner = nullptr;

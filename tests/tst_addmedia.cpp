@@ -3,6 +3,7 @@
 // "Add Folder", "Include Subfolder" and drops from a file manager.
 
 #include "TestSupport.h"
+#include "TestWindows.h"
 
 #include "windows/Dialogs.h"
 #include "player/Unit1.h"
@@ -42,12 +43,9 @@ const QString MediaFilter =
 
 // The two windows as the program entry makes them.
 struct Windows {
-    TForm1 f1;
-    std::unique_ptr<TForm2> f2;
-    Windows() {
-        f1.show();
-        f2 = std::make_unique<TForm2>(&f1);
-    }
+    TestSupport::PlaylistWindow playlist;
+    TForm1& f1 = playlist.mainWindow();
+    TForm2* const f2 = &playlist;
     Playlist& list() const { return *f2->Lists; }
     Paths paths() const { return Paths(list().Paths().begin(), list().Paths().end()); }
     QString caption() const { return f2->windowTitle(); }
@@ -187,7 +185,7 @@ private slots:
             text += "/m/" + QByteArray::number(i) + ".mp3\r\n";
         writePlaylist(text);
         Windows w;
-        QVERIFY(QTest::qWaitForWindowExposed(w.f2.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(w.f2));
         w.f2->ListB->viewport()->repaint();
         QCOMPARE(w.f2->ListB->LayoutCount(), 1);
         QCOMPARE(w.f2->ListB->FirstVisibleRow(), 0);

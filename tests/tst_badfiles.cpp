@@ -2,6 +2,7 @@
 // alive, answers the window manager's ping at every moment, ends when its
 // window is closed, and keeps every file that plays.
 
+#include "TestProgram.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -143,13 +144,13 @@ void xdotool(const QStringList& arguments) {
 class BadFilesTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir state;
+    TestSupport::StateFolder state;
     QProcess player;
     std::unique_ptr<XServer> x;
     xcb_window_t mainWindow = XCB_WINDOW_NONE;
     xcb_window_t listWindow = XCB_WINDOW_NONE;
 
-    QString playlistPath() const { return state.filePath(QStringLiteral("tolvane/PlayList.plf")); }
+    QString playlistPath() const { return state.playlistPath(); }
 
     const QList<QByteArray> valid() const {
         return {Media("tone.mp3"), Media("tone.wav"), Media("tune.mid"), Media("tone.wma")};
@@ -171,15 +172,8 @@ class BadFilesTest : public QObject {
         for (int i = 0; i < bad.size(); ++i)
             list += bad[i] + "\r\n" + (i < good.size() ? good[i] + "\r\n" : QByteArray());
         list += Media("corrupt/flipped.mid") + "\r\n" + Media("corrupt/flipped.rmi") + "\r\n";
-        QVERIFY(QDir().mkpath(state.filePath(QStringLiteral("tolvane"))));
-        TestSupport::WriteFile(QFile::encodeName(playlistPath()), list);
-
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
-        player.setProcessEnvironment(env);
-        player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        player.start(QStringLiteral(TOLVANE_PROGRAM), QStringList());
-        QVERIFY(player.waitForStarted());
+        state.writePlaylist(list);
+        TestSupport::StartProgram(player, state.environment());
         x = std::make_unique<XServer>();
         QVERIFY(!xcb_connection_has_error(x->c));
         QTRY_VERIFY_WITH_TIMEOUT((mainWindow = x->find(player.processId(), "Tolvane")) &&

@@ -2,6 +2,7 @@
 // copy hands over) reach the playlist and start playing.
 
 #include "TestSupport.h"
+#include "TestWindows.h"
 
 #include "desktop/CommandLine.h"
 #include "player/PlayerControl.h"
@@ -65,9 +66,8 @@ private slots:
         TestSupport::WriteFile(top + "/list.PLF", tone + "\r\n\r\n");
         TestSupport::WriteFile(top + "/line\nbreak.mp3", {});
 
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         f1.Form2 = &f2;
         f2.AppendEntry("/old.mp3");
         PlayerControl control(f1);

@@ -1,6 +1,7 @@
 // The playback controller with real files, the real device and real timers.
 
 #include "TestSupport.h"
+#include "TestWindows.h"
 
 #include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
@@ -44,46 +45,16 @@ static pid_t PlayingChild() {
     return oldest;
 }
 
-class ControllerTest : public QObject {
+class ControllerTest : public QObject, TestSupport::PlayingWindows {
     Q_OBJECT
-
-    std::unique_ptr<TForm1> form1;
-    std::unique_ptr<TForm2> form2;
-    std::unique_ptr<TestSupport::MessageRecorder> messages;
-
-    void load(const QList<QByteArray>& paths) {
-        for (const QByteArray& p : paths)
-            form2->AppendEntry(p);
-        form2->RenumberList();
-        form2->UpdateCaption();
-    }
-    bool mediaReady() {
-        TMediaPlayer probe;
-        probe.FileName = Media("tone.wav");
-        try {
-            probe.OpenMedia();
-            return true;
-        } catch (const std::exception&) {
-            return false;
-        }
-    }
 
 private slots:
     void init() {
-        if (TestSupport::MediaDir().isEmpty() || !mediaReady())
+        if (TestSupport::MediaDir().isEmpty() || !TestSupport::MediaDeviceWorks())
             QSKIP("test media or media device not available");
-        messages = std::make_unique<TestSupport::MessageRecorder>();
-        form1 = std::make_unique<TForm1>();
-        form1->show();
-        form2 = std::make_unique<TForm2>(form1.get());
+        openWindows();
     }
-    void cleanup() {
-        form2.reset();
-        form1.reset();
-        if (messages)
-            QVERIFY2(messages->errors.isEmpty(), qPrintable(messages->errors.join('|')));
-        messages.reset();
-    }
+    void cleanup() { closeWindows(); }
 
     void playWithoutHighlightStartsFirstEntryAtOnce() {
         load({Media("tone.wav"), Media("tone.mp3")});

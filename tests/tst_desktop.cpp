@@ -5,6 +5,7 @@
 // tools/with-test-env; results are read from the sound server's streams and
 // from the windows' texts as the X server holds them.
 
+#include "TestProgram.h"
 #include "TestSupport.h"
 #include "desktop/SingleInstance.h"
 
@@ -217,7 +218,7 @@ private:
 class DesktopTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir state;
+    TestSupport::StateFolder state;
     QProcessEnvironment busEnv = QProcessEnvironment::systemEnvironment();
     QProcessEnvironment playerEnv;
     pid_t busPid = 0;
@@ -242,8 +243,7 @@ private slots:
         QCOMPARE(info.size(), 2);
         busPid = pid_t(info[1].toInt());
         busEnv.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, info[0]);
-        playerEnv = busEnv;
-        playerEnv.insert(u"XDG_STATE_HOME"_s, state.path());
+        playerEnv = state.environment(busEnv);
     }
     void cleanupTestCase() {
         if (busPid > 0)

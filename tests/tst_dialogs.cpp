@@ -2,6 +2,7 @@
 // shows, and that a full path typed into it moves the current folder there.
 
 #include "TestSupport.h"
+#include "TestWindows.h"
 
 #include "windows/Dialogs.h"
 #include "player/Unit1.h"
@@ -75,9 +76,8 @@ private slots:
         TestSupport::WriteFile(root + "/other/typed.mp3", "");
         SetDialogStandIn({});
         QVERIFY(::chdir((root + "/shown").constData()) == 0);
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         f2.ClearEntries();
         f1.OD->setDirectory(QFile::decodeName(root + "/shown"));
         Seen seen;

@@ -3,6 +3,7 @@
 // dragging rows with real mouse events on the list.
 
 #include "TestSupport.h"
+#include "TestWindows.h"
 
 #include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
@@ -20,10 +21,10 @@ QByteArray pathOf(const QByteArray& name) {
 }
 
 void fill(TForm2& f2, const QList<QByteArray>& names) {
+    QList<QByteArray> paths;
     for (const QByteArray& name : names)
-        f2.AppendEntry(pathOf(name));
-    f2.RenumberList();
-    f2.UpdateCaption();
+        paths << pathOf(name);
+    TestSupport::Fill(f2, paths);
 }
 
 QList<QByteArray> letters(int count) {
@@ -96,9 +97,7 @@ private slots:
     // --- the "&Clear" commands ---
 
     void selectAllThenClearSelectedEmptiesThePlaylist() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(5));
         QVERIFY(trigger(f2.PopupMenu3, "Select All"));
         QVERIFY(trigger(f2.PopupMenu2, "Clear Selected"));
@@ -108,9 +107,7 @@ private slots:
     }
 
     void clearUnselectedAfterClickingRowThreeKeepsOnlyIt() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(6));
         click(f2, 2);
         QVERIFY(trigger(f2.PopupMenu2, "Clear Unselected"));
@@ -120,9 +117,7 @@ private slots:
     }
 
     void clearSelectedAfterClickingRemovesThatRowAndDownStartsAtTheTop() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(5));
         QVERIFY(activate(f2));
         click(f2, 2);
@@ -136,9 +131,7 @@ private slots:
     }
 
     void deleteKeyRemovesTheClickedRowLikeClearSelected() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(5));
         QVERIFY(activate(f2));
         click(f2, 2);
@@ -151,9 +144,7 @@ private slots:
     }
 
     void rightAfterAddingClearSelectedRemovesNothingButRenumbers() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         for (const QByteArray& name : letters(3))
             f2.AppendEntry(pathOf(name)); // provisional lines, nothing highlighted
         QVERIFY(trigger(f2.PopupMenu2, "Clear Selected"));
@@ -161,9 +152,7 @@ private slots:
     }
 
     void rightAfterAddingClearUnselectedRemovesEverything() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(3));
         QVERIFY(trigger(f2.PopupMenu2, "Clear Unselected"));
         QCOMPARE(f2.EntryCount(), 0);
@@ -171,9 +160,7 @@ private slots:
     }
 
     void rightAfterAddingDeleteRemovesNothingAndLeavesNoCurrentEntry() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         f2.AppendEntry(pathOf("a"));
         f2.AppendEntry(pathOf("b"));
         f2.SetCurrentIndex(0);
@@ -185,9 +172,7 @@ private slots:
     }
 
     void clearPlayListEmptiesAndOnAnEmptyListLeavesTheCaptionAlone() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(3));
         f2.SetCurrentIndex(1);
         QVERIFY(trigger(f2.PopupMenu2, "Clear Play List"));
@@ -203,9 +188,7 @@ private slots:
     // --- the "&Sel" commands and clicks ---
 
     void ctrlClicksStartANewSelectionAndInvertSelectsTheOthers() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(8));
         click(f2, 0);
         QTest::keyPress(f2.ListB, Qt::Key_Control);
@@ -226,9 +209,7 @@ private slots:
     }
 
     void ctrlClickOnASelectedRowRemovesIt() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(6));
         QTest::keyPress(f2.ListB, Qt::Key_Control);
         for (int row : {1, 2, 4, 2})
@@ -238,9 +219,7 @@ private slots:
     }
 
     void plainClickEndsAMultiSelection() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(6));
         QVERIFY(trigger(f2.PopupMenu3, "Select All"));
         click(f2, 3);
@@ -250,9 +229,7 @@ private slots:
     }
 
     void invertInSingleSelectionLeavesNoCurrentEntry() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(4));
         click(f2, 1);
         QVERIFY(trigger(f2.PopupMenu3, "Invert Selection"));
@@ -262,9 +239,7 @@ private slots:
     }
 
     void deselectAllAfterAPlainClickLeavesNoCurrentEntry() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(4));
         click(f2, 2);
         QVERIFY(trigger(f2.PopupMenu3, "Deselect All"));
@@ -274,9 +249,7 @@ private slots:
     }
 
     void deselectAllAfterSelectAllKeepsTheCurrentEntry() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(4));
         click(f2, 2);
         QVERIFY(trigger(f2.PopupMenu3, "Select All"));
@@ -289,9 +262,7 @@ private slots:
     }
 
     void rightPressDuringAMultiSelectionCollapsesItToTheCurrentRow() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(6));
         click(f2, 2);
         QVERIFY(trigger(f2.PopupMenu3, "Select All"));
@@ -305,9 +276,8 @@ private slots:
     }
 
     void ctrlPressedOutsideTheListDoesNotCount() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2, letters(3));
         QTest::keyPress(&f1, Qt::Key_Control);
         QVERIFY(!f2.CtrlDown);
@@ -323,9 +293,7 @@ private slots:
     // --- clicking, playing and dragging ---
 
     void clickMakesTheRowCurrentAndRenumbers() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         for (const QByteArray& name : letters(3))
             f2.AppendEntry(pathOf(name));
         click(f2, 1);
@@ -337,9 +305,8 @@ private slots:
 
     void enterPlaysTheHighlightedEntry() {
         TestSupport::MessageRecorder boxes; // playback fails here; no box may block
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2, letters(4));
         click(f2, 1);
         QTest::keyClick(f2.ListB, Qt::Key_Return);
@@ -348,9 +315,8 @@ private slots:
 
     void doubleClickPlaysTheClickedEntry() {
         TestSupport::MessageRecorder boxes; // playback fails here; no box may block
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2, letters(5));
         QWidget* viewport = f2.ListB->viewport();
         const QPoint at = rowPoint(f2, 3);
@@ -365,9 +331,7 @@ private slots:
     }
 
     void draggingRowTwoOntoRowFiveMovesItThere() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(6));
         drag(f2, 1, 4);
         QCOMPARE(order(f2), QList<QByteArray>({"a", "c", "d", "e", "b", "f"}));
@@ -378,9 +342,7 @@ private slots:
     }
 
     void draggingUpwardsMovesTheEntryUp() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(6));
         drag(f2, 4, 1);
         QCOMPARE(order(f2), QList<QByteArray>({"a", "e", "b", "c", "d", "f"}));
@@ -388,9 +350,7 @@ private slots:
     }
 
     void draggingWithCtrlHeldMovesNothing() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(6));
         QTest::keyPress(f2.ListB, Qt::Key_Control);
         drag(f2, 1, 4, Qt::ControlModifier);
@@ -399,9 +359,7 @@ private slots:
     }
 
     void releaseWithoutAnyHighlightMovesNothing() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(3));
         // A press below the last row highlights nothing.
         QWidget* viewport = f2.ListB->viewport();
@@ -414,9 +372,7 @@ private slots:
     }
 
     void draggingPastTheBottomEdgeWalksOnAndScrolls() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         QList<QByteArray> names;
         for (int i = 0; i < 100; ++i)
             names << "e" + QByteArray::number(i);
@@ -438,9 +394,7 @@ private slots:
     }
 
     void keysTheListHandlesItselfMoveTheCurrentEntry() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         QList<QByteArray> names;
         for (int i = 0; i < 100; ++i)
             names << "e" + QByteArray::number(i);
@@ -457,9 +411,7 @@ private slots:
     }
 
     void ctrlShiftClickAddsTheRunFromTheLastClick() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, letters(8));
         QTest::keyPress(f2.ListB, Qt::Key_Control);
         click(f2, 0, Qt::ControlModifier);
@@ -473,9 +425,7 @@ private slots:
     // --- "Shuffle list" ---
 
     void shuffleOfOneEntryChangesNothingAndOfTwoExchangesThem() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, {"a"});
         QVERIFY(trigger(f2.PopupMenu1, "Shuffle list"));
         QCOMPARE(lines(f2), QStringList({"1. a"}));
@@ -488,9 +438,7 @@ private slots:
     }
 
     void shuffleOfThreeIsAlwaysOneOfTheTwoRotations() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         const QList<QByteArray> cab{"c", "a", "b"}, bca{"b", "c", "a"};
         for (int run = 0; run < 30; ++run) {
             f2.ClearEntries();
@@ -502,9 +450,7 @@ private slots:
     }
 
     void shuffleMovesEveryEntryInOneCycle() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         const int n = 1000;
         QList<QByteArray> names;
         for (int i = 0; i < n; ++i)
@@ -531,9 +477,7 @@ private slots:
     }
 
     void commandsThatKeepTheNumberOfRowsNeverLayTheListOutAgain() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         QList<QByteArray> names;
         for (int i = 0; i < 3000; ++i)
             names << "e" + QByteArray::number(i);
@@ -554,9 +498,7 @@ private slots:
     }
 
     void shuffleKeepsTheCurrentEntryAndTheFirstVisibleRow() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         QList<QByteArray> names;
         for (int i = 0; i < 300; ++i)
             names << "e" + QByteArray::number(i);

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "TestWindows.h"
 
 #include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
@@ -64,9 +65,7 @@ private slots:
     }
 
     void showsPathAndTagOfTheCurrentEntryWithoutBlocking() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2);
         f2.SetCurrentIndex(1);
         f2.Viewfileinfo1Click();
@@ -99,9 +98,7 @@ private slots:
                                 "/a folder with a long name/and a long file name too.mp3";
         QVERIFY(QDir().mkpath(QFile::decodeName(path.left(path.lastIndexOf('/')))));
         WriteFile(path, taggedFile(title));
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         f2.AppendEntry(path);
         f2.RenumberList();
         f2.SetCurrentIndex(0);
@@ -117,9 +114,7 @@ private slots:
     }
 
     void withNoHighlightedRowEntryZeroBecomesCurrent() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2);
         f2.SetCurrentIndex(2);
         f2.RenumberList(); // takes the highlight, keeps the current entry
@@ -131,9 +126,7 @@ private slots:
     }
 
     void emptyPlaylistOpensNoWindow() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         f2.ClearEntries();
         TestSupport::MessageRecorder recorder;
         f2.Viewfileinfo1Click();
@@ -142,9 +135,7 @@ private slots:
     }
 
     void nextWrapsFromLastToFirstAndPreviousFromFirstToLast() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2);
         f2.SetCurrentIndex(2);
         f2.Viewfileinfo1Click();
@@ -165,9 +156,7 @@ private slots:
     }
 
     void secondWindowStepsOnItsOwnAndOkClosesOnlyItsWindow() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2);
         f2.SetCurrentIndex(0);
         f2.Viewfileinfo1Click();
@@ -189,9 +178,7 @@ private slots:
     }
 
     void fileThatCannotBeReadShowsItsPathAndEmptyBoxes() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2);
         const QByteArray missing = QFile::encodeName(dir.path()) + "/gone.mp3";
         const QByteArray untagged = QFile::encodeName(dir.path()) + "/plain.wav";
@@ -217,9 +204,7 @@ private slots:
     }
 
     void steppingAfterThePlaylistWasEmptiedReportsIndexAndKeepsTheTexts() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2);
         f2.SetCurrentIndex(1);
         f2.Viewfileinfo1Click();
@@ -235,9 +220,8 @@ private slots:
     }
 
     void steppingOverOtherFilesLeavesPlaybackTimerRunning() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2);
         f2.AppendEntry(QFile::encodeName(dir.path()) + "/gone.mp3");
         f1.MP->FileName = QFile::encodeName(dir.path()) + "/playing-elsewhere.mp3";
@@ -254,9 +238,8 @@ private slots:
     }
 
     void loadedFileWhoseDeviceIsClosedIsReadWithoutStartingIt() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2);
         f1.MP->FileName = paths[0]; // loaded once, since closed (e.g. at its end)
         QVERIFY(!f1.MP->isOpen());
@@ -279,9 +262,8 @@ private slots:
         const QByteArray tone = TestSupport::Media(QStringLiteral("tone.mp3"));
         if (TestSupport::MediaDir().isEmpty() || !QFile::exists(QFile::decodeName(tone)))
             QSKIP("the test media tone.mp3 was not made");
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         f2.ClearEntries();
         f2.AppendEntry(paths[0]);
         f2.AppendEntry(tone);

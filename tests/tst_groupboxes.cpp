@@ -3,6 +3,8 @@
 // enough that the first row of controls (16 pixels down) sits inside it.
 // With TOLVANE_SCREENSHOTS set to a folder the pictures are kept there.
 
+#include "TestWindows.h"
+
 #include "player/Unit1.h"
 #include "playlist/Unit2.h"
 #include "trackinfo/Unit4.h"
@@ -61,8 +63,7 @@ class GroupBoxTest : public QObject {
 
 private slots:
     void controlsSitInsideTheFrameUnderTheCaption() {
-        TForm1 f1;
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         f2.AppendEntry("/nowhere/A title of thirty letters.mp3");
         f2.RenumberList();
         f2.SetCurrentIndex(0);

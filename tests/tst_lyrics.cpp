@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "TestWindows.h"
 
 #include "platform/DesktopServices.h"
 #include "player/media/MediaPlayer.h"
@@ -180,9 +181,7 @@ private slots:
 
     void lyricBringsTheViewToTheFrontWithTheCurrentEntrysLyrics() {
         WriteFile(media("a.mp3.txt"), "line a1\nline a2\nline a3");
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         f2.ClearEntries();
         f2.AppendEntry(media("a.mp3"));
         f2.SetCurrentIndex(0);
@@ -201,9 +200,8 @@ private slots:
     void reloadShowsTheLoadedFileWhereLyricShowsTheCurrentEntry() {
         WriteFile(media("playing.mp3.txt"), "playing words");
         WriteFile(media("chosen.mp3.txt"), "chosen words");
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         f2.ClearEntries();
         f2.AppendEntry(media("playing.mp3"));
         f2.AppendEntry(media("chosen.mp3"));
@@ -217,18 +215,15 @@ private slots:
     }
 
     void reloadWithNothingLoadedNamesNoFile() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         f1.MP->FileName.clear();
         f2.Reload1Click();
         QCOMPARE(f2.lirik->toPlainText(), QStringLiteral("\nLyric file is not found for\n\"\""));
     }
 
     void lyricWithoutCurrentEntryShowsTheViewAndReportsTheIndex() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         f2.ClearEntries();
         f2.lirik->setPlainText(QStringLiteral("kept"));
         TestSupport::MessageRecorder recorder;
@@ -239,9 +234,7 @@ private slots:
     }
 
     void doubleClickSendsTheViewBehindTheList() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         SetupLyricView(f2.lirik, [&f2] { f2.lirikDblClick(); });
         f2.lirik->raise();
         f2.lirik->setPlainText(QStringLiteral("\nwords"));
@@ -252,9 +245,7 @@ private slots:
     }
 
     void copyPutsTheSelectionOnTheClipboardAsPlainText() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         f2.lirik->setPlainText(QStringLiteral("\nfirst line\nsecond line"));
         QApplication::clipboard()->setText(QStringLiteral("before"));
 
@@ -274,9 +265,7 @@ private slots:
     void editOpensAnExistingLyricFileElseAnEmptyEditor() {
         WriteFile(media("edit.mp3.txt"), "words");
         WriteFile(media("upper.mp3.txt"), "words");
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         f2.ClearEntries();
         f2.AppendEntry(media("edit.mp3"));
         f2.AppendEntry(media("none.mp3"));
@@ -299,9 +288,7 @@ private slots:
     // text, then $VISUAL or $EDITOR in a terminal, else a message.
     void editStartsTheDesktopsTextEditorOrTheUsersOrSaysThereIsNone() {
         WriteFile(media("words.mp3.txt"), "words");
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         f2.ClearEntries();
         f2.AppendEntry(media("words.mp3"));
         FakeDesktop desktop;
@@ -338,9 +325,7 @@ private slots:
     }
 
     void editWithoutCurrentEntryReportsTheIndexAndStartsNothing() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         f2.ClearEntries();
         DesktopRequests desktop;
         TestSupport::MessageRecorder recorder;
@@ -351,9 +336,7 @@ private slots:
 
     // The texts join their lines with LF CR; each pair is one line break.
     void helpShowsTwoMessagesOneAfterTheOther() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         TestSupport::MessageRecorder recorder;
         f2.Help1Click();
         QCOMPARE(recorder.messages,

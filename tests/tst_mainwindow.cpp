@@ -3,6 +3,7 @@
 // the connection state and the volume panel.
 
 #include "TestSupport.h"
+#include "TestWindows.h"
 
 #include "platform/CdDoor.h"
 #include "platform/Connection.h"
@@ -42,13 +43,10 @@ namespace {
 // The windows as the program entry makes them: the main window shown, the
 // playlist window below it, the alarm window hidden.
 struct Windows {
-    TForm1 f1;
-    TForm2 f2{&f1};
+    TestSupport::PlaylistWindow f2;
+    TForm1& f1 = f2.mainWindow();
     TForm5 f5;
-    Windows() {
-        f1.show();
-        f1.Form5 = &f5;
-    }
+    Windows() { f1.Form5 = &f5; }
 };
 
 QWidget* controlNamed(TForm1& f, const QString& name) {

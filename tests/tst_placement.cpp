@@ -3,6 +3,8 @@
 // with twm), so that no other test meets a window manager.
 
 #include "TestSupport.h"
+#include "TestWindows.h"
+
 #include "player/Unit1.h"
 #include "playlist/Unit2.h"
 #include "trackinfo/Unit4.h"
@@ -23,9 +25,8 @@ class PlacementTest : public QObject {
     Q_OBJECT
 private slots:
     void playlistWindowSitsBelowTheFramedMainWindowAsWideAsIt() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         // The window manager's frames arrive a little after the windows.
         QTRY_VERIFY_WITH_TIMEOUT(f1.frameGeometry().height() > f1.height(), 5000);
         // Moving and resizing reach the window manager as separate requests,

@@ -7,16 +7,24 @@
 #include <QAbstractItemModelTester>
 #include <QScrollBar>
 #include <QTest>
+#include <memory>
 
 namespace {
 
-Playlist* filled(QObject* owner, const QList<QByteArray>& paths, bool renumber = true) {
-    auto* lists = new Playlist(owner);
+std::unique_ptr<Playlist> filled(const QList<QByteArray>& paths, bool renumber = true) {
+    auto lists = std::make_unique<Playlist>();
     for (const QByteArray& p : paths)
         lists->AppendEntry(p);
     if (renumber)
         lists->RenumberList();
     return lists;
+}
+
+// Shows the view about ten rows high.
+bool showTenRows(TListBox& view) {
+    view.resize(200, 10 * TListBox::RowHeight + 2 * view.frameWidth());
+    view.show();
+    return QTest::qWaitForWindowExposed(&view);
 }
 
 QList<QByteArray> numbered(int count) {
@@ -63,8 +71,7 @@ private slots:
         paths[2] = "noslash.wav";
         paths[3] = "/music/";
         paths[11] = "/video/a\\b.AVI";
-        QObject owner;
-        Playlist* lists = filled(&owner, paths);
+        const auto lists = filled(paths);
         QCOMPARE(lists->DisplayLine(0), QStringLiteral("1. Artist: Song.mp3"));
         QCOMPARE(lists->DisplayLine(2), QStringLiteral("3. noslash.wav"));
         QCOMPARE(lists->DisplayLine(3), QStringLiteral("4. "));
@@ -72,8 +79,7 @@ private slots:
     }
 
     void appendedLineIsProvisionalUntilRenumbered() {
-        QObject owner;
-        Playlist* lists = filled(&owner, {"/a/one.mp3"});
+        const auto lists = filled({"/a/one.mp3"});
         lists->AppendEntry("/a/two.mp3");
         QCOMPARE(lists->DisplayLine(1), QStringLiteral("two.mp3"));
         lists->RenumberList();
@@ -81,8 +87,7 @@ private slots:
     }
 
     void captionCountsEntriesAndStaysPlural() {
-        QObject owner;
-        Playlist* lists = filled(&owner, {});
+        const auto lists = filled({});
         lists->RenumberList();
         QCOMPARE(lists->EntryCount(), 0);
         QCOMPARE(lists->StatusLine(), QStringLiteral("Play List: 0 items"));
@@ -93,8 +98,7 @@ private slots:
     }
 
     void removingSecondOfFiveRenumbersWithoutGap() {
-        QObject owner;
-        Playlist* lists = filled(&owner, numbered(5));
+        const auto lists = filled(numbered(5));
         lists->RemoveEntry(1);
         QCOMPARE(lists->DisplayLine(1), QStringLiteral("3. track2.mp3")); // stale until renumbered
         lists->RenumberList();
@@ -104,30 +108,26 @@ private slots:
     }
 
     void duplicatesGetLinesOfTheirOwn() {
-        QObject owner;
-        Playlist* lists = filled(&owner, {"/a/same.mp3", "/a/same.mp3"});
+        const auto lists = filled({"/a/same.mp3", "/a/same.mp3"});
         QCOMPARE(lines(*lists), QStringList({"1. same.mp3", "2. same.mp3"}));
     }
 
     void pathBytesSurviveUnchanged() {
         const QByteArray latin1 = "/music/caf\xe9.mp3"; // not valid UTF-8
-        QObject owner;
-        Playlist* lists = filled(&owner, {latin1});
+        const auto lists = filled({latin1});
         QCOMPARE(lists->EntryPath(0), latin1);
         QVERIFY(lists->DisplayLine(0).startsWith(QStringLiteral("1. caf")));
     }
 
     void entryPathOutsideTheListFailsWithItsIndex() {
-        QObject owner;
-        Playlist* lists = filled(&owner, numbered(5));
+        const auto lists = filled(numbered(5));
         QCOMPARE(errorOf(*lists, 5), QStringLiteral("List index out of bounds (5)"));
         QCOMPARE(errorOf(*lists, -1), QStringLiteral("List index out of bounds (-1)"));
         QVERIFY_THROWS_EXCEPTION(EListError, lists->RemoveEntry(7));
     }
 
     void renumberRemovesHighlightButKeepsCurrentEntryAndListAFlags() {
-        QObject owner;
-        Playlist* lists = filled(&owner, numbered(5));
+        const auto lists = filled(numbered(5));
         lists->SetCurrentIndex(2);
         QCOMPARE(lists->HighlightedRow(), 2);
         lists->RenumberList();
@@ -143,8 +143,7 @@ private slots:
     }
 
     void currentEntryAndHighlightFollowRemoval() {
-        QObject owner;
-        Playlist* lists = filled(&owner, numbered(8));
+        const auto lists = filled(numbered(8));
         lists->SetCurrentIndex(4); // entry 5
         lists->RemoveEntry(1);     // entry 2
         QCOMPARE(lists->CurrentIndex(), 3);
@@ -161,8 +160,7 @@ private slots:
     }
 
     void appendingMovesNeitherCurrentEntryNorHighlight() {
-        QObject owner;
-        Playlist* lists = filled(&owner, numbered(3));
+        const auto lists = filled(numbered(3));
         lists->SetCurrentIndex(1);
         lists->AppendEntries({"/x/a.mp3", "/x/b.mp3"});
         lists->AppendEntry("/x/c.mp3");
@@ -172,8 +170,7 @@ private slots:
     }
 
     void clearingLeavesNoCurrentEntry() {
-        QObject owner;
-        Playlist* lists = filled(&owner, numbered(3));
+        const auto lists = filled(numbered(3));
         lists->SetCurrentIndex(1);
         lists->ClearEntries();
         QCOMPARE(lists->EntryCount(), 0);
@@ -182,8 +179,7 @@ private slots:
     }
 
     void switchingModesKeepsTheSelectedRowAndCollapsesToTheCurrentOne() {
-        QObject owner;
-        Playlist* lists = filled(&owner, numbered(6));
+        const auto lists = filled(numbered(6));
         lists->SetCurrentIndex(2);
         lists->SetMultiSelect(true);
         QVERIFY(lists->SelectedB(2));
@@ -206,8 +202,7 @@ private slots:
     }
 
     void deletingSelectedRowsKeepsTheCurrentEntry() {
-        QObject owner;
-        Playlist* lists = filled(&owner, numbered(8));
+        const auto lists = filled(numbered(8));
         lists->SetCurrentIndex(5);
         lists->SetMultiSelect(true);
         lists->SetAllSelectedB(false);
@@ -224,8 +219,7 @@ private slots:
     }
 
     void deletingInSingleSelectionRemovesTheHighlightedRowOnly() {
-        QObject owner;
-        Playlist* lists = filled(&owner, numbered(4));
+        const auto lists = filled(numbered(4));
         lists->DeleteSelectedEntries(); // nothing highlighted
         QCOMPARE(lists->EntryCount(), 4);
         lists->SetCurrentIndex(1);
@@ -235,8 +229,7 @@ private slots:
     }
 
     void invertingFlipsListBAndCopiesItToListA() {
-        QObject owner;
-        Playlist* lists = filled(&owner, numbered(5));
+        const auto lists = filled(numbered(5));
         lists->SetMultiSelect(true);
         lists->SetSelectedB(1, true);
         lists->SetSelectedA(4, true); // differs from ListB on purpose
@@ -248,8 +241,7 @@ private slots:
     }
 
     void rangeSelectionWorksEitherWayRound() {
-        QObject owner;
-        Playlist* lists = filled(&owner, numbered(10));
+        const auto lists = filled(numbered(10));
         lists->SetMultiSelect(true);
         lists->SetRangeSelectedB(6, 3, true);
         QCOMPARE(lists->SelectedCountB(), 4);
@@ -257,8 +249,7 @@ private slots:
     }
 
     void movingAnEntryShiftsTheOnesBetweenAndCarriesTheIndexes() {
-        QObject owner;
-        Playlist* lists = filled(&owner, {"a", "b", "c", "d", "e", "f"});
+        const auto lists = filled({"a", "b", "c", "d", "e", "f"});
         lists->SetCurrentIndex(2); // c
         lists->MoveEntry(1, 4);
         QCOMPARE(lists->Paths().toVector(),
@@ -271,8 +262,7 @@ private slots:
     }
 
     void exchangeCarriesTheCurrentEntryAlong() {
-        QObject owner;
-        Playlist* lists = filled(&owner, {"a", "b", "c"});
+        const auto lists = filled({"a", "b", "c"});
         lists->SetCurrentIndex(0);
         lists->ExchangeEntriesA(0, 2);
         QCOMPARE(lists->CurrentIndex(), 2);
@@ -307,9 +297,8 @@ private slots:
     }
 
     void modelStaysConsistentThroughEveryEdit() {
-        QObject owner;
-        Playlist* lists = filled(&owner, numbered(20));
-        QAbstractItemModelTester tester(lists,
+        const auto lists = filled(numbered(20));
+        QAbstractItemModelTester tester(lists.get(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         lists->SetCurrentIndex(3);
         lists->MoveEntry(3, 15);
@@ -328,12 +317,9 @@ private slots:
 
     // Scroll position: a view of 100 rows showing about ten.
     void rebuildKeepsTheFirstVisibleRowAndShorterListShowsLastPage() {
-        QObject owner;
-        Playlist* lists = filled(&owner, numbered(100));
-        TListBox view(lists);
-        view.resize(200, 10 * TListBox::RowHeight + 2 * view.frameWidth());
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const auto lists = filled(numbered(100));
+        TListBox view(lists.get());
+        QVERIFY(showTenRows(view));
         view.SetFirstVisibleRow(40);
         QCOMPARE(view.FirstVisibleRow(), 40);
 
@@ -354,12 +340,9 @@ private slots:
     }
 
     void removingRowsOneByOneAlsoEndsOnTheLastPage() {
-        QObject owner;
-        Playlist* lists = filled(&owner, numbered(100));
-        TListBox view(lists);
-        view.resize(200, 10 * TListBox::RowHeight + 2 * view.frameWidth());
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const auto lists = filled(numbered(100));
+        TListBox view(lists.get());
+        QVERIFY(showTenRows(view));
         view.SetFirstVisibleRow(40);
         for (int i = 0; i < 70; ++i)
             lists->RemoveEntry(0);
@@ -370,9 +353,8 @@ private slots:
     }
 
     void rowsAreThirteenPixelsHigh() {
-        QObject owner;
-        Playlist* lists = filled(&owner, numbered(3));
-        TListBox view(lists);
+        const auto lists = filled(numbered(3));
+        TListBox view(lists.get());
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QCOMPARE(view.visualRect(lists->index(1)).height(), 13);

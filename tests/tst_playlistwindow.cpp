@@ -3,6 +3,7 @@
 // window commands "Go to file's folder", "Refresh", resizing and closing.
 
 #include "TestSupport.h"
+#include "TestWindows.h"
 
 #include "platform/DesktopServices.h"
 #include "windows/Dialogs.h"
@@ -24,12 +25,7 @@
 
 namespace {
 
-void fill(TForm2& f2, const QList<QByteArray>& paths) {
-    for (const QByteArray& p : paths)
-        f2.AppendEntry(p);
-    f2.RenumberList();
-    f2.UpdateCaption();
-}
+constexpr auto& fill = TestSupport::Fill;
 
 QList<QByteArray> tracks(int count) {
     QList<QByteArray> paths;
@@ -88,9 +84,8 @@ private slots:
     // --- placement, layout and looks ---
 
     void opensDirectlyBelowTheMainWindowWithItsWidth() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         QVERIFY(QTest::qWaitForWindowExposed(&f2));
         QVERIFY(f2.isVisible());
         const QRect main = f1.frameGeometry(), list = f2.frameGeometry();
@@ -102,9 +97,7 @@ private slots:
     }
 
     void listFillsTheWindowAndTheButtonsSitAlongTheBottom() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         const auto check = [&f2] {
             const int w = f2.width(), h = f2.height();
             QCOMPARE(f2.ListB->geometry(), QRect(4, 4, w - 5, h - 31));
@@ -131,9 +124,7 @@ private slots:
     }
 
     void looksFollowTheDesign() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, tracks(3));
         QCOMPARE(f2.palette().color(QPalette::Window), QColor(187, 248, 120));
         QCOMPARE(f2.ListB->palette().color(QPalette::Base), QColor(74, 70, 70));
@@ -155,17 +146,13 @@ private slots:
     }
 
     void lyricViewLiesBehindTheList() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         QWidget* front = f2.childAt(f2.ListB->geometry().center());
         QVERIFY(front == f2.ListB || f2.ListB->isAncestorOf(front));
     }
 
     void buttonsNeverTakeTheFocusByAClick() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         QVERIFY(activate(f2));
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f2.ListB));
         for (TSpeedButton* b : {f2.Add, f2.Rem, f2.SpeedButton1, f2.List, f2.SpeedButton2}) {
@@ -182,9 +169,7 @@ private slots:
     // --- menus ---
 
     void menusCarryTheirItemsInOrder() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         QCOMPARE(captions(f2.PopupMenu4),
                  QStringList({"Add Folder", "Include Subfolder (on)", "-", "Add File(s)"}));
         QCOMPARE(captions(f2.PopupMenu2), QStringList({"Clear Play List", "-", "Clear Bad Files",
@@ -207,9 +192,7 @@ private slots:
     }
 
     void includeSubfolderFlipsOncePerClick() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         QVERIFY(f2.IncludeSubfolder1->isChecked());
         f2.IncludeSubfolder1->trigger();
         QVERIFY(!f2.IncludeSubfolder1->isChecked());
@@ -218,9 +201,7 @@ private slots:
     }
 
     void buttonMenusOpenUpwardsFromThePointer() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         const QPoint pointer(640, 600);
         QCursor::setPos(pointer);
         QTRY_COMPARE(QCursor::pos(), pointer);
@@ -239,9 +220,7 @@ private slots:
     }
 
     void rightClickOnAButtonOpensItsMenuAtThePointer() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         const QList<QPair<QWidget*, QMenu*>> cases{{f2.Add, f2.PopupMenu4},
                                                    {f2.Rem, f2.PopupMenu2},
                                                    {f2.SpeedButton1, f2.PopupMenu3},
@@ -262,9 +241,8 @@ private slots:
     // --- keys ---
 
     void downAndUpStepTheEntriesWithWrapAround() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2, tracks(3));
         QVERIFY(activate(f2));
         f2.SetCurrentIndex(1);
@@ -280,9 +258,8 @@ private slots:
     }
 
     void upAndDownInTheMainWindowStillChangeTheVolume() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2, tracks(3));
         f2.SetCurrentIndex(1);
         f1.ScrollBar1->setValue(100);
@@ -296,9 +273,8 @@ private slots:
     }
 
     void ctrlUpAndDownMoveTheVolumeBarByTwo() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         f1.ScrollBar1->setValue(100);
         QVERIFY(activate(f2));
         QTest::keyClick(f2.ListB, Qt::Key_Up, Qt::ControlModifier);
@@ -312,9 +288,8 @@ private slots:
     }
 
     void mainWindowShortcutsActInThePlaylistWindow() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         QVERIFY(activate(f2));
         QSignalSpy play(f1.Play1, &QAction::triggered);
         QSignalSpy repeat(f1.Repeat1, &QAction::triggered);
@@ -333,9 +308,7 @@ private slots:
     }
 
     void listMenuShortcutsActWhileTheListHasTheFocus() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, tracks(2));
         QVERIFY(activate(f2));
         f2.SetCurrentIndex(0);
@@ -360,9 +333,7 @@ private slots:
     }
 
     void aModifierAloneLeavesTheCurrentEntryForItsShortcut() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, tracks(3));
         QVERIFY(activate(f2));
         f2.SetCurrentIndex(1);
@@ -384,9 +355,7 @@ private slots:
     // --- window commands ---
 
     void goToFolderOpensThePathUpToItsLastSlash() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, {"/music/rock/a.mp3", "/music/Artist: Song.mp3", "/music/AC\\DC/b.mp3", "bare.mp3",
                   "/m/\xe9t\xe9/b.mp3"});
         DesktopRequests desktop;
@@ -401,9 +370,7 @@ private slots:
     }
 
     void goToFolderWorksOnTheCurrentEntryNotTheRowUnderThePointer() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, {"/one/a.mp3", "/two/b.mp3", "/three/c.mp3"});
         QVERIFY(activate(f2));
         DesktopRequests desktop;
@@ -419,9 +386,7 @@ private slots:
     }
 
     void goToFolderWithoutCurrentEntryReportsTheIndex() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         fill(f2, tracks(2));
         DesktopRequests desktop;
         TestSupport::MessageRecorder boxes;
@@ -431,9 +396,7 @@ private slots:
     }
 
     void refreshShakesTheWindowAndPutsItBack() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         QVERIFY(QTest::qWaitForWindowExposed(&f2));
         QCoreApplication::processEvents();
         const QPoint home = f2.pos();
@@ -456,9 +419,7 @@ private slots:
     }
 
     void cannotBeMadeSmallerThanTheMinimum() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         QVERIFY(QTest::qWaitForWindowExposed(&f2));
         f2.resize(40, 40);
         QTRY_COMPARE(outerSize(f2), QSize(267, 137));
@@ -468,9 +429,7 @@ private slots:
     }
 
     void scanBoxIsCentredOnTheOuterWidth() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         QVERIFY(QTest::qWaitForWindowExposed(&f2));
         const QSize frame = outerSize(f2) - f2.size();
         f2.resize(400 - frame.width(), 332);
@@ -570,9 +529,8 @@ private slots:
     }
 
     void closingHidesAndStrikesOutThePlaylistButton() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         fill(f2, tracks(4));
         QVERIFY(!f1.SpeedButton3->isStruckOut());
         QCOMPARE(f1.SpeedButton3->text(), QStringLiteral("   &Play List"));
@@ -587,9 +545,7 @@ private slots:
     }
 
     void clickOnTheTimePanelTogglesTheTimeMode() {
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         QVERIFY(f2.TimeMode.isEmpty());
         QTest::mouseClick(f2.Panel1, Qt::LeftButton);
         QCOMPARE(f2.TimeMode, QStringLiteral("elapsed"));

@@ -1,5 +1,6 @@
 // The program as a whole: started, fed its automatic playlist, ended.
 
+#include "TestProgram.h"
 #include "TestSupport.h"
 
 #include "playlist/core/PlaylistFile.h"
@@ -90,7 +91,7 @@ void dismiss(QProcess& player, qulonglong box) {
 class ProgramTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir state;
+    TestSupport::StateFolder state;
 
     // The world of a case run as Nobody: a copy of the program and a home
     // that user can reach, and the state folder's playlist.
@@ -134,17 +135,12 @@ class ProgramTest : public QObject {
         QVERIFY(player.waitForStarted());
     }
 
-    QString playlistPath() const { return state.filePath(QStringLiteral("tolvane/PlayList.plf")); }
+    QString playlistPath() const { return state.playlistPath(); }
 
     // Starts the player with its own state folder and waits until its
     // windows exist (the playlist has been read by then).
     void start(QProcess& player) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
-        player.setProcessEnvironment(env);
-        player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        player.start(QStringLiteral(TOLVANE_PROGRAM), QStringList());
-        QVERIFY(player.waitForStarted());
+        TestSupport::StartProgram(player, state.environment());
         QTest::qWait(1500);
         QCOMPARE(player.state(), QProcess::Running);
     }
@@ -163,11 +159,9 @@ private slots:
     }
     void terminationEndsNormallyAndWritesThePlaylistBack() {
         QFETCH(int, signal);
-        QVERIFY(QDir().mkpath(state.filePath(QStringLiteral("tolvane"))));
         // Written back with CR LF, the bare CR line ends show that the
         // playlist was read and saved again.
-        TestSupport::WriteFile(QFile::encodeName(playlistPath()),
-                               "/music/a.mp3\r/music/b \xe9.wav\r");
+        state.writePlaylist("/music/a.mp3\r/music/b \xe9.wav\r");
         QProcess player;
         start(player);
         ::kill(pid_t(player.processId()), signal);

@@ -1,6 +1,7 @@
 // The bad-file scan and the playback fallbacks, with real files.
 
 #include "TestSupport.h"
+#include "TestWindows.h"
 
 #include "platform/DesktopServices.h"
 #include "windows/Dialogs.h"
@@ -50,12 +51,9 @@ private:
     QTimer timer_;
 };
 
-class ScanTest : public QObject {
+class ScanTest : public QObject, TestSupport::PlayingWindows {
     Q_OBJECT
 
-    std::unique_ptr<TForm1> form1;
-    std::unique_ptr<TForm2> form2;
-    std::unique_ptr<TestSupport::MessageRecorder> messages;
     // A fresh folder for each test, so that no test finds another's files.
     std::unique_ptr<QTemporaryDir> tmp;
 
@@ -67,12 +65,6 @@ class ScanTest : public QObject {
         return QFile::encodeName(target);
     }
     QByteArray missing(const QString& name) { return QFile::encodeName(tmp->filePath(name)); }
-    void load(const QList<QByteArray>& paths) {
-        for (const QByteArray& p : paths)
-            form2->AppendEntry(p);
-        form2->RenumberList();
-        form2->UpdateCaption();
-    }
     QList<QByteArray> entries() const {
         QList<QByteArray> out;
         for (const QByteArray& p : form2->Lists->Paths())
@@ -84,26 +76,14 @@ private slots:
     void init() {
         if (TestSupport::MediaDir().isEmpty())
             QSKIP("test media not available");
-        TMediaPlayer probe;
-        probe.FileName = Media("tone.wav");
-        try {
-            probe.OpenMedia();
-        } catch (const std::exception&) {
+        if (!TestSupport::MediaDeviceWorks())
             QSKIP("media device not available");
-        }
         tmp = std::make_unique<QTemporaryDir>();
-        messages = std::make_unique<TestSupport::MessageRecorder>();
-        form1 = std::make_unique<TForm1>();
-        form1->show();
-        form2 = std::make_unique<TForm2>(form1.get());
+        openWindows();
     }
     void cleanup() {
         SetDialogStandIn({});
-        form2.reset();
-        form1.reset();
-        if (messages)
-            QVERIFY2(messages->errors.isEmpty(), qPrintable(messages->errors.join('|')));
-        messages.reset();
+        closeWindows();
     }
 
     void fourGoodEntriesShowEachNameAndAQuarterMore() {

@@ -3,6 +3,7 @@
 // against the private PulseAudio of tools/with-test-env and read the results
 // back with pactl, never touching the user's own sound server.
 
+#include "TestProgram.h"
 #include "TestSupport.h"
 
 #include "platform/SoundServerVolume.h"
@@ -202,13 +203,9 @@ private slots:
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             QSKIP("needs the virtual display of tools/with-test-env");
         QVERIFY(setSinkVolume(0, 65536));
-        QTemporaryDir state;
+        TestSupport::StateFolder state;
         QProcess player;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
-        player.setProcessEnvironment(env);
-        player.start(QStringLiteral(TOLVANE_PROGRAM), QStringList());
-        QVERIFY(player.waitForStarted());
+        TestSupport::StartProgram(player, state.environment());
         QTRY_COMPARE_WITH_TIMEOUT(sinkVolume().left, ServerVolumeOfChannel(65278), 20000);
         QCOMPARE(sinkVolume().right, ServerVolumeOfChannel(65278));
         player.terminate();
