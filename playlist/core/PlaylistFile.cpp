@@ -44,6 +44,10 @@ public:
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int Get() const { return fd_; }
+    void Reset(int fd) {
+        Close();
+        fd_ = fd;
+    }
     // Returns 0 or the error of close(), which on some file systems is the
     // first word of a failed write.
     int Close() {
@@ -265,12 +269,14 @@ PathList SplitListText(const char* text, size_t size) {
     return lines;
 }
 
-PathList ReadListFile(const QByteArray& path, bool* cutShort) {
-    if (cutShort)
-        *cutShort = false;
+namespace {
+
+// Opens a playlist file for reading and returns its size; see ReadListFile
+// for what is refused.
+off_t openListFile(const QByteArray& path, FileDescriptor& file) {
     // Not blocking on open keeps a named pipe typed into the dialog from
     // freezing the window until it is refused below.
-    FileDescriptor file(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    file.Reset(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.Get() < 0)
         throw openError(path, errno);
     // Only a regular file is a playlist: a device may never end (/dev/zero),
@@ -287,10 +293,20 @@ PathList ReadListFile(const QByteArray& path, bool* cutShort) {
     // kept while reading.
     if (st.st_size > MaxListFileSize)
         throw tooLarge(path);
+    return st.st_size;
+}
+
+} // namespace
+
+PathList ReadListFile(const QByteArray& path, bool* cutShort) {
+    if (cutShort)
+        *cutShort = false;
+    FileDescriptor file(-1);
+    const off_t size = openListFile(path, file);
     PathList lines;
-    lines.reserve(0, size_t(st.st_size) + 1); // one more, to see the end without growing
+    lines.reserve(0, size_t(size) + 1); // one more, to see the end without growing
     // Room for lines of 40 bytes on average, as indexLines gives.
-    lines.reserveEntries(size_t(st.st_size) / 40 + 16);
+    lines.reserveEntries(size_t(size) / 40 + 16);
     // Pieces that stay in the cache between the read and the look at them.
     constexpr size_t chunk = size_t(512) << 10;
     LineIndexer indexer;
@@ -323,6 +339,33 @@ PathList ReadListFile(const QByteArray& path, bool* cutShort) {
     indexer.Finish(lines, lines.textBytes());
     lines.shrinkText();
     return lines;
+}
+
+QByteArray ReadListBytes(const QByteArray& path) {
+    FileDescriptor file(-1);
+    const off_t size = openListFile(path, file);
+    QByteArray bytes;
+    bytes.reserve(qsizetype(size) + 1);
+    for (;;) {
+        if (bytes.size() == bytes.capacity())
+            bytes.reserve(bytes.capacity() + 64 * 1024);
+        const qsizetype at = bytes.size();
+        const size_t room = size_t(bytes.capacity() - at);
+        bytes.resize(bytes.capacity());
+        const ssize_t n = ::read(file.Get(), bytes.data() + at, room);
+        if (n < 0) {
+            bytes.resize(at);
+            if (errno == EINTR)
+                continue;
+            throw openError(path, errno);
+        }
+        bytes.resize(at + n);
+        if (n == 0)
+            break;
+        if (bytes.size() > MaxListFileSize)
+            throw tooLarge(path);
+    }
+    return bytes;
 }
 
 namespace {
@@ -434,6 +477,11 @@ int writeLines(int fd, const PathList& lines) {
 
 void SaveListFile(const QByteArray& path, const PathList& lines, mode_t mode) {
     replaceFile(path, mode, [&lines](int fd) { return writeLines(fd, lines); });
+}
+
+void SaveListBytes(const QByteArray& path, QByteArrayView bytes, mode_t mode) {
+    replaceFile(path, mode,
+                [bytes](int fd) { return writeAll(fd, bytes.data(), size_t(bytes.size())); });
 }
 
 void CopyListFile(const QByteArray& from, const QByteArray& to, mode_t mode) {
