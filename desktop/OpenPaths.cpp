@@ -5,6 +5,7 @@
 #include "playlist/core/MediaSearch.h"
 #include "playlist/core/Playlist.h"
 #include "playlist/core/PlaylistFile.h"
+#include "playlist/core/PlaylistFormats.h"
 #include "playlist/Unit2.h"
 
 #include <QTimer>
@@ -14,7 +15,7 @@
 namespace {
 
 bool IsPlaylistFile(const QByteArray& path) {
-    return PathExtension(path).toLower() == ".plf" && !IsFolder(path, false);
+    return IsPlaylistName(path) && !IsFolder(path, false);
 }
 
 } // namespace
