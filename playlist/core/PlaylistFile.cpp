@@ -1,5 +1,7 @@
 #include "playlist/core/PlaylistFile.h"
 
+#include "playlist/core/ListLines_p.h"
+
 #include <QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
@@ -62,38 +64,6 @@ private:
     int fd_;
 };
 
-// Calls `line(begin, end)` for every line of the text, by the line-end rules
-// of playlist files. The text is looked at 16 bytes at a time for CR and LF
-// together, so a million short lines cost one pass and no call per line.
-template <class LineFn> void forEachLine(const char* p, const char* end, LineFn&& line) {
-    const char* start = p; // where the current line begins
-    // Ends the line at `e` and starts the next one after its line end; the
-    // LF of a CR LF then lies before `start` and is passed over.
-    auto endLine = [&](const char* e) {
-        if (e < start)
-            return;
-        line(start, e);
-        start = (*e == '\r' && e + 1 < end && e[1] == '\n') ? e + 2 : e + 1;
-    };
-    const char* q = p;
-#if defined(__SSE2__)
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i cr = _mm_set1_epi8('\r');
-    for (; end - q >= 16; q += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-        unsigned ends = unsigned(
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr))));
-        for (; ends != 0; ends &= ends - 1)
-            endLine(q + __builtin_ctz(ends));
-    }
-#endif
-    for (; q < end; ++q)
-        if (*q == '\n' || *q == '\r')
-            endLine(q);
-    if (start < end)
-        line(start, end);
-}
-
 // Maps the pages of a fresh buffer in one call before a read fills them:
 // taking one page fault per 4 KiB instead costs more than the read itself.
 // Kernels without the call simply fault as before.
@@ -118,7 +88,7 @@ void indexLines(PathList& list, size_t from) {
     // the records are allocated once without a pass to count the lines;
     // room that stays unused is never touched and takes no memory.
     list.reserveEntries(list.size() + size_t(end - (base + from)) / 40 + 16);
-    forEachLine(base + from, end, [&](const char* b, const char* e) {
+    ForEachListLine(base + from, end, [&](const char* b, const char* e) {
         list.addSpan(size_t(b - base), size_t(e - b));
     });
 }
@@ -126,7 +96,7 @@ void indexLines(PathList& list, size_t from) {
 // Makes entries of a list's text while it is being read, a piece at a time:
 // each piece is looked at right after the read put it there, while it is
 // still in the cache, and for a NUL in the same pass that finds the line
-// ends. The rules are those of forEachLine; a CR at the end of a piece may
+// ends. The rules are those of ForEachListLine; a CR at the end of a piece may
 // be the first half of a CR LF, which only the next piece tells.
 class LineIndexer {
 public:
@@ -341,31 +311,30 @@ PathList ReadListFile(const QByteArray& path, bool* cutShort) {
     return lines;
 }
 
-QByteArray ReadListBytes(const QByteArray& path) {
+PathList ReadListText(const QByteArray& path) {
     FileDescriptor file(-1);
     const off_t size = openListFile(path, file);
-    QByteArray bytes;
-    bytes.reserve(qsizetype(size) + 1);
+    PathList text;
+    text.reserve(0, size_t(size) + 1); // one more, to see the end without growing
     for (;;) {
-        if (bytes.size() == bytes.capacity())
-            bytes.reserve(bytes.capacity() + 64 * 1024);
-        const qsizetype at = bytes.size();
-        const size_t room = size_t(bytes.capacity() - at);
-        bytes.resize(bytes.capacity());
-        const ssize_t n = ::read(file.Get(), bytes.data() + at, room);
+        size_t room = text.capacityBytes() - text.textBytes();
+        if (room == 0)
+            room = 64 * 1024;
+        char* at = text.growText(room);
+        prefault(at, room);
+        const ssize_t n = ::read(file.Get(), at, room);
         if (n < 0) {
-            bytes.resize(at);
             if (errno == EINTR)
                 continue;
             throw openError(path, errno);
         }
-        bytes.resize(at + n);
         if (n == 0)
             break;
-        if (bytes.size() > MaxListFileSize)
+        text.commitText(size_t(n));
+        if (qint64(text.textBytes()) > MaxListFileSize)
             throw tooLarge(path);
     }
-    return bytes;
+    return text;
 }
 
 namespace {

@@ -49,9 +49,11 @@ PathList SplitListText(const char* text, size_t size);
 // end of the file, so that only part of the file became lines.
 PathList ReadListFile(const QByteArray& path, bool* cutShort = nullptr);
 
-// The whole content of a playlist file as it is, NUL bytes included, for the
-// readers of other formats; opened, refused and limited as ReadListFile does.
-QByteArray ReadListBytes(const QByteArray& path);
+// The whole content of a playlist file as it is, NUL bytes included, as the
+// text of a list without entries yet: the readers of other formats make
+// their entries of it, most of them without a copy. The file is opened,
+// refused and limited as ReadListFile does.
+PathList ReadListText(const QByteArray& path);
 
 // Writes the lines, each followed by CR LF (an empty list gives an empty
 // file). The file is replaced as a whole: the lines go to a new file beside

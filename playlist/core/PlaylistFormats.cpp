@@ -1,8 +1,10 @@
 #include "playlist/core/PlaylistFormats.h"
 
 #include "platform/PathNames.h"
+#include "playlist/core/ListLines_p.h"
 #include "playlist/core/PlaylistFile.h"
 
+#include <QBuffer>
 #include <QXmlStreamReader>
 #include <algorithm>
 #include <cerrno>
@@ -45,18 +47,9 @@ QByteArrayView withoutBom(QByteArrayView text) {
     return text.startsWith(Bom) ? text.sliced(Bom.size()) : text;
 }
 
-// Calls `line(view)` for every line of the text, a line ending at CR, LF or
-// both: every format here ignores empty lines, so how they end matters not.
 template <class LineFn> void forEachLine(QByteArrayView text, LineFn&& line) {
-    const char* p = text.data();
-    const char* end = p + text.size();
-    while (p < end) {
-        const char* e = p;
-        while (e < end && *e != '\n' && *e != '\r')
-            ++e;
-        line(QByteArrayView(p, e - p));
-        p = e + 1;
-    }
+    ForEachListLine(text.data(), text.data() + text.size(),
+                    [&](const char* b, const char* e) { line(QByteArrayView(b, e - b)); });
 }
 
 // The first line that is not blank, trimmed.
@@ -156,8 +149,9 @@ Entry addEntry(QByteArrayView value, QByteArrayView folder, bool uri, PathList& 
         path = QByteArray::fromPercentEncoding(rest.toByteArray());
     } else if (value.front() == '/') {
         if (!uri) {
-            // Most entries: taken as they are, without a copy in between.
-            if (!IsStorablePath(value))
+            // Most entries: taken as they are, without a copy in between. A
+            // line holds no line end, so only a NUL could make it unstorable.
+            if (std::memchr(value.data(), '\0', size_t(value.size())))
                 return Entry::NotLocal;
             paths.push_back(value);
             return Entry::Added;
@@ -276,7 +270,11 @@ bool ContentAgrees(PlaylistFormat format, QByteArrayView text) {
     case PlaylistFormat::Pls:
         return equalsIgnoringCase(firstLine(text), "[playlist]");
     case PlaylistFormat::Xspf: {
-        QXmlStreamReader xml(QByteArray::fromRawData(text.data(), text.size()));
+        // Through a device, so that only the first pieces are decoded.
+        QByteArray bytes = QByteArray::fromRawData(text.data(), text.size());
+        QBuffer device(&bytes);
+        device.open(QIODevice::ReadOnly);
+        QXmlStreamReader xml(&device);
         while (!xml.atEnd())
             if (xml.readNext() == QXmlStreamReader::StartElement)
                 return xml.name() == u"playlist";
@@ -286,17 +284,68 @@ bool ContentAgrees(PlaylistFormat format, QByteArrayView text) {
     return false;
 }
 
-ListEntries ReadM3u(QByteArrayView text, QByteArrayView folder) {
-    text = withoutBom(text);
-    ListEntries list;
-    list.paths.reserve(size_t(text.size()) / 64 + 16, size_t(text.size()));
-    forEachLine(text, [&](QByteArrayView line) {
-        line = trimmed(line);
+namespace {
+
+// Makes the entries of the M3U text that is the list's own text. A full
+// path, the most common entry, stays where it lies in the text; entries made
+// anew (relative names, URLs) are gathered apart and go after the text at
+// the end, so that the text does not move while it is looked at.
+// `hasNul` says whether the text may hold a NUL: a line holds no line end,
+// so only a NUL could make it unstorable.
+void indexM3u(PathList& list, QByteArrayView folder, bool hasNul, size_t& leftOut) {
+    const char* base = list.text();
+    const size_t size = list.textBytes();
+    size_t from = QByteArrayView(base, qsizetype(size)).startsWith(Bom) ? size_t(Bom.size()) : 0;
+    // Room for lines of 64 bytes on average, an #EXTINF line and a path line
+    // per entry being the common case.
+    list.reserveEntries(size / 64 + 16);
+    PathList made;
+    ForEachListLine(base + from, base + size, [&](const char* b, const char* e) {
+        while (b < e && isBlank(*b))
+            ++b;
+        while (e > b && isBlank(e[-1]))
+            --e;
         // Empty lines and comments, the extended format's #EXTINF among them.
-        if (line.isEmpty() || line.front() == '#')
+        if (b == e || *b == '#')
             return;
-        count(addEntry(line, folder, false, list.paths), list);
+        const QByteArrayView line(b, e - b);
+        if (*b == '/') {
+            if (hasNul && line.contains('\0'))
+                ++leftOut;
+            else
+                list.addSpan(size_t(b - base), size_t(e - b));
+            return;
+        }
+        const Entry entry = addEntry(line, folder, false, made);
+        if (entry == Entry::NotLocal)
+            ++leftOut;
+        if (entry == Entry::Added) {
+            const QByteArrayView path = made[made.size() - 1];
+            list.addSpan(size + size_t(path.data() - made.text()), size_t(path.size()));
+        }
     });
+    if (made.textBytes() > 0) {
+        std::memcpy(list.growText(made.textBytes()), made.text(), made.textBytes());
+        list.commitText(made.textBytes());
+    }
+}
+
+// The comment lines of a list read in place stay in its text, unused, until
+// they outweigh the entries, when the text is squeezed.
+void squeeze(PathList& list) {
+    list.keepMarked(std::vector<uint8_t>(list.size(), 1));
+}
+
+} // namespace
+
+ListEntries ReadM3u(QByteArrayView text, QByteArrayView folder) {
+    ListEntries list;
+    if (!text.isEmpty()) {
+        std::memcpy(list.paths.growText(size_t(text.size())), text.data(), size_t(text.size()));
+        list.paths.commitText(size_t(text.size()));
+    }
+    indexM3u(list.paths, folder, text.contains('\0'), list.leftOut);
+    squeeze(list.paths);
     return list;
 }
 
@@ -333,7 +382,14 @@ ListEntries ReadPls(QByteArrayView text, QByteArrayView folder) {
 
 ListEntries ReadXspf(QByteArrayView text, QByteArrayView folder) {
     ListEntries list;
-    QXmlStreamReader xml(QByteArray::fromRawData(text.data(), text.size()));
+    // Read through a device, a piece at a time: given the whole text at
+    // once, the reader turns it into one string that it grows again and
+    // again, and a list of 100,000 tracks takes seconds instead of
+    // milliseconds.
+    QByteArray bytes = QByteArray::fromRawData(text.data(), text.size());
+    QBuffer device(&bytes);
+    device.open(QIODevice::ReadOnly);
+    QXmlStreamReader xml(&device);
     // Only a track's own locations name its file: the playlist has one of
     // its own, and extensions may hold anything.
     enum Kind : char { TrackList, Track, Other };
@@ -380,17 +436,24 @@ std::optional<ListEntries> ReadOtherPlayersList(const QByteArray& path) {
     const PlaylistFormat format = PlaylistFormatByName(path);
     if (format == PlaylistFormat::Plf)
         return std::nullopt;
-    const QByteArray text = ReadListBytes(path);
-    if (!ContentAgrees(format, text))
+    PathList text = ReadListText(path);
+    const QByteArrayView bytes(text.text(), qsizetype(text.textBytes()));
+    if (!ContentAgrees(format, bytes))
         return std::nullopt;
     const QByteArray folder = absoluteFolderOf(path);
     switch (format) {
-    case PlaylistFormat::M3u:
-        return ReadM3u(text, folder);
+    case PlaylistFormat::M3u: {
+        ListEntries list;
+        // Its content agrees: it holds no NUL.
+        indexM3u(text, folder, false, list.leftOut);
+        squeeze(text);
+        list.paths = std::move(text);
+        return list;
+    }
     case PlaylistFormat::Pls:
-        return ReadPls(text, folder);
+        return ReadPls(bytes, folder);
     case PlaylistFormat::Xspf:
-        return ReadXspf(text, folder);
+        return ReadXspf(bytes, folder);
     case PlaylistFormat::Plf:
         break;
     }
@@ -404,8 +467,7 @@ PathList ReadPlaylistFile(const QByteArray& path) {
     if (!list) {
         // A name that promised another format and a content that did not
         // keep it: read as any other name is, a line per entry.
-        const QByteArray text = ReadListBytes(path);
-        return SplitListText(text.constData(), size_t(text.size()));
+        return ReadListFile(path);
     }
     TellLeftOut(path, list->leftOut);
     return std::move(list->paths);
