@@ -311,15 +311,17 @@ PathList ReadListFile(const QByteArray& path, bool* cutShort) {
     return lines;
 }
 
-PathList ReadListText(const QByteArray& path) {
+PathList ReadListText(const QByteArray& path, bool* holdsNul) {
     FileDescriptor file(-1);
     const off_t size = openListFile(path, file);
     PathList text;
     text.reserve(0, size_t(size) + 1); // one more, to see the end without growing
+    bool nul = false;
+    // Pieces that stay in the cache between the read and the look for a NUL.
+    constexpr size_t chunk = size_t(512) << 10;
     for (;;) {
         size_t room = text.capacityBytes() - text.textBytes();
-        if (room == 0)
-            room = 64 * 1024;
+        room = room == 0 ? 64 * 1024 : std::min(room, chunk);
         char* at = text.growText(room);
         prefault(at, room);
         const ssize_t n = ::read(file.Get(), at, room);
@@ -330,10 +332,14 @@ PathList ReadListText(const QByteArray& path) {
         }
         if (n == 0)
             break;
+        if (holdsNul && !nul)
+            nul = std::memchr(at, '\0', size_t(n)) != nullptr;
         text.commitText(size_t(n));
         if (qint64(text.textBytes()) > MaxListFileSize)
             throw tooLarge(path);
     }
+    if (holdsNul)
+        *holdsNul = nul;
     return text;
 }
 

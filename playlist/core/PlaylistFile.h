@@ -52,8 +52,9 @@ PathList ReadListFile(const QByteArray& path, bool* cutShort = nullptr);
 // The whole content of a playlist file as it is, NUL bytes included, as the
 // text of a list without entries yet: the readers of other formats make
 // their entries of it, most of them without a copy. The file is opened,
-// refused and limited as ReadListFile does.
-PathList ReadListText(const QByteArray& path);
+// refused and limited as ReadListFile does. `holdsNul`, when given, tells
+// whether a NUL byte is among the text.
+PathList ReadListText(const QByteArray& path, bool* holdsNul = nullptr);
 
 // Writes the lines, each followed by CR LF (an empty list gives an empty
 // file). The file is replaced as a whole: the lines go to a new file beside

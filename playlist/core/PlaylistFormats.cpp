@@ -224,6 +224,17 @@ bool isValidUtf8(QByteArrayView text) {
 
 } // namespace
 
+namespace {
+
+// Plain text that begins as none of the other formats does: the rest of what
+// an M3U list must be, besides holding no NUL.
+bool m3uBeginningAgrees(QByteArrayView text) {
+    const QByteArrayView first = firstLine(withoutBom(text));
+    return !first.startsWith('<') && !equalsIgnoringCase(first, "[playlist]");
+}
+
+} // namespace
+
 PlaylistFormat PlaylistFormatByName(QByteArrayView path) {
     const qsizetype dot = path.lastIndexOf('.');
     if (dot < 0 || path.indexOf('/', dot) >= 0)
@@ -260,13 +271,8 @@ bool ContentAgrees(PlaylistFormat format, QByteArrayView text) {
     switch (format) {
     case PlaylistFormat::Plf:
         return true;
-    case PlaylistFormat::M3u: {
-        // Plain text that is not one of the other formats under a wrong name.
-        if (text.contains('\0'))
-            return false;
-        const QByteArrayView first = firstLine(text);
-        return !first.startsWith('<') && !equalsIgnoringCase(first, "[playlist]");
-    }
+    case PlaylistFormat::M3u:
+        return !text.contains('\0') && m3uBeginningAgrees(text);
     case PlaylistFormat::Pls:
         return equalsIgnoringCase(firstLine(text), "[playlist]");
     case PlaylistFormat::Xspf: {
@@ -436,9 +442,14 @@ std::optional<ListEntries> ReadOtherPlayersList(const QByteArray& path) {
     const PlaylistFormat format = PlaylistFormatByName(path);
     if (format == PlaylistFormat::Plf)
         return std::nullopt;
-    PathList text = ReadListText(path);
+    // For an M3U list the NUL is looked for while the file is read, each
+    // piece while it is in the cache, rather than in a pass of its own.
+    bool holdsNul = false;
+    PathList text = ReadListText(path, &holdsNul);
     const QByteArrayView bytes(text.text(), qsizetype(text.textBytes()));
-    if (!ContentAgrees(format, bytes))
+    const bool agrees = format == PlaylistFormat::M3u ? !holdsNul && m3uBeginningAgrees(bytes)
+                                                      : ContentAgrees(format, bytes);
+    if (!agrees)
         return std::nullopt;
     const QByteArray folder = absoluteFolderOf(path);
     switch (format) {
