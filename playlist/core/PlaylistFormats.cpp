@@ -85,9 +85,9 @@ qsizetype schemeLength(QByteArrayView v) {
     return 0;
 }
 
-// The folder part and the name "." and ".." taken out, as a shell would
-// read the path, without looking at the disk: a relative entry joined to
-// the playlist's folder then reads as the path the user would type.
+// Joins a relative name to a folder and takes out "." and ".." as a shell
+// reads them, without looking at the disk, so that an entry of the form
+// "../Other/a.mp3" reads as the path a user would type.
 QByteArray cleanJoin(QByteArrayView folder, QByteArrayView relative) {
     std::vector<QByteArrayView> parts;
     auto split = [&parts](QByteArrayView path) {
@@ -221,10 +221,6 @@ bool isValidUtf8(QByteArrayView text) {
     }
     return true;
 }
-
-} // namespace
-
-namespace {
 
 // Plain text that begins as none of the other formats does: the rest of what
 // an M3U list must be, besides holding no NUL.
