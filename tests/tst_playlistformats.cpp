@@ -178,19 +178,6 @@ private slots:
         QCOMPARE(toList(ReadPlaylistFile(path)), Paths{"/m/a.mp3"});
     }
 
-    // --- what cannot be read ---
-    void aPipeOrADeviceNamedLikeAListIsRefusedAsAnyList() {
-        const QByteArray fifo = lists_ + "/pipe.m3u";
-        QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
-        try {
-            ReadPlaylistFile(fifo);
-            QFAIL("a pipe was read");
-        } catch (const EFileError& error) {
-            QCOMPARE(QByteArray(error.what()),
-                     "Cannot open file \"" + fifo + "\". Not a regular file");
-        }
-    }
-
     // --- writing M3U8 ---
     void savingUnderAnM3u8NameWritesExtendedM3u8ThatReadsBackTheSame() {
         const PathList paths = {"/m/a.mp3",         "/m/caf\xC3\xA9.wav", "/m/\xE9t\xE9 \xFF.mp3",
@@ -205,11 +192,6 @@ private slots:
             QCOMPARE(QString::fromUtf8(text).toUtf8(), text); // valid UTF-8 throughout
             QCOMPARE(ReadPlaylistFile(path), paths);
         }
-    }
-    void savingUnderAnyOtherNameWritesPlfBytes() {
-        const QByteArray path = lists_ + "/out.m3u8.plf";
-        SavePlaylistFile(path, {"/m/a.mp3", "/m/b.wav"});
-        QCOMPARE(readBytes(path), QByteArray("/m/a.mp3\r\n/m/b.wav\r\n"));
     }
 };
 
