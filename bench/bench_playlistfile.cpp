@@ -1,7 +1,9 @@
 // Loading and saving large playlists: the file routines alone, and the whole
 // "Load List" path as the window runs it (read, append in one step,
 // renumber, lay out and paint the list), with the memory it takes.
-// `wc -l` on the same file is the reference for reading it at all.
+// `wc -l` on the same file is the reference for reading it at all; the same
+// list written as M3U8 and as XSPF, as other players write them, is read
+// against the .plf.
 //
 //   bench_playlistfile            runs 100,000 and 1,000,000 entries, each in
 //                                 a process of its own so that the peak
@@ -11,6 +13,7 @@
 #include "playlist/ListBox.h"
 #include "playlist/core/Playlist.h"
 #include "playlist/core/PlaylistFile.h"
+#include "playlist/core/PlaylistFormats.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -19,6 +22,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <malloc.h>
 
 namespace {
@@ -109,6 +113,74 @@ int runOne(int count) {
                 " %.1f x wc -l, rounds %.1f x)\n",
                 median(readTimes), lineCount, median(readTimes) / median(wcTimes), median(ratios));
 
+    // The same list as other players write it: extended M3U8 as "Save List"
+    // writes it, plain M3U8 (a path per line), and XSPF with a file URL per
+    // track. Each is read in turn with the .plf, and besides the time on the
+    // clock the processor time of the reading thread is told, which a busy
+    // machine disturbs less.
+    const QByteArray m3u8 = QFile::encodeName(dir.filePath(QStringLiteral("big.m3u8")));
+    const QByteArray plain = QFile::encodeName(dir.filePath(QStringLiteral("plain.m3u8")));
+    const QByteArray xspf = QFile::encodeName(dir.filePath(QStringLiteral("big.xspf")));
+    {
+        const PathList paths = ReadListFile(file);
+        SavePlaylistFile(m3u8, paths);
+        QByteArray lines;
+        for (const QByteArray& path : paths)
+            lines += path + '\n';
+        SaveListBytes(plain, lines);
+        QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<playlist version=\"1\" "
+                          "xmlns=\"http://xspf.org/ns/0/\">\n  <trackList>\n";
+        for (const QByteArray& path : paths)
+            text += "    <track><location>file://" + path.toPercentEncoding("/") +
+                    "</location><title>" + DisplayName(path) + "</title></track>\n";
+        text += "  </trackList>\n</playlist>\n";
+        SaveListBytes(xspf, text);
+        runQuietly(QStringLiteral("cat"),
+                   {QFile::decodeName(m3u8), QFile::decodeName(plain), QFile::decodeName(xspf)});
+    }
+    const auto threadMilliseconds = [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+    };
+    struct Format {
+        const char* name;
+        QByteArray path;
+        std::vector<double> wall, cpu, wallRatio, cpuRatio;
+    };
+    std::vector<Format> formats{{"extended .m3u8", m3u8, {}, {}, {}, {}},
+                                {"plain .m3u8", plain, {}, {}, {}, {}},
+                                {".xspf", xspf, {}, {}, {}, {}}};
+    std::vector<double> plfWall, plfCpu;
+    for (int round = 0; round < 5; ++round) {
+        for (Format& format : formats) {
+            timer.start();
+            double cpu = threadMilliseconds();
+            const size_t plfCount = ReadPlaylistFile(file).size();
+            const double plfCpuNow = threadMilliseconds() - cpu;
+            const double plfWallNow = milliseconds(timer);
+            timer.start();
+            cpu = threadMilliseconds();
+            const size_t count = ReadPlaylistFile(format.path).size();
+            format.cpu.push_back(threadMilliseconds() - cpu);
+            format.wall.push_back(milliseconds(timer));
+            format.wallRatio.push_back(format.wall.back() / plfWallNow);
+            format.cpuRatio.push_back(format.cpu.back() / plfCpuNow);
+            plfWall.push_back(plfWallNow);
+            plfCpu.push_back(plfCpuNow);
+            if (plfCount != lineCount || count != lineCount)
+                return 1;
+        }
+    }
+    std::printf("ReadPlaylistFile .plf:               %8.1f ms, processor %6.1f ms (medians)\n",
+                median(plfWall), median(plfCpu));
+    for (const Format& format : formats)
+        std::printf("ReadPlaylistFile %-15s %5.1f MB: %8.1f ms, processor %6.1f ms; x .plf: "
+                    "%.2f, processor %.2f (median of 5 rounds' ratios)\n",
+                    format.name, double(QFile(QFile::decodeName(format.path)).size()) / 1e6,
+                    median(format.wall), median(format.cpu), median(format.wallRatio),
+                    median(format.cpuRatio));
+
     const double textMegabytes = double(QFile(QFile::decodeName(file)).size()) / (1 << 20);
     // What the reads above freed goes back to the system first, so that the
     // difference below is the loaded list alone.
@@ -138,9 +210,34 @@ int runOne(int count) {
                 "the list), peak of the process %.1f\n",
                 textMegabytes, before, after, after - before, residentMegabytes("VmHWM:"));
 
+    // The whole of "Load List" again for each format, the .plf taking turns
+    // with the others, up to the first painted list.
+    const auto loadList = [&](const QByteArray& path) {
+        timer.start();
+        lists.ClearEntries();
+        lists.AppendEntries(ReadPlaylistFile(path));
+        lists.RenumberList();
+        QApplication::processEvents();
+        view.repaint();
+        return milliseconds(timer);
+    };
+    std::vector<double> loadPlf, loadM3u, loadXspf;
+    for (int round = 0; round < 3; ++round) {
+        loadPlf.push_back(loadList(file));
+        loadM3u.push_back(loadList(m3u8));
+        loadXspf.push_back(loadList(xspf));
+    }
+    std::printf("Load List to the first paint (median of 3): .plf %.1f ms, .m3u8 %.1f ms (%.2f x), "
+                ".xspf %.1f ms (%.2f x)\n",
+                median(loadPlf), median(loadM3u), median(loadM3u) / median(loadPlf),
+                median(loadXspf), median(loadXspf) / median(loadPlf));
+
     timer.start();
     SaveListFile(file, lists.Paths());
     std::printf("SaveListFile of the loaded list:                %8.1f ms\n", milliseconds(timer));
+    timer.start();
+    SavePlaylistFile(m3u8, lists.Paths());
+    std::printf("Save List as .m3u8 of the loaded list:          %8.1f ms\n", milliseconds(timer));
     return lists.EntryCount() == count ? 0 : 1;
 }
 

@@ -249,9 +249,6 @@ void Mpris::TrackInfoArrived(const QByteArray& path, const TrackInfo& info) {
         trackTags_.insert(QStringLiteral("mpris:artUrl"), QString::fromLatin1(info.ArtUrl));
     ChangesLater();
 }
-           << QStringList();
-    QDBusConnection::sessionBus().send(signal);
-}
 
 QString Mpris::TrackId() const {
     return trackFile_.isEmpty() ? NoTrack

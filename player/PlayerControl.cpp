@@ -7,6 +7,7 @@
 #include "playlist/core/MediaSearch.h"
 #include "playlist/core/Playlist.h"
 #include "playlist/core/PlaylistFile.h"
+#include "playlist/core/PlaylistFormats.h"
 #include "windows/MessageBox.h"
 
 #include <QComboBox>
@@ -25,7 +26,7 @@ constexpr size_t MaxPending = 32;
 constexpr int ScanWaitMs = 250;
 
 bool IsPlaylistFile(const QByteArray& path) {
-    return PathExtension(path).toLower() == ".plf" && !IsFolder(path, false);
+    return IsPlaylistName(path) && !IsFolder(path, false);
 }
 
 } // namespace

@@ -10,6 +10,8 @@
 #include "playlist/core/MediaSearch.h"
 #include "playlist/core/Playlist.h"
 #include "playlist/core/PlaylistFile.h"
+#include "playlist/core/PlaylistFormats.h"
+#include "playlist/ListBox.h"
 
 #include <QFileDialog>
 #include <cerrno>
@@ -21,7 +23,13 @@
 
 namespace {
 
-const QString ListFilter = QStringLiteral("Play list files (*.plf)|*.plf");
+// Our own format first; the lists of other players are read too, and a list
+// saved under an .m3u8 or .m3u name is written as M3U8.
+const QString ListFilter = QStringLiteral("Play list files (*.plf)|*.plf|"
+                                          "Playlists of other players (*.m3u;*.m3u8;*.pls;*.xspf)|"
+                                          "*.m3u;*.m3u8;*.pls;*.xspf");
+const QString SaveFilter =
+    QStringLiteral("Play list files (*.plf)|*.plf|M3U8 playlists (*.m3u8;*.m3u)|*.m3u8;*.m3u");
 
 // The process's current folder as bytes: a folder whose name is not valid
 // UTF-8 must still be where the next "Add Folder" starts.
@@ -55,19 +63,18 @@ void TForm2::Newlist1Click() {
 
 void TForm2::Savelist1Click() {
     RunCommand([this] {
-        SetDialogFilter(SD, ListFilter);
+        SetDialogFilter(SD, SaveFilter);
         // The name is taken as typed, and an existing file is replaced
         // without a question.
         SD->setDefaultSuffix(QString());
         SD->setOption(QFileDialog::DontConfirmOverwrite, true);
         if (const auto chosen = ShowSaveDialog(SD))
-            SaveListFile(*chosen, Lists->Paths());
+            SavePlaylistFile(*chosen, Lists->Paths());
     });
 }
 
 // Runs a list command's reading step, then refreshes the caption and the
-// numbering in every case, and only then reports what failed: after a failed
-// "Load List" the list has been cleared, and the caption must say so.
+// numbering in every case, and only then reports what failed.
 static void ReadThenRefresh(TForm2& form, const std::function<void()>& read) {
     std::exception_ptr failure;
     try {
@@ -86,20 +93,15 @@ void TForm2::LoadList1Click() {
         SetDialogFilter(Form1->OD, ListFilter);
         const QByteArray path = FirstChosen(ShowOpenDialog(Form1->OD));
         if (!path.isEmpty()) {
-            // The old list goes before the new one is read, also when the
-            // read fails; only a file too large to be a playlist is refused
-            // before anything is touched.
-            PathList lines;
-            try {
-                lines = ReadListFile(path);
-            } catch (const EFileTooLarge&) {
-                throw;
-            } catch (...) {
-                ClearEntries();
-                throw;
-            }
+            // The new list is read in full before the old one goes: a file
+            // that cannot be read (a pipe, a device, a missing file) leaves
+            // the playlist as it was, and the exit does not save it empty.
+            PathList lines = ReadPlaylistFile(path);
             ClearEntries();
             Lists->AppendEntries(std::move(lines));
+            // A list box that is emptied and filled again shows the new
+            // lines from the top, not at the old list's scroll position.
+            ListB->SetFirstVisibleRow(0);
         }
     });
 }
@@ -118,7 +120,7 @@ void TForm2::AppendListFile(const QByteArray& path) {
         // Read in full before anything is added: a file that cannot be read
         // leaves the playlist as it was.
         if (!path.isEmpty())
-            Lists->AppendEntries(ReadListFile(path));
+            Lists->AppendEntries(ReadPlaylistFile(path));
     });
 }
 
@@ -183,9 +185,21 @@ void TForm2::IncludeSubfolder1Click() {
     IncludeSubfolder1->setChecked(!IncludeSubfolder1->isChecked());
 }
 
+// A dropped playlist of another player gives its entries, as the file
+// manager's user expects of a player; one that cannot be read gives nothing,
+// silently, as any dropped file that is no media. A dropped .plf list stays
+// what a drop has always taken it for: a file that is no media.
+static std::optional<ListEntries> DroppedList(const QByteArray& path) {
+    try {
+        return ReadOtherPlayersList(path);
+    } catch (const EFileError&) {
+        return std::nullopt;
+    }
+}
+
 void TForm2::HandleDroppedFiles(const std::vector<QByteArray>& paths) {
     RunCommand([&] {
-        std::vector<QByteArray> accepted;
+        PathList accepted;
         for (const QByteArray& path : paths) {
             // A name a playlist line cannot hold (a URL's %0A or %00, say)
             // is left out before it is even looked up.
@@ -195,13 +209,19 @@ void TForm2::HandleDroppedFiles(const std::vector<QByteArray>& paths) {
             // subfolders are not searched, whatever "Include Subfolder" says.
             // A path that cannot be looked up gives nothing.
             std::vector<QByteArray> candidates;
-            if (!IsFolder(path, true))
+            if (!IsFolder(path, true)) {
+                if (std::optional<ListEntries> list = DroppedList(path)) {
+                    TellLeftOut(path, list->leftOut);
+                    accepted.append(std::move(list->paths));
+                    continue;
+                }
                 candidates.push_back(path);
-            else
+            } else {
                 candidates = FolderFiles(path);
+            }
             FilterMediaFiles(candidates);
-            accepted.insert(accepted.end(), std::make_move_iterator(candidates.begin()),
-                            std::make_move_iterator(candidates.end()));
+            for (const QByteArray& candidate : candidates)
+                accepted.push_back(candidate);
         }
         Lists->AppendEntries(std::move(accepted));
     });

@@ -33,7 +33,11 @@ using Paths = QList<QByteArray>;
 
 namespace {
 
-const QString ListFilter = QStringLiteral("Play list files (*.plf)|*.plf");
+const QString ListFilter = QStringLiteral("Play list files (*.plf)|*.plf|"
+                                          "Playlists of other players (*.m3u;*.m3u8;*.pls;*.xspf)|"
+                                          "*.m3u;*.m3u8;*.pls;*.xspf");
+const QString SaveFilter =
+    QStringLiteral("Play list files (*.plf)|*.plf|M3U8 playlists (*.m3u8;*.m3u)|*.m3u8;*.m3u");
 const QString MediaFilter =
     QStringLiteral("All supported files|*.mp3;*.wav;*.mid;*.rmi;*.avi;*.mpg;*.mpeg;*.wma|"
                    "Audio module files (*.mp3;*.wav;*.wma)|*.mp3;*.wav;*.wma|"
@@ -320,7 +324,7 @@ private slots:
         });
         writeBytes(root_ + "/mylist", "replaced, not appended to\r\n");
         w.f2->Savelist1Click();
-        QCOMPARE(filter, ListFilter);
+        QCOMPARE(filter, SaveFilter);
         QVERIFY(!asksBeforeReplacing);
         QCOMPARE(suffix, QString());
         QCOMPARE(readBytes(root_ + "/mylist"), QByteArray("/m/a.mp3\r\n/m/\xE9.wav\r\n"));
@@ -377,18 +381,69 @@ private slots:
         QCOMPARE(w.list().HighlightedRow(), -1);
         QCOMPARE(w.caption(), QStringLiteral("Play List: 2 items"));
     }
-    void loadListOfAFileThatCannotBeOpenedLeavesAnEmptyPlaylistAndReports() {
-        writePlaylist("/m/a.mp3\r\n");
-        Windows w;
-        const QByteArray missing = root_ + "/missing.plf";
-        answerOpen([&](QFileDialog*) { return std::optional(std::vector<QByteArray>{missing}); });
+    void loadListOfAFileThatCannotBeReadKeepsThePlaylistAndReports_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << QByteArray("missing.plf")
+                                 << QStringLiteral("No such file or directory");
+        QTest::newRow("pipe") << QByteArray("pipe.plf") << QStringLiteral("Not a regular file");
+        QTest::newRow("pipe named .m3u")
+            << QByteArray("pipe.m3u") << QStringLiteral("Not a regular file");
+        QTest::newRow("/dev/zero")
+            << QByteArray("/dev/zero") << QStringLiteral("Not a regular file");
+        QTest::newRow("folder") << QByteArray("folder.plf") << QStringLiteral("Is a directory");
+    }
+    void loadListOfAFileThatCannotBeReadKeepsThePlaylistAndReports() {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, reason);
+        const QByteArray chosen = name.startsWith('/') ? name : root_ + '/' + name;
+        if (name.startsWith("pipe"))
+            QVERIFY(::mkfifo(chosen.constData(), 0600) == 0);
+        if (name.startsWith("folder"))
+            makeFolder(chosen);
+        const QByteArray saved = "/m/a.mp3\r\n/m/b.mp3\r\n/m/c.mp3\r\n";
+        writePlaylist(saved);
         TestSupport::MessageRecorder recorder;
+        {
+            Windows w;
+            w.list().SetCurrentIndex(2);
+            answerOpen(
+                [&](QFileDialog*) { return std::optional(std::vector<QByteArray>{chosen}); });
+            w.f2->LoadList1Click();
+            w.f2->Addtolist1Click();
+            const QString error = QStringLiteral("Cannot open file \"%1\". %2")
+                                      .arg(QString::fromUtf8(chosen), reason);
+            QCOMPARE(recorder.errors, (QStringList{error, error}));
+            QCOMPARE(w.paths(), (Paths{"/m/a.mp3", "/m/b.mp3", "/m/c.mp3"}));
+            QCOMPARE(w.list().CurrentIndex(), 2);
+            QCOMPARE(w.caption(), QStringLiteral("Play List: 3 items"));
+            w.f2->SaveAutomaticPlaylist();
+        }
+        // What the end saves is the list as it was, not an emptied one.
+        QCOMPARE(readBytes(playlist_), saved);
+    }
+    void loadListShowsTheNewListFromItsFirstRow() {
+        QByteArray old, other;
+        for (int i = 1; i <= 100; ++i) {
+            old += "/m/old" + QByteArray::number(i) + ".mp3\r\n";
+            other += "/m/new" + QByteArray::number(i) + ".mp3\r\n";
+        }
+        writePlaylist(old);
+        writeBytes(root_ + "/other.plf", other);
+        Windows w;
+        QVERIFY(QTest::qWaitForWindowExposed(w.f2.get()));
+        w.f2->ListB->SetFirstVisibleRow(78);
+        QApplication::processEvents();
+        QVERIFY(w.f2->ListB->FirstVisibleRow() > 60);
+        answerOpen([&](QFileDialog*) {
+            return std::optional(std::vector<QByteArray>{root_ + "/other.plf"});
+        });
         w.f2->LoadList1Click();
-        QCOMPARE(recorder.errors,
-                 QStringList{QStringLiteral("Cannot open file \"%1\". No such file or directory")
-                                 .arg(QString::fromUtf8(missing))});
-        QCOMPARE(w.list().EntryCount(), 0);
-        QCOMPARE(w.caption(), QStringLiteral("Play List: 0 items"));
+        QApplication::processEvents();
+        w.f2->ListB->viewport()->repaint();
+        QCOMPARE(w.list().EntryCount(), 100);
+        QCOMPARE(w.f2->ListB->FirstVisibleRow(), 0);
+        QCOMPARE(w.f2->ListB->RowAt(QPoint(2, 2)), 0);
     }
     void theFileDialogsAreBuiltOnFirstUseAndKeptForTheNext() {
         Windows w;
@@ -487,6 +542,53 @@ private slots:
         };
         SetDialogStandIn(standIn);
         w.f2->Savelist1Click();
+        w.f2->Newlist1Click();
+        w.f2->LoadList1Click();
+        QCOMPARE(w.paths(), names);
+    }
+
+    void loadListAndAddToListTakeTheEntriesOfOtherPlayersLists() {
+        makeFolder(root_ + "/album");
+        writeBytes(root_ + "/album/Album.M3U8", "\xEF\xBB\xBF#EXTM3U\r\n"
+                                                "#EXTINF:200,Band - One\r\n"
+                                                "01 one.mp3\r\n"
+                                                "#EXTINF:-1,Radio\r\n"
+                                                "http://radio.example/live\r\n"
+                                                "file:///m/caf%C3%A9.wav\r\n");
+        writeBytes(root_ + "/album/list.pls", "[playlist]\nFile2=/m/two.mid\nFile1=/m/one.wav\n");
+        writeBytes(root_ + "/album/list.xspf",
+                   "<playlist xmlns=\"http://xspf.org/ns/0/\"><trackList><track>"
+                   "<location>file:///m/x%FF.mp3</location></track></trackList></playlist>");
+        writePlaylist("/m/old.mp3\r\n");
+        Windows w;
+        QByteArray chosen = root_ + "/album/Album.M3U8";
+        answerOpen([&](QFileDialog*) { return std::optional(std::vector<QByteArray>{chosen}); });
+        w.f2->LoadList1Click();
+        QCOMPARE(w.paths(), (Paths{root_ + "/album/01 one.mp3", "/m/caf\xC3\xA9.wav"}));
+        QCOMPARE(displayLines(w.list()), (QStringList{"1. 01 one.mp3", "2. caf\u00E9.wav"}));
+        chosen = root_ + "/album/list.pls";
+        w.f2->Addtolist1Click();
+        chosen = root_ + "/album/list.xspf";
+        w.f2->Addtolist1Click();
+        QCOMPARE(w.paths().mid(2), (Paths{"/m/one.wav", "/m/two.mid", "/m/x\xFF.mp3"}));
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 5 items"));
+    }
+    void saveListAsM3u8ThenLoadListGivesBackTheSamePaths() {
+        const Paths names = {"/m/\xE9t\xE9.mp3", "/m/caf\xC3\xA9.wav", "/m/100% end .mid"};
+        writePlaylist(names.join("\r\n") + "\r\n");
+        Windows w;
+        const QByteArray file = root_ + "/saved.m3u8";
+        DialogStandIn standIn;
+        QString filter;
+        standIn.open = [&](QFileDialog*) { return std::optional(std::vector<QByteArray>{file}); };
+        standIn.save = [&](QFileDialog* dialog) -> std::optional<QByteArray> {
+            filter = dialog->property("filterText").toString();
+            return file;
+        };
+        SetDialogStandIn(standIn);
+        w.f2->Savelist1Click();
+        QCOMPARE(filter, SaveFilter);
+        QVERIFY(readBytes(file).startsWith("#EXTM3U\n#EXTINF:-1,"));
         w.f2->Newlist1Click();
         w.f2->LoadList1Click();
         QCOMPARE(w.paths(), names);
@@ -639,6 +741,19 @@ private slots:
         QCOMPARE(w.paths(), (Paths{root_ + "/f/in.wav", root_ + "/single.mp3"}));
         QVERIFY(dropPaths(w.f2->ListB, {root_ + "/single.mp3", root_ + "/f"}));
         QCOMPARE(w.paths().mid(2), (Paths{root_ + "/single.mp3", root_ + "/f/in.wav"}));
+    }
+    void aDroppedListOfAnotherPlayerAddsItsEntriesButADroppedPlfIsNoMedia() {
+        writeBytes(root_ + "/list.m3u", "#EXTM3U\nsong.mp3\nhttp://radio/x\n/m/abs.wav\n");
+        writeBytes(root_ + "/list.plf", "/m/never.mp3\r\n");
+        writeBytes(root_ + "/fake.pls", "not a pls\n");
+        makeFolder(root_ + "/dir");
+        writeBytes(root_ + "/dir/inside.m3u", "/m/never.mp3\n");
+        touch(root_ + "/x.mp3");
+        Windows w;
+        QVERIFY(dropPaths(w.f2->ListB, {root_ + "/x.mp3", root_ + "/list.plf", root_ + "/list.m3u",
+                                        root_ + "/fake.pls", root_ + "/dir"}));
+        QCOMPARE(w.paths(), (Paths{root_ + "/x.mp3", root_ + "/song.mp3", "/m/abs.wav"}));
+        QCOMPARE(w.caption(), QStringLiteral("Play List: 3 items"));
     }
     void droppedNamesThatAreNotUtf8ArriveByteForByte() {
         const QByteArray name = root_ + "/\xE9t\xE9 \xFF.mp3";

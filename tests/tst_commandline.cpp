@@ -96,6 +96,32 @@ private slots:
         QCOMPARE(f2.EntryCount(), 7);
         QVERIFY(!f1.isLoaded());
     }
+
+    void aPlaylistOfAnotherPlayerAddsItsEntriesAndTheFirstPlays() {
+        const QByteArray tone = TestSupport::Media(QStringLiteral("tone.mp3"));
+        QTemporaryDir scratch;
+        const QByteArray top = QFile::encodeName(scratch.path());
+        QVERIFY(QFile::copy(QFile::decodeName(tone), scratch.filePath(QStringLiteral("a b.mp3"))));
+        TestSupport::WriteFile(top + "/mix.m3u8", "#EXTM3U\r\n#EXTINF:1,Tone\r\na b.mp3\r\n"
+                                                  "https://radio.example/\r\nfile://" +
+                                                      tone.toPercentEncoding("/") + "\r\n");
+        TestSupport::WriteFile(top + "/mix.xspf",
+                               "<playlist><trackList><track><location>a%20b.mp3</location>"
+                               "</track></trackList></playlist>");
+        TForm1 f1;
+        f1.show();
+        TForm2 f2(&f1);
+        f1.Form2 = &f2;
+        f2.AppendEntry("/old.mp3");
+        OpenPaths(f1, {top + "/mix.m3u8", top + "/mix.xspf"});
+        const std::vector<QByteArray> expected{"/old.mp3", top + "/a b.mp3", tone,
+                                               top + "/a b.mp3"};
+        QCOMPARE(f2.Lists->Paths(), expected);
+        QCOMPARE(f2.CurrentIndex(), 1);
+        QCOMPARE(f1.MP->FileName, top + "/a b.mp3");
+        QVERIFY(f1.isPlaying());
+        f1.SpeedButton1Click();
+    }
 };
 
 QTEST_MAIN(CommandLineTest)

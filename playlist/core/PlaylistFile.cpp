@@ -1,5 +1,7 @@
 #include "playlist/core/PlaylistFile.h"
 
+#include "playlist/core/ListLines_p.h"
+
 #include <QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
@@ -44,6 +46,10 @@ public:
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int Get() const { return fd_; }
+    void Reset(int fd) {
+        Close();
+        fd_ = fd;
+    }
     // Returns 0 or the error of close(), which on some file systems is the
     // first word of a failed write.
     int Close() {
@@ -57,38 +63,6 @@ public:
 private:
     int fd_;
 };
-
-// Calls `line(begin, end)` for every line of the text, by the line-end rules
-// of playlist files. The text is looked at 16 bytes at a time for CR and LF
-// together, so a million short lines cost one pass and no call per line.
-template <class LineFn> void forEachLine(const char* p, const char* end, LineFn&& line) {
-    const char* start = p; // where the current line begins
-    // Ends the line at `e` and starts the next one after its line end; the
-    // LF of a CR LF then lies before `start` and is passed over.
-    auto endLine = [&](const char* e) {
-        if (e < start)
-            return;
-        line(start, e);
-        start = (*e == '\r' && e + 1 < end && e[1] == '\n') ? e + 2 : e + 1;
-    };
-    const char* q = p;
-#if defined(__SSE2__)
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i cr = _mm_set1_epi8('\r');
-    for (; end - q >= 16; q += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-        unsigned ends = unsigned(
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr))));
-        for (; ends != 0; ends &= ends - 1)
-            endLine(q + __builtin_ctz(ends));
-    }
-#endif
-    for (; q < end; ++q)
-        if (*q == '\n' || *q == '\r')
-            endLine(q);
-    if (start < end)
-        line(start, end);
-}
 
 // Maps the pages of a fresh buffer in one call before a read fills them:
 // taking one page fault per 4 KiB instead costs more than the read itself.
@@ -114,7 +88,7 @@ void indexLines(PathList& list, size_t from) {
     // the records are allocated once without a pass to count the lines;
     // room that stays unused is never touched and takes no memory.
     list.reserveEntries(list.size() + size_t(end - (base + from)) / 40 + 16);
-    forEachLine(base + from, end, [&](const char* b, const char* e) {
+    ForEachListLine(base + from, end, [&](const char* b, const char* e) {
         list.addSpan(size_t(b - base), size_t(e - b));
     });
 }
@@ -122,7 +96,7 @@ void indexLines(PathList& list, size_t from) {
 // Makes entries of a list's text while it is being read, a piece at a time:
 // each piece is looked at right after the read put it there, while it is
 // still in the cache, and for a NUL in the same pass that finds the line
-// ends. The rules are those of forEachLine; a CR at the end of a piece may
+// ends. The rules are those of ForEachListLine; a CR at the end of a piece may
 // be the first half of a CR LF, which only the next piece tells.
 class LineIndexer {
 public:
@@ -265,12 +239,14 @@ PathList SplitListText(const char* text, size_t size) {
     return lines;
 }
 
-PathList ReadListFile(const QByteArray& path, bool* cutShort) {
-    if (cutShort)
-        *cutShort = false;
+namespace {
+
+// Opens a playlist file for reading and returns its size; see ReadListFile
+// for what is refused.
+off_t openListFile(const QByteArray& path, FileDescriptor& file) {
     // Not blocking on open keeps a named pipe typed into the dialog from
     // freezing the window until it is refused below.
-    FileDescriptor file(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    file.Reset(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.Get() < 0)
         throw openError(path, errno);
     // Only a regular file is a playlist: a device may never end (/dev/zero),
@@ -287,10 +263,20 @@ PathList ReadListFile(const QByteArray& path, bool* cutShort) {
     // kept while reading.
     if (st.st_size > MaxListFileSize)
         throw tooLarge(path);
+    return st.st_size;
+}
+
+} // namespace
+
+PathList ReadListFile(const QByteArray& path, bool* cutShort) {
+    if (cutShort)
+        *cutShort = false;
+    FileDescriptor file(-1);
+    const off_t size = openListFile(path, file);
     PathList lines;
-    lines.reserve(0, size_t(st.st_size) + 1); // one more, to see the end without growing
+    lines.reserve(0, size_t(size) + 1); // one more, to see the end without growing
     // Room for lines of 40 bytes on average, as indexLines gives.
-    lines.reserveEntries(size_t(st.st_size) / 40 + 16);
+    lines.reserveEntries(size_t(size) / 40 + 16);
     // Pieces that stay in the cache between the read and the look at them.
     constexpr size_t chunk = size_t(512) << 10;
     LineIndexer indexer;
@@ -323,6 +309,38 @@ PathList ReadListFile(const QByteArray& path, bool* cutShort) {
     indexer.Finish(lines, lines.textBytes());
     lines.shrinkText();
     return lines;
+}
+
+PathList ReadListText(const QByteArray& path, bool* holdsNul) {
+    FileDescriptor file(-1);
+    const off_t size = openListFile(path, file);
+    PathList text;
+    text.reserve(0, size_t(size) + 1); // one more, to see the end without growing
+    bool nul = false;
+    // Pieces that stay in the cache between the read and the look for a NUL.
+    constexpr size_t chunk = size_t(512) << 10;
+    for (;;) {
+        size_t room = text.capacityBytes() - text.textBytes();
+        room = room == 0 ? 64 * 1024 : std::min(room, chunk);
+        char* at = text.growText(room);
+        prefault(at, room);
+        const ssize_t n = ::read(file.Get(), at, room);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw openError(path, errno);
+        }
+        if (n == 0)
+            break;
+        if (holdsNul && !nul)
+            nul = std::memchr(at, '\0', size_t(n)) != nullptr;
+        text.commitText(size_t(n));
+        if (qint64(text.textBytes()) > MaxListFileSize)
+            throw tooLarge(path);
+    }
+    if (holdsNul)
+        *holdsNul = nul;
+    return text;
 }
 
 namespace {
@@ -434,6 +452,11 @@ int writeLines(int fd, const PathList& lines) {
 
 void SaveListFile(const QByteArray& path, const PathList& lines, mode_t mode) {
     replaceFile(path, mode, [&lines](int fd) { return writeLines(fd, lines); });
+}
+
+void SaveListBytes(const QByteArray& path, QByteArrayView bytes, mode_t mode) {
+    replaceFile(path, mode,
+                [bytes](int fd) { return writeAll(fd, bytes.data(), size_t(bytes.size())); });
 }
 
 void CopyListFile(const QByteArray& from, const QByteArray& to, mode_t mode) {

@@ -49,6 +49,13 @@ PathList SplitListText(const char* text, size_t size);
 // end of the file, so that only part of the file became lines.
 PathList ReadListFile(const QByteArray& path, bool* cutShort = nullptr);
 
+// The whole content of a playlist file as it is, NUL bytes included, as the
+// text of a list without entries yet: the readers of other formats make
+// their entries of it, most of them without a copy. The file is opened,
+// refused and limited as ReadListFile does. `holdsNul`, when given, tells
+// whether a NUL byte is among the text.
+PathList ReadListText(const QByteArray& path, bool* holdsNul = nullptr);
+
 // Writes the lines, each followed by CR LF (an empty list gives an empty
 // file). The file is replaced as a whole: the lines go to a new file beside
 // it, which is flushed to the disk and then renamed over the old one, so a
@@ -59,6 +66,10 @@ PathList ReadListFile(const QByteArray& path, bool* cutShort = nullptr);
 // new name can be made is rewritten in place.
 // Throws EFileError "Cannot create file ..." and leaves the old file as it was.
 void SaveListFile(const QByteArray& path, const PathList& lines, mode_t mode = 0666);
+
+// Writes the bytes as the content of the file, by the same rules of
+// replacing as SaveListFile: for playlists in other formats.
+void SaveListBytes(const QByteArray& path, QByteArrayView bytes, mode_t mode = 0666);
 
 // Copies a regular file byte for byte, by the same rules of replacing as
 // SaveListFile. Throws EFileError "Cannot open file ..." when `from` cannot
