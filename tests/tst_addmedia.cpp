@@ -431,7 +431,7 @@ private slots:
         writePlaylist(old);
         writeBytes(root_ + "/other.plf", other);
         Windows w;
-        QVERIFY(QTest::qWaitForWindowExposed(w.f2.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(w.f2));
         w.f2->ListB->SetFirstVisibleRow(78);
         QApplication::processEvents();
         QVERIFY(w.f2->ListB->FirstVisibleRow() > 60);

@@ -108,12 +108,12 @@ private slots:
         TestSupport::WriteFile(top + "/mix.xspf",
                                "<playlist><trackList><track><location>a%20b.mp3</location>"
                                "</track></trackList></playlist>");
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
-        f1.Form2 = &f2;
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         f2.AppendEntry("/old.mp3");
-        OpenPaths(f1, {top + "/mix.m3u8", top + "/mix.xspf"});
+        PlayerControl control(f1);
+        control.OpenPaths({top + "/mix.m3u8", top + "/mix.xspf"});
+        QCoreApplication::processEvents();
         const std::vector<QByteArray> expected{"/old.mp3", top + "/a b.mp3", tone,
                                                top + "/a b.mp3"};
         QCOMPARE(f2.Lists->Paths(), expected);
