@@ -22,6 +22,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int PlayingReportMs = 50;
 // Otherwise a report comes at least this often, to show the child alive.
 constexpr int AliveReportMs = 1000;
+// Right after a play the child looks this often until the stream moves, so
+// that the player learns at once that the new track sounds.
+constexpr int StartingReportMs = 5;
 
 TPlayingWorker::State StateOf(TPipelineDevice& device) {
     TPlayingWorker::State state;
@@ -109,11 +112,15 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
         // The open says why.
     }
     State reported;
+    qint64 playedFrom = -1;
     auto lastReport = Clock::now();
     for (;;) {
-        const int every = !device.IsOpen()                       ? -1
-                          : reported.mode == TMPModes::mpPlaying ? PlayingReportMs
-                                                                 : AliveReportMs;
+        const bool playing = reported.mode == TMPModes::mpPlaying;
+        int every = AliveReportMs;
+        if (!device.IsOpen())
+            every = -1;
+        else if (playing)
+            every = reported.position == playedFrom ? StartingReportMs : PlayingReportMs;
         const int ready = Wait(input, POLLIN, every);
         if (ready < 0)
             break;
@@ -123,6 +130,7 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
                 break;
             const QString error = Carry(device, command[0], command.mid(1));
             reported = StateOf(device);
+            playedFrom = command[0] == PlayCommand ? reported.position : -1;
             lastReport = Clock::now();
             if (!TWorkerChannel::WriteFrame(output, Message(Answer, &error, reported)))
                 break;
