@@ -27,18 +27,27 @@ const char* const Files[] = {"tone.mp3", "tone.wav", "tone.wma",
                              "tune.mid", "clip.avi", "clip.mpg"};
 
 struct Figures {
-    double mean = 0, min = 0, max = 0;
+    double median = 0, min = 0, max = 0;
 };
 
-Figures Summary(const std::vector<double>& times) {
+Figures Summary(std::vector<double> times) {
     Figures figures;
     if (times.empty())
         return figures;
-    for (double t : times)
-        figures.mean += t / double(times.size());
-    figures.min = *std::min_element(times.begin(), times.end());
-    figures.max = *std::max_element(times.begin(), times.end());
+    std::sort(times.begin(), times.end());
+    figures.median = times[times.size() / 2];
+    figures.min = times.front();
+    figures.max = times.back();
     return figures;
+}
+
+// The changes to each format: change i plays Files[(i + 1) % 6].
+std::vector<double> To(const std::vector<double>& times, int format) {
+    std::vector<double> to;
+    for (size_t i = 0; i < times.size(); ++i)
+        if (int((i + 1) % 6) == format)
+            to.push_back(times[i]);
+    return to;
 }
 
 // Lets the track play on a while, as a listener would before pressing Next.
@@ -96,6 +105,8 @@ std::vector<double> ReferenceChanges(const QString& media, int changes) {
             g_usleep(500);
         if (change > 0) // the first loads the plugins
             times.push_back(double(timer.nsecsElapsed()) / 1e6);
+        else
+            times.push_back(0);
         PlayOn(300);
     }
     gst_element_set_state(playbin, GST_STATE_NULL);
@@ -118,15 +129,23 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     std::vector<double> delays;
-    const Figures player = Summary(PlayerChanges(media, changes, delays));
-    const Figures delay = Summary(delays);
-    const Figures reference = Summary(ReferenceChanges(media, changes));
-    std::printf("%d track changes over %d formats        mean ms   min ms   max ms\n", changes, 6);
-    std::printf("Next until the new stream plays    %8.1f %8.1f %8.1f\n", player.mean, player.min,
-                player.max);
-    std::printf("  of which the 100-step delay      %8.1f %8.1f %8.1f\n", delay.mean, delay.min,
-                delay.max);
-    std::printf("reference: playbin alone           %8.1f %8.1f %8.1f\n", reference.mean,
-                reference.min, reference.max);
+    const std::vector<double> player = PlayerChanges(media, changes, delays);
+    std::vector<double> reference = ReferenceChanges(media, changes);
+    reference.erase(reference.begin());
+    const auto line = [](const char* label, const std::vector<double>& times) {
+        const Figures f = Summary(times);
+        std::printf("%-22s %8.1f %8.1f %8.1f\n", label, f.median, f.min, f.max);
+    };
+    std::printf("%d track changes: Next (its 100-step delay included) until the new stream plays\n",
+                changes);
+    std::printf("%-22s %8s %8s %8s\n", "to", "median", "min", "max");
+    line("any", player);
+    for (int format = 0; format < 6; ++format)
+        line(Files[format], To(player, format));
+    line("the delay alone", delays);
+    std::printf("reference: playbin alone, given the next file\n");
+    line("any", reference);
+    for (int format = 0; format < 6; ++format)
+        line(Files[format], To(reference, format));
     return 0;
 }
