@@ -136,15 +136,16 @@ private slots:
         VERIFY_CHILD_ENDED(playing);
     }
 
-    // Every format plays in a child of its own, and no decoder (no GStreamer
-    // plugin at all) is ever loaded into the player's process.
+    // Every format plays in a child (the one that played the file before),
+    // and no decoder (no GStreamer plugin at all) is ever loaded into the
+    // player's process.
     void everyFilePlaysInAChildAndNoDecoderLoadsHere() {
         TMediaPlayer player;
         pid_t before = 0;
         for (const char* name : {"clip.avi", "clip.mpg", "tone.mp3", "tune.mid", "tone.wav"}) {
             Open(player, QString::fromLatin1(name));
             const pid_t playing = PlayingChild();
-            QVERIFY2(playing > 0 && playing != before, name);
+            QVERIFY2(playing > 0 && (before == 0 || playing == before), name);
             player.PlayMedia();
             QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
             QVERIFY2(Maps("gstreamer-1.0/libgst", QString::number(playing)), name);

@@ -156,18 +156,26 @@ QByteArray Absolute(const QByteArray& path) {
 
 void TPlayingWorker::Open(const QByteArray& given) {
     const QByteArray path = Absolute(given);
-    Close();
-    broken_ = silent_ = false;
+    // The next track goes to the child that played the last one, whose
+    // plugins and pipeline are warm: a track change then costs what it did
+    // when files played in the player itself. A child is let go now and
+    // then, so that what it gathered (FFmpeg's libraries, say) comes back.
+    const bool reuse = channel_.Running() && !broken_ && tracks_ < TracksPerChild;
+    if (!reuse)
+        Close();
+    open_ = broken_ = silent_ = false;
     const QString unplayable = UnplayablePathReason(path);
     if (!unplayable.isEmpty()) {
+        Close();
         state_.lastError = unplayable;
         throw EMCIDeviceError(unplayable.toStdString());
     }
     state_ = {};
-    if (!TakeChild(channel_)) {
+    if (!reuse && !TakeChild(channel_)) {
         state_.lastError = TWorkerChannel::CannotStartText();
         throw EMCIDeviceError(state_.lastError.toStdString());
     }
+    tracks_ = reuse ? tracks_ + 1 : 1;
     QByteArray argument;
     QDataStream out(&argument, QIODevice::WriteOnly);
     out << path << qint32(VideoRoomWidth()) << qint32(VideoRoomHeight());
@@ -180,8 +188,8 @@ void TPlayingWorker::Open(const QByteArray& given) {
     // opens: the two would share the processor.
     StartSpare(state_.ffmpeg);
     if (!reason.isEmpty() || !state_.open) {
-        channel_.Kill();
-        broken_ = false;
+        // A file that fails may have left a pipeline running in the child.
+        Close();
         state_ = {};
         state_.lastError = reason.isEmpty() ? TWorkerChannel::CannotBePlayedText() : reason;
         throw EMCIDeviceError(state_.lastError.toStdString());
@@ -200,13 +208,16 @@ void TPlayingWorker::Close() {
         state_.lastError = lastError;
     }
     open_ = broken_ = false;
+    tracks_ = 0;
 }
 
 void TPlayingWorker::Play() {
     // As a stream that broke off here, the file plays again from its start:
     // in a new child, or it fails as an open would.
-    if (broken_)
+    if (broken_) {
+        Close();
         Open(QByteArray(path_));
+    }
     // Pictures move to their window when they first play, which takes a
     // preroll of its own.
     const QString error = Call(PlayCommand, {}, TWorkerChannel::OpenLimitMs());

@@ -10,8 +10,9 @@
 // The open file played by a child process (tolvane-tester --play), so that
 // no decoder ever runs in the window's process: decoders are the code that
 // meets hostile bytes, and one that crashes, hangs or spins takes only its
-// child with it. Each file gets a child of its own, which ends with the file
-// so that its memory (FFmpeg's libraries, say) really comes back; the next
+// child with it. The next file goes to the same child; the child ends when
+// the file is closed, after a number of files, or with a file that fails,
+// so that its memory (FFmpeg's libraries, say) really comes back. Another
 // one is kept ready meanwhile.
 //
 // The child reports its state (position, mode, length, errors) as it
@@ -74,7 +75,12 @@ private:
     void Take(const QByteArray& frame, QString* error);
     void BreakOff();
 
+    // How many files a child opens before it is let go.
+    static constexpr int TracksPerChild = 50;
+
     TWorkerChannel channel_;
+    // Files opened by the child so far.
+    int tracks_ = 0;
     QByteArray path_;
     bool open_ = false;
     bool broken_ = false;
