@@ -10,8 +10,8 @@
 // Runs on Qt's offscreen platform unless a display is set.
 
 #include "platform/Memory.h"
-#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
+#include "player/media/MediaPlayer.h"
 #include "playlist/Unit2.h"
 
 #include <QApplication>
@@ -142,8 +142,7 @@ int main(int argc, char* argv[]) {
         for (const QByteArray& line : status.readAll().split('\n'))
             if (line.startsWith("Rss"))
                 std::printf("%s\n", line.simplified().constData());
-    std::printf("child that plays: %.1f MB resident at its largest\n",
-                playingChildPeak / 1024.0);
+    std::printf("child that plays: %.1f MB resident at its largest\n", playingChildPeak / 1024.0);
     std::printf("it and the child kept ready for the next: %.1f MB resident together at most\n",
                 playingChildrenPeak / 1024.0);
     if (testerChildKb > 0)
