@@ -34,6 +34,7 @@ TPlayingWorker::State StateOf(TPipelineDevice& device) {
     state.length = state.open ? device.Length() : 0;
     state.lastError = device.LastError();
     state.ffmpeg = FFmpegLoadedHere();
+    state.spent = AbandonedPipelineCount() > 0;
     return state;
 }
 

@@ -26,7 +26,7 @@ inline QByteArray Message(char kind, const QString* error, const TPlayingWorker:
     if (error)
         out << *error;
     out << state.open << quint8(state.mode) << state.position << state.length << state.lastError
-        << state.ffmpeg;
+        << state.ffmpeg << state.spent;
     return body;
 }
 
@@ -37,7 +37,8 @@ inline void Read(const QByteArray& body, TPlayingWorker::State& state, QString* 
     if (body.startsWith(Answer))
         in >> raised;
     quint8 mode = 0;
-    in >> state.open >> mode >> state.position >> state.length >> state.lastError >> state.ffmpeg;
+    in >> state.open >> mode >> state.position >> state.length >> state.lastError >> state.ffmpeg >>
+        state.spent;
     state.mode = TMPModes(mode);
     if (error)
         *error = raised;

@@ -160,7 +160,7 @@ void TPlayingWorker::Open(const QByteArray& given) {
     // plugins and pipeline are warm: a track change then costs what it did
     // when files played in the player itself. A child is let go now and
     // then, so that what it gathered (FFmpeg's libraries, say) comes back.
-    const bool reuse = channel_.Running() && !broken_ && tracks_ < TracksPerChild;
+    const bool reuse = channel_.Running() && !broken_ && !state_.spent && tracks_ < TracksPerChild;
     if (!reuse)
         Close();
     open_ = broken_ = silent_ = false;

@@ -33,6 +33,9 @@ public:
         // The child holds FFmpeg's decoders (the next child loads them
         // ahead, as the tracks of an album come one after the other).
         bool ffmpeg = false;
+        // A pipeline in the child would not stop and was left running: the
+        // child is spent, and the next file goes to another.
+        bool spent = false;
     };
 
     TPlayingWorker() = default;
