@@ -1,17 +1,17 @@
 // The player's resident memory over 1,000 track changes, the way the player
 // changes tracks (PlayCurrentEntry on the next entry, a short play), beside
 // the same run with glibc's default number of malloc arenas. Also what the
-// child processes cost meanwhile: the one that plays a WMA file (at its
-// largest, and with the one kept ready for the next such file) and the one
-// that tests files (at the end).
+// child processes cost meanwhile: the one that plays (at its largest, and
+// with the one kept ready for the next) and the one that tests files (at
+// the end).
 //
 //   build/bench_memory [media folder] [changes]   (default: $TOLVANE_TEST_MEDIA, 1000)
 //
 // Runs on Qt's offscreen platform unless a display is set.
 
 #include "platform/Memory.h"
-#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
+#include "player/media/MediaPlayer.h"
 #include "playlist/Unit2.h"
 
 #include <QApplication>
@@ -58,7 +58,7 @@ long playingChildPeak = 0;
 long playingChildrenPeak = 0;
 long testerChildKb = 0;
 
-// The children that play, or wait to play, a file that needs FFmpeg.
+// The children that play, or wait to play, a file.
 void WatchPlayingChildren() {
     long together = 0;
     for (const auto& [pid, command] : Children())
@@ -142,8 +142,7 @@ int main(int argc, char* argv[]) {
         for (const QByteArray& line : status.readAll().split('\n'))
             if (line.startsWith("Rss"))
                 std::printf("%s\n", line.simplified().constData());
-    std::printf("child that plays WMA: %.1f MB resident at its largest\n",
-                playingChildPeak / 1024.0);
+    std::printf("child that plays: %.1f MB resident at its largest\n", playingChildPeak / 1024.0);
     std::printf("it and the child kept ready for the next: %.1f MB resident together at most\n",
                 playingChildrenPeak / 1024.0);
     if (testerChildKb > 0)

@@ -172,6 +172,10 @@ class BadFilesTest : public QObject {
         for (int i = 0; i < bad.size(); ++i)
             list += bad[i] + "\r\n" + (i < good.size() ? good[i] + "\r\n" : QByteArray());
         list += Media("corrupt/flipped.mid") + "\r\n" + Media("corrupt/flipped.rmi") + "\r\n";
+        startOn(list, window);
+    }
+
+    void startOn(const QByteArray& list, xcb_window_t& window) {
         state.writePlaylist(list);
         TestSupport::StartProgram(player, state.environment());
         x = std::make_unique<XServer>();
@@ -257,6 +261,29 @@ private slots:
         QCOMPARE(played.size(), valid().size());
         checkPings(pinger);
         closePolitelyAndCheckTheList();
+    }
+
+    // A damaged MPEG that opens, then brings its decoder (libmpeg2) down
+    // with SIGSEGV as it plays: it costs that track, as a stream that broke
+    // off, and the next entry plays.
+    void aDecoderThatCrashesCostsOneTrack() {
+        startOn(Media("corrupt/flipped.mpg") + "\r\n" + Media("tone.wav") + "\r\n", mainWindow);
+        Pinger pinger(mainWindow);
+        xdotool({QStringLiteral("key"), QStringLiteral("x")});
+        QElapsedTimer clock;
+        clock.start();
+        bool next = false;
+        while (!next && clock.elapsed() < 60000 && player.state() == QProcess::Running) {
+            const QByteArray shown = x->property(mainWindow, "_NET_WM_ICON_NAME");
+            next = (shown + shown).contains("tone.wav");
+            QTest::qWait(200);
+        }
+        QCOMPARE(player.state(), QProcess::Running);
+        QVERIFY(next);
+        checkPings(pinger);
+        x->sendProtocol(mainWindow, "WM_DELETE_WINDOW", XCB_CURRENT_TIME);
+        QVERIFY(player.waitForFinished(15000));
+        QCOMPARE(player.exitStatus(), QProcess::NormalExit);
     }
 };
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "player/media/FileStamp.h"
+#include "player/media/WorkerChannel.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -11,14 +14,15 @@
 #include <map>
 #include <vector>
 
-class QProcess;
+class QSocketNotifier;
 
 // Tells whether the media device can open a file, without letting the file
 // near the window's process: a damaged file can make a decoder loop for good
 // or bring the process down, and neither can be stopped from inside it. The
-// files are opened by a worker process (tolvane-tester, next to the program),
-// which is killed and started again when it takes longer than the open limit
-// or dies; that costs one file, never the session.
+// files are opened by a worker process (tolvane-tester, next to the program,
+// spoken to over a TWorkerChannel as the playing child is), which is killed
+// and started again when it takes longer than the open limit or dies; that
+// costs one file, never the session.
 //
 // While a caller waits for a verdict the window's events go on being handled
 // (repaints, Stop, closing the window), as everywhere else the player waits.
@@ -59,14 +63,6 @@ public:
     // The worker program, among the player's helpers (HelperFile).
     static QString DefaultProgram();
 
-    // The worker's side: reads requests from input, answers on output,
-    // until input ends. A worker that has FFmpeg's decoders loaded (after a
-    // WMA file, say) leaves once no request came for letGoMs, so that their
-    // libraries do not stay in memory for the rest of the session; the
-    // tester starts a fresh worker for the next file.
-    static int RunWorker(int input, int output, int letGoMs = DefaultLetGoMs);
-    static constexpr int DefaultLetGoMs = 10000;
-
 signals:
     void answered();
 
@@ -80,12 +76,13 @@ private:
         QString reason;
     };
     struct Worker {
-        QProcess* process = nullptr;
+        TWorkerChannel channel;
+        // Tells the window's event loop that answers have come.
+        QSocketNotifier* notifier = nullptr;
         // Sent and not yet answered, in the order the worker takes them; the
         // first is the one it works on, since `since`.
         std::deque<Request> inFlight;
         QElapsedTimer since;
-        QByteArray received;
     };
 
     void SendNext();
@@ -95,12 +92,12 @@ private:
     // back to the front of the queue.
     void Lose(Worker& worker, const QString& reason);
     void ReadAnswers(Worker& worker);
-    void WorkerEnded(Worker& worker, bool crashed);
+    void WorkerEnded(Worker& worker);
     void Settle(const Request& request, bool opens, const QString& reason);
     void CheckTimeLimit();
 
-    QString program_;
-    QStringList arguments_;
+    QByteArray program_;
+    QList<QByteArray> arguments_;
     int limitMs_;
     std::vector<Worker> workers_;
     bool workerMissing_ = false;
@@ -109,6 +106,5 @@ private:
     std::deque<Request> queue_;
     std::map<int, Result> done_;
     QString lastReason_;
-    // What each file known to open looked like when it opened.
-    std::map<QByteArray, std::array<qint64, 5>> knownToOpen_;
+    TStampCache knownToOpen_;
 };

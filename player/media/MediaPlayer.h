@@ -55,8 +55,9 @@ public:
     // An open that has not prerolled within this time fails.
     static constexpr int OpenTimeoutMs = 10000;
 
-    // The sinks this process plays through, chosen once at the first open:
-    // the audio sink's factory ("pulsesink", another real output, or
+    // The sinks that files play through, as probed from this process (a
+    // playing child probes the same in the same environment): the audio
+    // sink's factory ("pulsesink", another real output, or
     // "fakesink" when there is nothing to hear), and the video sink's
     // ("ximagesink" on a display, else "fakesink").
     static QByteArray AudioSinkName();
@@ -74,20 +75,21 @@ public:
     // to it, keeping its aspect. 0 x 0: no limit.
     static void SetScreenSize(int width, int height);
 
-    // A process that plays (Output::Real) keeps FFmpeg's decoders
-    // (GStreamer's "libav" plugin) out of itself: once loaded, their
-    // libraries would hold some 70 MB for the rest of the session. A file
-    // that needs one plays in a child process that ends with the file
-    // (TPlayingWorker), unseen by the callers. The child calls this before
-    // its first device to keep every decoder.
+    // A player that plays (Output::Real) plays each file in a child process
+    // of its own (TPlayingWorker), unseen by the callers: no decoder runs in
+    // the caller's process, and a file that crashes or hangs one costs that
+    // track. Its state is the child's last report, read without waiting.
+    // The child keeps every decoder; this says so for a process that plays
+    // files itself.
     static void AllowEveryDecoder();
     // Whether FFmpeg's decoders have been loaded into this process.
     static bool HoldsFFmpegDecoders();
     // For a process that tests files for a playing one: FFmpeg's decoders
-    // are left out as they are there, so that a file is tested with the
-    // decoders the player itself would use. A file that opened without
-    // one for want of a decoder (LackedDecoder) is tried again with every
-    // decoder in work run by WithEveryDecoder, on a device made there.
+    // (GStreamer's "libav" plugin, some 70 MB once loaded) are tried last,
+    // so that they load only for the files that need them. A file that
+    // opened without one for want of a decoder (LackedDecoder) is tried
+    // again with every decoder in work run by WithEveryDecoder, on a device
+    // made there.
     static void TryFFmpegLast();
     bool LackedDecoder() const;
     static void WithEveryDecoder(const std::function<void()>& work);

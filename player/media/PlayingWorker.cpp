@@ -1,100 +1,23 @@
 #include "player/media/PlayingWorker.h"
 
-#include "platform/FullTransfer.h"
 #include "platform/HelperFiles.h"
+#include "player/media/PlayingProtocol.h"
+#include "player/media/Probing.h"
+#include "player/media/Sinks.h"
 
-#include <QCoreApplication>
-#include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
-#include <QIODevice>
 
-#include <gst/gst.h>
+#include <glib.h>
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstring>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
-extern char** environ;
+using namespace PlayingProtocol;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The commands, one byte each, followed by their argument.
-constexpr char OpenCommand = 'o';
-constexpr char PlayCommand = 'p';
-constexpr char PauseCommand = 'a';
-constexpr char StopCommand = 's';
-constexpr char SeekCommand = 'k';
-constexpr char StateCommand = 'q';
-
-// A command that does not start pictures settles in milliseconds; the bound
-// only keeps a wedged child from holding up the window.
-constexpr int CommandTimeoutMs = 2000;
-// Starting the child (loading the program and GStreamer's registry) comes on
-// top of the open limit.
-constexpr int StartMarginMs = 2000;
-// No answer is this long; a length beyond it means the stream is out of step.
-constexpr quint32 LongestFrame = 1 << 20;
-
-const QString StoppedDevice = QStringLiteral("The file stopped the media device.");
-
-QByteArray Answer(const QString& error, TMediaPlayer& player) {
-    QByteArray body;
-    QDataStream out(&body, QIODevice::WriteOnly);
-    const bool open = player.isOpen();
-    out << error << open << quint8(player.MediaMode()) << player.MediaPosition()
-        << (open ? player.MediaLength() : qint64(0)) << player.LastError();
-    return Frame(body);
-}
-
-QString Carry(TMediaPlayer& player, char command, const QByteArray& argument) {
-    QDataStream in(argument);
-    try {
-        switch (command) {
-        case OpenCommand: {
-            QByteArray path;
-            qint32 width = 0, height = 0;
-            in >> path >> width >> height;
-            TMediaPlayer::SetScreenSize(width, height);
-            player.FileName = path;
-            player.OpenMedia();
-            break;
-        }
-        case PlayCommand:
-            player.PlayMedia();
-            break;
-        case PauseCommand:
-            player.PauseMedia();
-            break;
-        case StopCommand:
-            player.StopMedia();
-            break;
-        case SeekCommand: {
-            qint64 ms = 0;
-            in >> ms;
-            player.SeekMedia(ms);
-            break;
-        }
-        default:
-            break;
-        }
-    } catch (const std::exception& error) {
-        const QString reason = QString::fromUtf8(error.what());
-        return reason.isEmpty() ? QStringLiteral("The file cannot be played.") : reason;
-    }
-    return {};
-}
 
 // What the sound server shows of the player's own stream, for the child's to
 // look the same: the volume controls and the desktop find the player by its
@@ -110,232 +33,208 @@ std::vector<QByteArray> StreamIdentity() {
             "PULSE_PROP_OVERRIDE_application.process.binary=" + binary};
 }
 
-// Starts a child; it makes itself ready (GStreamer, the sinks, FFmpeg's
-// decoders when asked to) while the caller goes on.
-bool Spawn(pid_t& child, int& socket, bool withDecoders) {
-    int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
-        return false;
-    const QByteArray program = TPlayingWorker::Program();
-    QByteArray parent = QByteArray::number(getpid());
-    std::vector<QByteArray> environment = StreamIdentity();
-    const size_t own = environment.size();
-    for (char** entry = environ; *entry; ++entry) {
-        bool replaced = false;
-        for (size_t i = 0; i < own; ++i) {
-            const QByteArray& mine = environment[i];
-            replaced =
-                replaced || std::strncmp(*entry, mine.constData(), mine.indexOf('=') + 1) == 0;
-        }
-        if (!replaced)
-            environment.emplace_back(*entry);
-    }
-    std::vector<char*> envp;
-    for (QByteArray& entry : environment)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    char play[] = "--play";
-    char decoders[] = "--ffmpeg";
-    char* argv[] = {const_cast<char*>(program.constData()), play, parent.data(),
-                    withDecoders ? decoders : nullptr, nullptr};
+// A child started ahead of the file that needs it, so that opening costs the
+// window no more than prerolling: starting the program and GStreamer takes
+// some 50 ms, loading FFmpeg's libraries as long again. It loads them when
+// the file before needed them.
+TWorkerChannel spare;
 
-    // The child's standard input and output are its end of the socket.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
-    // Nothing the window's thread holds back is held back from the child.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = 0;
-    const int failed =
-        posix_spawn(&pid, program.constData(), &actions, &attributes, argv, envp.data());
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(ends[1]);
-    if (failed != 0) {
-        ::close(ends[0]);
-        return false;
-    }
-    child = pid;
-    socket = ends[0];
-    return true;
+bool Spawn(TWorkerChannel& child, bool withDecoders) {
+    QList<QByteArray> arguments{"--play", QByteArray::number(getpid())};
+    if (withDecoders)
+        arguments << "--ffmpeg";
+    return child.Start(TPlayingWorker::Program(), arguments, StreamIdentity());
 }
-
-// A child started ahead of the file that needs it, so that opening costs
-// the window no more than prerolling: starting the program and GStreamer
-// takes some 50 ms, loading FFmpeg's libraries as long again. While such a
-// file plays, the next child loads them too (the tracks of an album come one
-// after the other); once a file plays in the player itself, it is replaced
-// by one that does not, and holds only some 5 MB of its own.
-pid_t sparePid = 0;
-int spareSocket = -1;
-bool spareWithDecoders = false;
 
 void StartSpare(bool withDecoders) {
-    if (sparePid != 0)
-        return;
-    if (!Spawn(sparePid, spareSocket, withDecoders))
-        sparePid = 0;
-    spareWithDecoders = withDecoders;
+    if (!spare.Running())
+        Spawn(spare, withDecoders);
 }
 
-// The spare, unless it has died meanwhile.
-bool TakeSpare(pid_t& child, int& socket) {
-    if (sparePid == 0)
-        return false;
-    child = std::exchange(sparePid, 0);
-    socket = std::exchange(spareSocket, -1);
-    if (::waitpid(child, nullptr, WNOHANG) == 0)
-        return true;
-    ::close(socket);
-    return false;
+// The spare, unless it has died meanwhile; else a new child.
+bool TakeChild(TWorkerChannel& child) {
+    if (spare.Running()) {
+        child = std::move(spare);
+        std::vector<QByteArray> early;
+        if (child.Collect(early))
+            return true;
+        child.Kill();
+    }
+    return Spawn(child, false);
 }
 
 } // namespace
 
-bool TPlayingWorker::Start() {
-    const bool started = TakeSpare(pid_, socket_) || Spawn(pid_, socket_, true);
-    StartSpare(true);
-    return started;
-}
-
-void TPlayingWorker::LightenSpare() {
-    if (sparePid == 0 || !spareWithDecoders)
-        return;
-    pid_t child = 0;
-    int socket = -1;
-    if (TakeSpare(child, socket)) {
-        ::close(socket);
-        ::kill(child, SIGKILL);
-        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }
-    StartSpare(false);
-}
-
 TPlayingWorker::~TPlayingWorker() {
-    End();
+    channel_.Kill();
 }
 
 QByteArray TPlayingWorker::Program() {
     return HelperFile("tolvane-tester");
 }
 
+bool TPlayingWorker::Available() {
+    static const bool there = access(Program().constData(), X_OK) == 0;
+    return there;
+}
+
+void TPlayingWorker::Take(const QByteArray& frame, QString* error) {
+    if (frame.startsWith(Answer) || frame.startsWith(Report))
+        Read(frame, state_, error);
+}
+
+void TPlayingWorker::Listen() {
+    if (broken_ || !channel_.Running())
+        return;
+    std::vector<QByteArray> frames;
+    const bool alive = channel_.Collect(frames);
+    for (const QByteArray& frame : frames)
+        Take(frame, nullptr);
+    const auto now = Clock::now();
+    if (!frames.empty())
+        heard_ = now;
+    if (!alive) {
+        BreakOff();
+    } else if (now - heard_ > std::chrono::milliseconds(TWorkerChannel::SilenceLimitMs)) {
+        silent_ = true;
+        BreakOff();
+    }
+}
+
 QString TPlayingWorker::Call(char command, const QByteArray& argument, int timeoutMs) {
-    if (socket_ < 0) {
+    if (!channel_.Send(QByteArray(1, command) + argument)) {
         BreakOff();
         return {};
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    if (!SendFully(socket_, Frame(QByteArray(1, command) + argument))) {
-        BreakOff();
-        return {};
-    }
-    QByteArray received;
-    quint32 size = 0;
     for (;;) {
-        if (received.size() >= qsizetype(sizeof size)) {
-            std::memcpy(&size, received.constData(), sizeof size);
-            if (size > LongestFrame) {
-                BreakOff();
-                return {};
+        QByteArray frame;
+        const int left = int(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+        switch (channel_.Receive(frame, std::max(0, left))) {
+        case TWorkerChannel::Heard::Frame:
+            heard_ = Clock::now();
+            if (frame.startsWith(Answer)) {
+                QString error;
+                Take(frame, &error);
+                return error;
             }
-            if (received.size() >= qsizetype(sizeof size + size))
-                break;
-        }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd wait{socket_, POLLIN, 0};
-        const int ready = left.count() > 0 ? ::poll(&wait, 1, int(left.count())) : 0;
-        if (ready < 0 && errno == EINTR)
-            continue;
-        char chunk[4096];
-        const ssize_t got = ready > 0 ? ::recv(socket_, chunk, sizeof chunk, 0) : -1;
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) { // silent past the deadline, or gone
-            silent_ = ready == 0;
+            Take(frame, nullptr);
+            break;
+        case TWorkerChannel::Heard::Silent:
+            silent_ = true;
+            BreakOff();
+            return {};
+        case TWorkerChannel::Heard::Gone:
             BreakOff();
             return {};
         }
-        received.append(chunk, qsizetype(got));
     }
-    QDataStream in(received.mid(sizeof size, size));
-    QString error;
-    quint8 mode = 0;
-    in >> error >> state_.open >> mode >> state_.position >> state_.length >> state_.lastError;
-    state_.mode = TMPModes(mode);
-    return error;
-}
-
-void TPlayingWorker::Kill() {
-    if (socket_ >= 0)
-        ::close(socket_);
-    socket_ = -1;
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }
-    pid_ = 0;
 }
 
 void TPlayingWorker::BreakOff() {
-    Kill();
+    channel_.Kill();
     // As a stream that breaks off while playing: the track has ended, so
     // that the player goes on with the next one.
     broken_ = true;
     state_.mode = TMPModes::mpStopped;
     state_.position = state_.length;
-    state_.lastError = StoppedDevice;
+    state_.lastError = TWorkerChannel::StoppedText();
 }
 
-void TPlayingWorker::Open(const QByteArray& path, int screenWidth, int screenHeight) {
-    End();
-    broken_ = silent_ = false;
+namespace {
+
+// The child kept ready was started in the folder that was current then.
+QByteArray Absolute(const QByteArray& path) {
+    if (path.isEmpty() || path.startsWith('/'))
+        return path;
+    char here[4096];
+    return ::getcwd(here, sizeof here) ? QByteArray(here) + '/' + path : path;
+}
+
+} // namespace
+
+void TPlayingWorker::Open(const QByteArray& given) {
+    const QByteArray path = Absolute(given);
+    // The next track goes to the child that played the last one, whose
+    // plugins and pipeline are warm: a track change then costs what it did
+    // when files played in the player itself. A child is let go now and
+    // then, so that what it gathered (FFmpeg's libraries, say) comes back.
+    const bool reuse = channel_.Running() && !broken_ && !state_.spent && tracks_ < TracksPerChild;
+    if (!reuse)
+        Close();
+    open_ = broken_ = silent_ = false;
+    const QString unplayable = UnplayablePathReason(path);
+    if (!unplayable.isEmpty()) {
+        Close();
+        state_.lastError = unplayable;
+        throw EMCIDeviceError(unplayable.toStdString());
+    }
     state_ = {};
-    if (!Start())
-        throw EMCIDeviceError("The media device cannot be started.");
+    if (!reuse && !TakeChild(channel_)) {
+        state_.lastError = TWorkerChannel::CannotStartText();
+        throw EMCIDeviceError(state_.lastError.toStdString());
+    }
+    tracks_ = reuse ? tracks_ + 1 : 1;
     QByteArray argument;
     QDataStream out(&argument, QIODevice::WriteOnly);
-    out << path << qint32(screenWidth) << qint32(screenHeight);
-    const QString error = Call(OpenCommand, argument, TMediaPlayer::OpenTimeoutMs + StartMarginMs);
-    const QString reason = !broken_  ? error
-                           : silent_ ? QStringLiteral("The file did not open within %1 seconds.")
-                                           .arg(TMediaPlayer::OpenTimeoutMs / 1000)
-                                     : StoppedDevice;
+    out << path << qint32(VideoRoomWidth()) << qint32(VideoRoomHeight());
+    const QString error = Call(OpenCommand, argument, TWorkerChannel::OpenLimitMs());
+    const QString reason = !broken_ ? error
+                           : silent_
+                               ? TWorkerChannel::NotOpenedWithinText(TMediaPlayer::OpenTimeoutMs)
+                               : TWorkerChannel::StoppedText();
+    // The next file's child starts once this one has opened, not while it
+    // opens: the two would share the processor.
+    StartSpare(state_.ffmpeg);
     if (!reason.isEmpty() || !state_.open) {
-        End();
-        broken_ = false;
-        throw EMCIDeviceError(
-            (reason.isEmpty() ? QStringLiteral("The file cannot be played.") : reason)
-                .toStdString());
+        // A file that fails may have left a pipeline running in the child.
+        Close();
+        state_ = {};
+        state_.lastError = reason.isEmpty() ? TWorkerChannel::CannotBePlayedText() : reason;
+        throw EMCIDeviceError(state_.lastError.toStdString());
     }
+    path_ = path;
+    open_ = true;
+}
+
+void TPlayingWorker::Close() {
+    // Killed rather than asked to leave: nothing of the child's is worth
+    // waiting for, and the sound server lets go of its stream either way.
+    channel_.Kill();
+    if (open_) {
+        const QString lastError = state_.lastError;
+        state_ = {};
+        state_.lastError = lastError;
+    }
+    open_ = broken_ = false;
+    tracks_ = 0;
 }
 
 void TPlayingWorker::Play() {
-    if (broken_)
-        throw EMCIDeviceError(state_.lastError.toStdString());
+    // As a stream that broke off here, the file plays again from its start:
+    // in a new child, or it fails as an open would.
+    if (broken_) {
+        Close();
+        Open(QByteArray(path_));
+    }
     // Pictures move to their window when they first play, which takes a
     // preroll of its own.
-    const QString error = Call(PlayCommand, {}, TMediaPlayer::OpenTimeoutMs + StartMarginMs);
+    const QString error = Call(PlayCommand, {}, TWorkerChannel::OpenLimitMs());
     if (!error.isEmpty())
         throw EMCIDeviceError(error.toStdString());
 }
 
 void TPlayingWorker::Pause() {
-    const QString error = broken_ ? QString() : Call(PauseCommand, {}, CommandTimeoutMs);
+    const QString error =
+        broken_ ? QString() : Call(PauseCommand, {}, TWorkerChannel::CommandLimitMs);
     if (!error.isEmpty())
         throw EMCIDeviceError(error.toStdString());
 }
 
 void TPlayingWorker::Stop() {
-    const QString error = broken_ ? QString() : Call(StopCommand, {}, CommandTimeoutMs);
+    const QString error =
+        broken_ ? QString() : Call(StopCommand, {}, TWorkerChannel::CommandLimitMs);
     if (!error.isEmpty())
         throw EMCIDeviceError(error.toStdString());
 }
@@ -344,65 +243,23 @@ void TPlayingWorker::Seek(qint64 ms) {
     QByteArray argument;
     QDataStream out(&argument, QIODevice::WriteOnly);
     out << ms;
-    const QString error = broken_ ? QString() : Call(SeekCommand, argument, CommandTimeoutMs);
+    const QString error =
+        broken_ ? QString() : Call(SeekCommand, argument, TWorkerChannel::CommandLimitMs);
     if (!error.isEmpty())
         throw EMCIDeviceError(error.toStdString());
 }
 
-void TPlayingWorker::Refresh() {
-    if (!broken_)
-        Call(StateCommand, {}, CommandTimeoutMs);
+qint64 TPlayingWorker::Position() {
+    Listen();
+    return state_.position;
 }
 
-void TPlayingWorker::End() {
-    if (pid_ <= 0)
-        return;
-    // The end of its input tells the child to close the file and leave; one
-    // that has not left once its pipeline had the time to stop is killed.
-    ::close(socket_);
-    socket_ = -1;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(TMediaPlayer::StopTimeoutMs +
-                                                                   CommandTimeoutMs / 4);
-    for (;;) {
-        const pid_t ended = ::waitpid(pid_, nullptr, WNOHANG);
-        if (ended == pid_ || (ended < 0 && errno != EINTR)) {
-            pid_ = 0;
-            return;
-        }
-        if (Clock::now() >= deadline)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    Kill();
+qint64 TPlayingWorker::Length() {
+    Listen();
+    return state_.length;
 }
 
-int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
-    TMediaPlayer::AllowEveryDecoder();
-    // Made ready before the first command, which may be a while coming.
-    TMediaPlayer::AudioSinkName();
-    TMediaPlayer::VideoSinkName();
-    // The plugins every file here needs; FFmpeg's when asked for. Loading
-    // them is most of the first open's time.
-    for (const char* name : {"playback", "typefindfunctions", "coreelements", "audioconvert",
-                             "audioresample", "volume", "videoconvertscale", "asf", "libav"}) {
-        if (!loadDecoders && std::strcmp(name, "libav") == 0)
-            continue;
-        if (GstPlugin* plugin = gst_plugin_load_by_name(name))
-            gst_object_unref(plugin);
-    }
-    TMediaPlayer player(nullptr, TMediaPlayer::Output::Real);
-    for (;;) {
-        quint32 size = 0;
-        QByteArray body;
-        if (!ReadFully(input, &size, sizeof size) || size == 0 || size > LongestFrame)
-            break;
-        body.resize(qsizetype(size));
-        if (!ReadFully(input, body.data(), size))
-            break;
-        const QString error = Carry(player, body[0], body.mid(1));
-        if (!SendFully(output, Answer(error, player)))
-            break;
-    }
-    player.CloseMedia();
-    return 0;
+TMPModes TPlayingWorker::Mode() {
+    Listen();
+    return state_.mode;
 }

@@ -1,81 +1,94 @@
 #pragma once
 
-#include "player/media/MediaPlayer.h"
+#include "player/media/MediaDevice.h"
+#include "player/media/WorkerChannel.h"
 
 #include <QByteArray>
 #include <QString>
-#include <sys/types.h>
+#include <chrono>
 
-// A media device in a child process (tolvane-tester --play), for the files
-// whose decoders the player keeps out of its own process: FFmpeg's library
-// tree comes with some 70 MB of code and data that, once mapped, would stay
-// in the player for the rest of the session. The child lives only while such
-// a file is open, so that its memory really comes back when the file closes;
-// another one is kept ready for the next such file (see StartSpare).
+// The open file played by a child process (tolvane-tester --play), so that
+// no decoder ever runs in the window's process: decoders are the code that
+// meets hostile bytes, and one that crashes, hangs or spins takes only its
+// child with it. The next file goes to the same child; the child ends when
+// the file is closed, after a number of files, or with a file that fails,
+// so that its memory (FFmpeg's libraries, say) really comes back. Another
+// one is kept ready meanwhile.
 //
-// Every command waits for the child a bounded time; a child that crashes,
-// goes silent or hangs is killed and reaped at once, and the file counts as
-// broken off (Broken()), never as a hang.
-class TPlayingWorker {
+// The child reports its state (position, mode, length, errors) as it
+// changes, at least once a second; what the device answers about its state
+// is the last report, read without waiting. Commands wait for the child a
+// bounded time. A child that dies, goes silent or overruns a limit is killed
+// and reaped at once, and the file counts as broken off (Broken()): at its
+// end, stopped, as a stream that broke off while playing.
+class TPlayingWorker : public TMediaDevice {
 public:
-    // What the child's device reports after each command.
+    // What the child's device reports.
     struct State {
         bool open = false;
         TMPModes mode = TMPModes::mpNotReady;
         qint64 position = 0;
         qint64 length = 0;
         QString lastError;
+        // The child holds FFmpeg's decoders (the next child loads them
+        // ahead, as the tracks of an album come one after the other).
+        bool ffmpeg = false;
+        // A pipeline in the child would not stop and was left running: the
+        // child is spent, and the next file goes to another.
+        bool spent = false;
     };
 
     TPlayingWorker() = default;
-    // Ends the child, if any.
-    ~TPlayingWorker();
-    TPlayingWorker(const TPlayingWorker&) = delete;
-    TPlayingWorker& operator=(const TPlayingWorker&) = delete;
+    ~TPlayingWorker() override;
 
-    // Starts the child and opens the file there; raises EMCIDeviceError with
-    // the reason when it does not open (the child is then gone).
-    void Open(const QByteArray& path, int screenWidth, int screenHeight);
-    // The device's commands; raise EMCIDeviceError when the child's device
-    // raised one.
-    void Play();
-    void Pause();
-    void Stop();
-    void Seek(qint64 ms);
-    // Asks the child where it stands.
-    void Refresh();
-    // Closes the file and ends the child.
-    void End();
+    void Open(const QByteArray& path) override;
+    void Close() override;
+    void Play() override;
+    void Pause() override;
+    void Stop() override;
+    void Seek(qint64 ms) override;
 
-    const State& Now() const { return state_; }
+    bool IsOpen() const override { return open_; }
+    qint64 Position() override;
+    qint64 Length() override;
+    TMPModes Mode() override;
+    QString LastError() const override { return state_.lastError; }
+
     // The child died or stopped answering while the file was open.
     bool Broken() const { return broken_; }
+    // The child that plays the open file; 0 when none does.
+    pid_t ChildPid() const { return channel_.Pid(); }
 
-    // A file plays in this process: the child kept ready for the next file
-    // that needs one lets go of FFmpeg's libraries.
-    static void LightenSpare();
+    // The program that hosts the child, among the player's helpers, and
+    // whether it is there (without it files play in the player itself).
+    static QByteArray Program();
+    static bool Available();
 
-    // The child's side: carries out the commands read from input, answers
-    // on output, until input ends. loadDecoders: loads FFmpeg's decoders
-    // before the first command.
+    // The child's side: carries out the commands read from input and
+    // reports on output, until input ends. loadDecoders: loads FFmpeg's
+    // decoders before the first command.
     static int Run(int input, int output, bool loadDecoders);
 
-    // The program that hosts the child, among the player's helpers.
-    static QByteArray Program();
-
 private:
-    bool Start();
-    // Sends a command and reads the child's answer within timeoutMs;
-    // returns the error the child's device raised. A child that does not
-    // answer is killed.
+    // Sends a command and waits for the child's answer within timeoutMs;
+    // returns the error the child's device raised.
     QString Call(char command, const QByteArray& argument, int timeoutMs);
-    void Kill();
+    // Takes the reports that have come, without waiting.
+    void Listen();
+    void Take(const QByteArray& frame, QString* error);
     void BreakOff();
 
-    pid_t pid_ = 0;
-    int socket_ = -1;
+    // How many files a child opens before it is let go.
+    static constexpr int TracksPerChild = 50;
+
+    TWorkerChannel channel_;
+    // Files opened by the child so far.
+    int tracks_ = 0;
+    QByteArray path_;
+    bool open_ = false;
     bool broken_ = false;
     // The child broke off by saying nothing in time.
     bool silent_ = false;
     State state_;
+    std::chrono::steady_clock::time_point heard_;
 };

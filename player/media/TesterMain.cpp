@@ -3,14 +3,17 @@
 // it plays a file for the player PID instead (see TPlayingWorker).
 
 #include "platform/Memory.h"
-#include "player/media/FileTester.h"
 #include "player/media/PlayingWorker.h"
+#include "player/media/TestingChild.h"
 
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <sys/prctl.h>
 #include <unistd.h>
+
+// How long a tester holding FFmpeg's decoders waits for the next file.
+constexpr int DefaultLetGoMs = 10000;
 
 int main(int argc, char* argv[]) {
     // Ends with the player, whatever way the player ends.
@@ -29,9 +32,9 @@ int main(int argc, char* argv[]) {
     // for the next file before it leaves.
     const int letGoMs = argc == 3 && std::strcmp(argv[1], "--let-go-after") == 0
                             ? std::atoi(argv[2])
-                            : TFileTester::DefaultLetGoMs;
+                            : DefaultLetGoMs;
     const int result = playing ? TPlayingWorker::Run(STDIN_FILENO, answers, ffmpeg)
-                               : TFileTester::RunWorker(STDIN_FILENO, answers, letGoMs);
+                               : RunTestingChild(STDIN_FILENO, answers, letGoMs);
     // Not exit(): a thread left stuck in a decoder must not hold up the end.
     _exit(result);
 }

@@ -1,0 +1,151 @@
+// How long a track change takes: Next (with its 100-step delay) until the
+// new track's stream plays, over MP3, WAV, WMA, MIDI, AVI and MPEG files in
+// turn. The reference is the same change done by GStreamer alone in this
+// process: one playbin taken to NULL, given the next file and set playing.
+//
+//   build/bench_trackchange [media folder] [changes]   (default: $TOLVANE_TEST_MEDIA, 36)
+//
+// Runs on Qt's offscreen platform unless a display is set.
+
+#include "player/Unit1.h"
+#include "player/media/MediaPlayer.h"
+#include "playlist/Unit2.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <gst/gst.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+const char* const Files[] = {"tone.mp3", "tone.wav", "tone.wma",
+                             "tune.mid", "clip.avi", "clip.mpg"};
+
+struct Figures {
+    double median = 0, min = 0, max = 0;
+};
+
+Figures Summary(std::vector<double> times) {
+    Figures figures;
+    if (times.empty())
+        return figures;
+    std::sort(times.begin(), times.end());
+    figures.median = times[times.size() / 2];
+    figures.min = times.front();
+    figures.max = times.back();
+    return figures;
+}
+
+// The changes to each format: change i plays Files[(i + 1) % 6].
+std::vector<double> To(const std::vector<double>& times, int format) {
+    std::vector<double> to;
+    for (size_t i = 0; i < times.size(); ++i)
+        if (int((i + 1) % 6) == format)
+            to.push_back(times[i]);
+    return to;
+}
+
+// Lets the track play on a while, as a listener would before pressing Next.
+void PlayOn(int ms) {
+    QElapsedTimer playing;
+    playing.start();
+    while (playing.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+std::vector<double> PlayerChanges(const QString& media, int changes, std::vector<double>& delays) {
+    TForm1 form1;
+    TForm2 form2(&form1);
+    form1.Form2 = &form2;
+    for (const char* name : Files)
+        form2.AppendEntry(QFile::encodeName(media + QLatin1Char('/') + QLatin1String(name)));
+    form2.SetCurrentIndex(0);
+    form1.PlayCurrentEntry();
+    PlayOn(300);
+    std::vector<double> times;
+    for (int change = 0; change < changes; ++change) {
+        QElapsedTimer timer;
+        timer.start();
+        form1.TrackChangeDelay();
+        delays.push_back(double(timer.nsecsElapsed()) / 1e6);
+        timer.restart();
+        form1.NextClick();
+        // The new stream plays once its position moves.
+        while (!(form1.MP->MediaMode() == TMPModes::mpPlaying && form1.MP->MediaPosition() > 0) &&
+               timer.elapsed() < 10000)
+            QApplication::processEvents(QEventLoop::AllEvents, 1);
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+        PlayOn(300);
+    }
+    return times;
+}
+
+std::vector<double> ReferenceChanges(const QString& media, int changes) {
+    gst_init(nullptr, nullptr);
+    GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+    std::vector<double> times;
+    for (int change = 0; change <= changes; ++change) {
+        const QByteArray path =
+            QFile::encodeName(media + QLatin1Char('/') + QLatin1String(Files[change % 6]));
+        gchar* uri = gst_filename_to_uri(path.constData(), nullptr);
+        QElapsedTimer timer;
+        timer.start();
+        gst_element_set_state(playbin, GST_STATE_NULL);
+        g_object_set(playbin, "uri", uri, nullptr);
+        g_free(uri);
+        gst_element_set_state(playbin, GST_STATE_PLAYING);
+        gint64 position = 0;
+        while (!(gst_element_query_position(playbin, GST_FORMAT_TIME, &position) && position > 0) &&
+               timer.elapsed() < 10000)
+            g_usleep(500);
+        if (change > 0) // the first loads the plugins
+            times.push_back(double(timer.nsecsElapsed()) / 1e6);
+        else
+            times.push_back(0);
+        PlayOn(300);
+    }
+    gst_element_set_state(playbin, GST_STATE_NULL);
+    gst_object_unref(playbin);
+    return times;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QString media =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : qEnvironmentVariable("TOLVANE_TEST_MEDIA");
+    const int changes = argc > 2 ? std::atoi(argv[2]) : 36;
+    if (media.isEmpty() || !QFile::exists(media + QStringLiteral("/tone.mp3"))) {
+        std::fprintf(stderr, "usage: bench_trackchange MEDIA_FOLDER [CHANGES] (made by "
+                             "tests/make-media)\n");
+        return 2;
+    }
+    std::vector<double> delays;
+    const std::vector<double> player = PlayerChanges(media, changes, delays);
+    std::vector<double> reference = ReferenceChanges(media, changes);
+    reference.erase(reference.begin());
+    const auto line = [](const char* label, const std::vector<double>& times) {
+        const Figures f = Summary(times);
+        std::printf("%-22s %8.1f %8.1f %8.1f\n", label, f.median, f.min, f.max);
+    };
+    std::printf("%d track changes: Next (its 100-step delay included) until the new stream plays\n",
+                changes);
+    std::printf("%-22s %8s %8s %8s\n", "to", "median", "min", "max");
+    line("any", player);
+    for (int format = 0; format < 6; ++format)
+        line(Files[format], To(player, format));
+    line("the delay alone", delays);
+    std::printf("reference: playbin alone, given the next file\n");
+    line("any", reference);
+    for (int format = 0; format < 6; ++format)
+        line(Files[format], To(reference, format));
+    return 0;
+}

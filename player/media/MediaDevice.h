@@ -1,0 +1,30 @@
+#pragma once
+
+#include "player/media/MediaPlayer.h"
+
+#include <QByteArray>
+#include <QString>
+
+// What plays for a TMediaPlayer: a pipeline in this process
+// (TPipelineDevice) or one in a child process (TPlayingWorker). The player
+// checks that a file is open before each command but Open and Close.
+class TMediaDevice {
+public:
+    virtual ~TMediaDevice() = default;
+
+    // Raise EMCIDeviceError with the reason.
+    virtual void Open(const QByteArray& path) = 0;
+    virtual void Close() = 0;
+    virtual void Play() = 0;
+    virtual void Pause() = 0;
+    virtual void Stop() = 0;
+    virtual void Seek(qint64 ms) = 0;
+
+    virtual bool IsOpen() const = 0;
+    virtual qint64 Position() = 0;
+    virtual qint64 Length() = 0;
+    virtual TMPModes Mode() = 0;
+    virtual QString LastError() const = 0;
+    // The last open lacked a decoder that was left out (see DecoderPolicy).
+    virtual bool LackedDecoder() const { return false; }
+};

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "player/media/PlayingWorker.h"
+
+#include <QDataStream>
+#include <QIODevice>
+
+// What the player and its playing child say to each other over their
+// TWorkerChannel: a command byte and its argument one way; an answer to each
+// command (the error the child's device raised, then its state), or a report
+// of the state, the other way.
+namespace PlayingProtocol {
+
+constexpr char OpenCommand = 'o';
+constexpr char PlayCommand = 'p';
+constexpr char PauseCommand = 'a';
+constexpr char StopCommand = 's';
+constexpr char SeekCommand = 'k';
+
+constexpr char Answer = 'A';
+constexpr char Report = 'R';
+
+inline QByteArray Message(char kind, const QString* error, const TPlayingWorker::State& state) {
+    QByteArray body(1, kind);
+    QDataStream out(&body, QIODevice::WriteOnly | QIODevice::Append);
+    if (error)
+        out << *error;
+    out << state.open << quint8(state.mode) << state.position << state.length << state.lastError
+        << state.ffmpeg << state.spent;
+    return body;
+}
+
+// Reads an answer or a report into state (and the answer's error).
+inline void Read(const QByteArray& body, TPlayingWorker::State& state, QString* error) {
+    QDataStream in(body.mid(1));
+    QString raised;
+    if (body.startsWith(Answer))
+        in >> raised;
+    quint8 mode = 0;
+    in >> state.open >> mode >> state.position >> state.length >> state.lastError >> state.ffmpeg >>
+        state.spent;
+    state.mode = TMPModes(mode);
+    if (error)
+        *error = raised;
+}
+
+} // namespace PlayingProtocol

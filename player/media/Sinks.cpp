@@ -1,0 +1,145 @@
+#include "player/media/Sinks.h"
+
+#include <QtGlobal>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+namespace {
+
+std::atomic<int> screenWidth{0}, screenHeight{0};
+
+// The device a sink reaches is opened on the way to READY: that is where a
+// missing sound server or display shows, quickly and without playing.
+// Returns the factory of the element that actually outputs (the chosen child
+// of an auto sink), or nothing when the sink cannot reach its device.
+QByteArray ReachableSink(const char* factory) {
+    GstElement* sink = gst_element_factory_make(factory, nullptr);
+    if (!sink)
+        return {};
+    gst_object_ref_sink(sink);
+    QByteArray reached;
+    if (gst_element_set_state(sink, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS) {
+        reached = factory;
+        if (GST_IS_BIN(sink)) {
+            reached.clear();
+            GstIterator* children = gst_bin_iterate_elements(GST_BIN(sink));
+            GValue child = G_VALUE_INIT;
+            if (gst_iterator_next(children, &child) == GST_ITERATOR_OK) {
+                reached = FactoryName(GST_ELEMENT(g_value_get_object(&child)));
+                g_value_unset(&child);
+            }
+            gst_iterator_free(children);
+        }
+    }
+    gst_element_set_state(sink, GST_STATE_NULL);
+    gst_object_unref(sink);
+    return reached;
+}
+
+} // namespace
+
+QByteArray FactoryName(GstElement* element) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    return factory ? QByteArray(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)))
+                   : QByteArray();
+}
+
+const QByteArray& AudioSinkFactory() {
+    static const QByteArray choice = [] {
+        if (!ReachableSink("pulsesink").isEmpty())
+            return QByteArray("pulsesink");
+        const QByteArray other = ReachableSink("autoaudiosink");
+        // Without a server or card the auto sink ends on a fake one; say so
+        // plainly and make it keep time ourselves.
+        if (other.isEmpty() || other == "fakesink" || other == "fakeaudiosink")
+            return QByteArray("fakesink");
+        return other;
+    }();
+    return choice;
+}
+
+const QByteArray& VideoSinkFactory() {
+    static const QByteArray choice = [] {
+        const QByteArray display = qgetenv("DISPLAY");
+        if (!display.isEmpty() && ReachableSink("ximagesink") == "ximagesink")
+            return QByteArray("ximagesink");
+        return QByteArray("fakesink");
+    }();
+    return choice;
+}
+
+GstElement* MakeSink(const QByteArray& factory) {
+    GstElement* sink = gst_element_factory_make(factory.constData(), nullptr);
+    // A fake sink that does not wait for the clock would finish a track in
+    // an instant; playing silently must still take the track's own time.
+    if (sink && factory == "fakesink")
+        g_object_set(sink, "sync", TRUE, nullptr);
+    return sink;
+}
+
+void SetVideoRoom(int width, int height) {
+    screenWidth = width;
+    screenHeight = height;
+}
+
+int VideoRoomWidth() {
+    return screenWidth;
+}
+
+int VideoRoomHeight() {
+    return screenHeight;
+}
+
+GstElement* MakeWindowSink(GstElement*& fitFilter) {
+    GstElement* sink = MakeSink(VideoSinkFactory());
+    GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
+    if (!sink || !filter) {
+        if (filter)
+            gst_object_unref(gst_object_ref_sink(filter));
+        return sink;
+    }
+    GstElement* bin = gst_bin_new(nullptr);
+    gst_bin_add_many(GST_BIN(bin), filter, sink, nullptr);
+    gst_element_link(filter, sink);
+    GstPad* input = gst_element_get_static_pad(filter, "sink");
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", input));
+    gst_object_unref(input);
+    fitFilter = filter;
+    return bin;
+}
+
+void FitToScreen(GstElement* playbin, GstElement* fitFilter) {
+    if (!fitFilter)
+        return;
+    GstCaps* fit = nullptr;
+    GstPad* pad = nullptr;
+    g_signal_emit_by_name(playbin, "get-video-pad", 0, &pad);
+    GstCaps* caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
+    const int roomWidth = screenWidth, roomHeight = screenHeight;
+    int width = 0, height = 0, parN = 1, parD = 1;
+    if (caps && roomWidth > 0 && roomHeight > 0) {
+        const GstStructure* format = gst_caps_get_structure(caps, 0);
+        gst_structure_get_int(format, "width", &width);
+        gst_structure_get_int(format, "height", &height);
+        if (!gst_structure_get_fraction(format, "pixel-aspect-ratio", &parN, &parD) || parN <= 0 ||
+            parD <= 0)
+            parN = parD = 1;
+    }
+    const double shownWidth = double(width) * parN / parD;
+    if (width > 0 && height > 0 && (shownWidth > roomWidth || height > roomHeight)) {
+        const double scale = std::min(roomWidth / shownWidth, double(roomHeight) / height);
+        fit = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT,
+                                  std::max(2, int(std::floor(shownWidth * scale))), "height",
+                                  G_TYPE_INT, std::max(2, int(std::floor(height * scale))),
+                                  "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
+    }
+    g_object_set(fitFilter, "caps", fit, nullptr);
+    if (fit)
+        gst_caps_unref(fit);
+    if (caps)
+        gst_caps_unref(caps);
+    if (pad)
+        gst_object_unref(pad);
+}

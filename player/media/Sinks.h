@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <gst/gst.h>
+
+// The sinks a pipeline plays through, and the video's window.
+
+// The factory of the element a sink outputs through.
+QByteArray FactoryName(GstElement* element);
+
+// Chosen once per process: probing costs a connection to the sound server,
+// and an auto sink inside the pipeline would repeat its probe at every open.
+// "pulsesink", another real output, or "fakesink" when there is nothing to
+// hear.
+const QByteArray& AudioSinkFactory();
+// ximagesink fails cleanly when the display cannot be reached, where the auto
+// sink crashes; off a display video is decoded and dropped in real time.
+const QByteArray& VideoSinkFactory();
+
+// A sink of the factory; a fake one keeps the track's own time.
+GstElement* MakeSink(const QByteArray& factory);
+
+// The room a video window may take (0 x 0: no limit).
+void SetVideoRoom(int width, int height);
+int VideoRoomWidth();
+int VideoRoomHeight();
+
+// The window sink behind a caps filter (returned in fitFilter), which is
+// left open unless a video must be made smaller (FitToScreen).
+GstElement* MakeWindowSink(GstElement*& fitFilter);
+// Asks the converter in front of the window for a picture that fits the
+// room, in the video's own shape, when the video is larger.
+void FitToScreen(GstElement* playbin, GstElement* fitFilter);

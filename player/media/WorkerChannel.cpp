@@ -1,0 +1,240 @@
+#include "player/media/WorkerChannel.h"
+
+#include "platform/FullTransfer.h"
+#include "player/media/MediaPlayer.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// No frame is this long; a length beyond it means the stream is out of step.
+constexpr quint32 LongestFrame = 1 << 20;
+// A worker that closed its end is leaving; one that has not left by then
+// is made to.
+constexpr int LeavingMs = 1000;
+
+bool WaitFor(pid_t pid, int& status, bool block) {
+    for (;;) {
+        const pid_t ended = ::waitpid(pid, &status, block ? 0 : WNOHANG);
+        if (ended < 0 && errno == EINTR)
+            continue;
+        return ended == pid || ended < 0;
+    }
+}
+
+} // namespace
+
+TWorkerChannel::TWorkerChannel(TWorkerChannel&& other) noexcept
+    : pid_(std::exchange(other.pid_, 0)), socket_(std::exchange(other.socket_, -1)),
+      received_(std::move(other.received_)) {}
+
+TWorkerChannel& TWorkerChannel::operator=(TWorkerChannel&& other) noexcept {
+    if (this != &other) {
+        Kill();
+        pid_ = std::exchange(other.pid_, 0);
+        socket_ = std::exchange(other.socket_, -1);
+        received_ = std::move(other.received_);
+    }
+    return *this;
+}
+
+bool TWorkerChannel::Start(const QByteArray& program, const QList<QByteArray>& arguments,
+                           const std::vector<QByteArray>& environment) {
+    Kill();
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        return false;
+    std::vector<QByteArray> entries = environment;
+    for (char** entry = environ; *entry; ++entry) {
+        bool replaced = false;
+        for (const QByteArray& mine : environment)
+            replaced =
+                replaced || std::strncmp(*entry, mine.constData(), mine.indexOf('=') + 1) == 0;
+        if (!replaced)
+            entries.emplace_back(*entry);
+    }
+    std::vector<char*> envp;
+    for (QByteArray& entry : entries)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    QList<QByteArray> words = arguments;
+    words.prepend(program);
+    std::vector<char*> argv;
+    for (QByteArray& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    pid_t pid = 0;
+    const int failed =
+        posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(ends[1]);
+    if (failed != 0) {
+        ::close(ends[0]);
+        return false;
+    }
+    pid_ = pid;
+    socket_ = ends[0];
+    received_.clear();
+    return true;
+}
+
+bool TWorkerChannel::Send(const QByteArray& body) {
+    return socket_ >= 0 && SendFully(socket_, Frame(body));
+}
+
+bool TWorkerChannel::Parse(std::vector<QByteArray>& bodies) {
+    for (;;) {
+        quint32 size = 0;
+        if (received_.size() < qsizetype(sizeof size))
+            return true;
+        std::memcpy(&size, received_.constData(), sizeof size);
+        if (size > LongestFrame)
+            return false;
+        if (received_.size() < qsizetype(sizeof size + size))
+            return true;
+        bodies.push_back(received_.mid(sizeof size, size));
+        received_.remove(0, qsizetype(sizeof size + size));
+    }
+}
+
+bool TWorkerChannel::Collect(std::vector<QByteArray>& bodies) {
+    if (socket_ < 0)
+        return false;
+    for (;;) {
+        char chunk[4096];
+        const ssize_t got = ::recv(socket_, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return Parse(bodies);
+        if (got <= 0) {
+            Parse(bodies);
+            return false;
+        }
+        received_.append(chunk, qsizetype(got));
+    }
+}
+
+TWorkerChannel::Heard TWorkerChannel::Receive(QByteArray& body, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::vector<QByteArray> bodies;
+    for (;;) {
+        const bool alive = Collect(bodies);
+        if (!bodies.empty()) {
+            body = bodies.front();
+            // Frames after it stay for the next call.
+            for (size_t i = bodies.size(); i-- > 1;)
+                received_.prepend(Frame(bodies[i]));
+            return Heard::Frame;
+        }
+        if (!alive)
+            return Heard::Gone;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return Heard::Silent;
+        pollfd wait{socket_, POLLIN, 0};
+        if (::poll(&wait, 1, int(left.count())) < 0 && errno != EINTR)
+            return Heard::Gone;
+    }
+}
+
+bool TWorkerChannel::Kill() {
+    if (socket_ >= 0)
+        ::close(socket_);
+    socket_ = -1;
+    received_.clear();
+    if (pid_ <= 0)
+        return false;
+    int status = 0;
+    bool crashed = false;
+    if (WaitFor(pid_, status, false))
+        crashed = WIFSIGNALED(status);
+    else if (::kill(pid_, SIGKILL) == 0)
+        WaitFor(pid_, status, true);
+    pid_ = 0;
+    return crashed;
+}
+
+bool TWorkerChannel::Reap() {
+    if (pid_ <= 0)
+        return false;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(LeavingMs);
+    int status = 0;
+    while (!WaitFor(pid_, status, false)) {
+        if (Clock::now() >= deadline) {
+            Kill();
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    pid_ = 0;
+    Kill();
+    return WIFSIGNALED(status);
+}
+
+void TWorkerChannel::Detach() {
+    if (socket_ >= 0)
+        ::close(socket_);
+    socket_ = -1;
+    pid_ = 0;
+    received_.clear();
+}
+
+bool TWorkerChannel::ReadFrame(int fd, QByteArray& body) {
+    quint32 size = 0;
+    if (!ReadFully(fd, &size, sizeof size) || size > LongestFrame)
+        return false;
+    body.resize(qsizetype(size));
+    return ReadFully(fd, body.data(), size);
+}
+
+bool TWorkerChannel::WriteFrame(int fd, const QByteArray& body) {
+    return SendFully(fd, Frame(body));
+}
+
+int TWorkerChannel::OpenLimitMs() {
+    return TMediaPlayer::OpenTimeoutMs + StartMarginMs;
+}
+
+QString TWorkerChannel::StoppedText() {
+    return QStringLiteral("The file stopped the media device.");
+}
+
+QString TWorkerChannel::NotOpenedWithinText(int limitMs) {
+    return QStringLiteral("The file did not open within %1 seconds.").arg(limitMs / 1000);
+}
+
+QString TWorkerChannel::CannotBePlayedText() {
+    return QStringLiteral("The file cannot be played.");
+}
+
+QString TWorkerChannel::CannotStartText() {
+    return QStringLiteral("The media device cannot be started.");
+}
