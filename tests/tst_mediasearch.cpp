@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
@@ -207,7 +208,7 @@ private slots:
         const Paths found = search(a, true);
         QCOMPARE(sorted(found), (Paths{a + "/B/b1.mp3", a + "/a1.mp3"}));
     }
-    void linksToFoldersAreFollowedAndLinksToFilesAreFiles() {
+    void linksToFoldersAreNotFollowedAndLinksToFilesAreFiles() {
         const QByteArray outside = root_ + "/outside";
         makeFolder(outside);
         touch(outside + "/o1.mp3");
@@ -215,7 +216,30 @@ private slots:
         makeFolder(a);
         makeLink(outside, a + "/linked");
         makeLink(outside + "/o1.mp3", a + "/alias.mp3");
-        QCOMPARE(sorted(search(a, true)), (Paths{a + "/alias.mp3", a + "/linked/o1.mp3"}));
+        QCOMPARE(search(a, true), Paths{a + "/alias.mp3"});
+        // The folder chosen may itself be a link.
+        QCOMPARE(search(a + "/linked", true), Paths{a + "/linked/o1.mp3"});
+    }
+    void theKernelsFoldersAreNeverEntered() {
+        makeLink("/proc", root_ + "/proc");
+        makeLink("/proc/self/status", root_ + "/status.mp3");
+        makeLink("/dev/null", root_ + "/null.mp3");
+        touch(root_ + "/real.mp3");
+        QCOMPARE(search(root_, true), Paths{root_ + "/real.mp3"});
+        for (const QByteArray kernel : {"/proc", "/sys", "/dev", "/dev/", "//proc", "/sys/kernel"})
+            QCOMPARE(search(kernel, true), Paths());
+    }
+    void aSearchOfTheRootAddsEveryRealFileOnce() {
+        touch(root_ + "/real.mp3");
+        const Paths found = search("/", true);
+        if (!root_.contains("/."))
+            QVERIFY(found.contains(root_ + "/real.mp3"));
+        QCOMPARE(QSet<QByteArray>(found.begin(), found.end()).size(), found.size());
+        for (const QByteArray& path : found) {
+            QVERIFY2(!path.startsWith("/proc/") && !path.startsWith("/sys/") &&
+                         !path.startsWith("/dev/"),
+                     path.constData());
+        }
     }
     void brokenLinksPipesAndSocketsAreNotFiles() {
         makeLink(root_ + "/gone.mp3", root_ + "/broken.mp3");

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -269,22 +270,26 @@ private slots:
     }
 
     // --- leftovers ---
-    void leftoversOfInterruptedSavesGoAtTheNextStart() {
+    void leftoversOfInterruptedSavesGoAtTheNextStartHoweverYoung() {
         QTemporaryDir folder;
         const QByteArray base = QFile::encodeName(folder.path()) + '/';
-        auto age = [&](const char* name, time_t when) {
-            const timespec times[2] = {{when, 0}, {when, 0}};
-            QVERIFY(::utimensat(AT_FDCWD, (base + name).constData(), times, 0) == 0);
-        };
+        // Written this very moment and a second from now (a clock set back).
         const QStringList stale = {".PlayList.plf.aB3dE6gH", ".PlayList.plf.bak.Zz09yY8x"};
-        const QStringList kept = {".PlayList.plf.young123", ".PlayList.plf.toolong12",
+        const QStringList kept = {".PlayList.plf.saving12", ".PlayList.plf.toolong12",
                                   ".Other.plf.aB3dE6gH", "PlayList.plf"};
-        for (const QString& name : stale + kept) {
+        for (const QString& name : stale + kept)
             writeBytes(base + name.toUtf8(), "x");
-            age(name.toUtf8().constData(), 1000);
-        }
-        age(".PlayList.plf.young123", 3000); // written after the start, by another copy
-        AutomaticPlaylist(QFile::encodeName(folder.path())).RemoveLeftovers({2000, 0});
+        timespec soon{};
+        ::clock_gettime(CLOCK_REALTIME, &soon);
+        soon.tv_sec += 1;
+        const timespec times[2] = {soon, soon};
+        QVERIFY(::utimensat(AT_FDCWD, (base + stale[1].toUtf8()).constData(), times, 0) == 0);
+        // Another copy that is saving right now, or that froze while saving,
+        // holds its temporary file locked.
+        const int saving = ::open((base + ".PlayList.plf.saving12").constData(), O_RDWR);
+        QVERIFY(saving >= 0 && ::flock(saving, LOCK_EX | LOCK_NB) == 0);
+        AutomaticPlaylist(QFile::encodeName(folder.path())).RemoveLeftovers();
+        ::close(saving);
         QStringList expected = kept;
         expected.sort();
         QCOMPARE(entriesOf(folder.path()), expected);

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -273,6 +275,30 @@ private slots:
         if (how != "nul")
             QCOMPARE(entriesOf(folder_), QStringList{"PlayList.plf"});
     }
+    void aSaveCutOffJustBeforeTheStartLeavesNothingBehind() {
+        QVERIFY(QDir().mkpath(state.filePath(QStringLiteral("tolvane"))));
+        const QByteArray folder = QFile::encodeName(state.filePath(QStringLiteral("tolvane")));
+        TestSupport::WriteFile(QFile::encodeName(playlistPath()), "/music/a.mp3\r\n");
+        // A save killed a moment ago, and one that another copy has under
+        // way (or froze in): that one holds its file locked.
+        const QByteArray killed = folder + "/.PlayList.plf.k1lled00";
+        const QByteArray saving = folder + "/.PlayList.plf.saving00";
+        TestSupport::WriteFile(killed, "/music/par");
+        TestSupport::WriteFile(saving, "/music/b.mp3\r\n");
+        const int lock = ::open(saving.constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0);
+        QProcess player;
+        start(player);
+        const bool killedLeft = QFile::exists(QFile::decodeName(killed));
+        const bool savingLeft = QFile::exists(QFile::decodeName(saving));
+        player.terminate();
+        QVERIFY(player.waitForFinished(10000));
+        ::close(lock);
+        QVERIFY(!killedLeft);
+        QVERIFY(savingLeft);
+        QCOMPARE(readAll(QFile::encodeName(playlistPath())), QByteArray("/music/a.mp3\r\n"));
+    }
+
     void firstRunStartsEmptyAndLeavesAnEmptyPlaylist() {
         QFile::remove(playlistPath());
         QProcess player;

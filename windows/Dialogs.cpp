@@ -3,12 +3,16 @@
 #include "platform/PathNames.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
+#include <cerrno>
+#include <climits>
 #include <unistd.h>
 
-// A file chosen in the open or save dialog makes its folder the current
-// folder, as the folder dialog's choice does: the next "Add Folder" starts
-// where the user last was. The folder is the chosen file's own: a full path
-// typed into the name field leaves the dialog showing the folder it showed.
+// The program has one current folder, the process's: a file chosen in any
+// dialog, by a click or typed as a full path, makes its folder the current
+// one, as the folder dialog's choice does, and every dialog starts there
+// next time. (Each file dialog would otherwise keep the folder it last
+// showed, and one would open where another had long left.)
 static void enterFolderOf(const QByteArray& chosenFile) {
     const qsizetype slash = chosenFile.lastIndexOf('/');
     if (slash < 0)
@@ -18,16 +22,34 @@ static void enterFolderOf(const QByteArray& chosenFile) {
         return; // the current folder only sets where dialogs start
 }
 
+static void startInCurrentFolder(QFileDialog* dialog) {
+    QByteArray folder(PATH_MAX, '\0');
+    while (!::getcwd(folder.data(), size_t(folder.size()))) {
+        if (errno != ERANGE)
+            return; // the current folder is gone: the dialog stays where it was
+        folder.resize(folder.size() * 2);
+    }
+    folder.truncate(qsizetype(qstrlen(folder.constData())));
+    // The name typed or chosen last time stays in the name field.
+    const QStringList selected = dialog->selectedFiles();
+    dialog->setDirectory(PathText(folder));
+    if (!selected.isEmpty() && !QFileInfo(selected.first()).isDir())
+        dialog->selectFile(QFileInfo(selected.first()).fileName());
+}
+
 static DialogStandIn& standIn() {
     static DialogStandIn instance;
     return instance;
 }
 
-void SetDialogStandIn(DialogStandIn s) { standIn() = std::move(s); }
+void SetDialogStandIn(DialogStandIn s) {
+    standIn() = std::move(s);
+}
 
 std::optional<std::vector<QByteArray>> ShowOpenDialog(QFileDialog* dialog) {
     if (standIn().open)
         return standIn().open(dialog);
+    startInCurrentFolder(dialog);
     if (dialog->exec() != QDialog::Accepted)
         return std::nullopt;
     std::vector<QByteArray> chosen;
@@ -41,6 +63,7 @@ std::optional<std::vector<QByteArray>> ShowOpenDialog(QFileDialog* dialog) {
 std::optional<QByteArray> ShowSaveDialog(QFileDialog* dialog) {
     if (standIn().save)
         return standIn().save(dialog);
+    startInCurrentFolder(dialog);
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return std::nullopt;
     const QByteArray chosen = PathBytes(dialog->selectedFiles().first());

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,38 +46,7 @@ bool isTemporaryName(QByteArrayView name) {
     return true;
 }
 
-bool before(const timespec& a, const timespec& b) {
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
-}
-
 } // namespace
-
-timespec ProcessStartTime() {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    // The start in clock ticks after boot is field 22 of /proc/self/stat,
-    // counted from the ")" that ends the program's name; the boot time is
-    // "btime" in /proc/stat. Both are rounded down, so the time found is
-    // never later than the real start.
-    QFile stat(QStringLiteral("/proc/self/stat"));
-    QFile system(QStringLiteral("/proc/stat"));
-    if (!stat.open(QIODevice::ReadOnly) || !system.open(QIODevice::ReadOnly))
-        return now;
-    const QByteArray self = stat.readAll();
-    const QList<QByteArray> fields = self.mid(self.lastIndexOf(')') + 2).split(' ');
-    long long bootTime = -1;
-    for (const QByteArray& line : system.readAll().split('\n'))
-        if (line.startsWith("btime "))
-            bootTime = line.mid(6).trimmed().toLongLong();
-    const long ticks = ::sysconf(_SC_CLK_TCK);
-    if (fields.size() < 20 || bootTime < 0 || ticks <= 0)
-        return now;
-    const long long startTicks = fields[19].toLongLong();
-    timespec start{};
-    start.tv_sec = time_t(bootTime + startTicks / ticks);
-    start.tv_nsec = long((startTicks % ticks) * (1000000000LL / ticks));
-    return before(start, now) ? start : now;
-}
 
 AutomaticPlaylist::AutomaticPlaylist(QByteArray folder, Warn warn)
     : folder_(std::move(folder)), path_(folder_ + '/' + FileName), warn_(std::move(warn)) {
@@ -115,7 +85,7 @@ bool AutomaticPlaylist::safeToUse() {
 PathList AutomaticPlaylist::Read() {
     if (!safeToUse())
         return {};
-    RemoveLeftovers(ProcessStartTime());
+    RemoveLeftovers();
     // A missing playlist is the first run, not a fault; a folder of that
     // name is no playlist either. Anything else that is there but cannot be
     // read (no access to the state folder, say) is reported.
@@ -162,7 +132,7 @@ void AutomaticPlaylist::Save(const PathList& lines) {
     SaveListFile(path_, lines, 0600);
 }
 
-void AutomaticPlaylist::RemoveLeftovers(const timespec& startedAt) {
+void AutomaticPlaylist::RemoveLeftovers() {
     const int fd = ::open(folder_.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
@@ -172,14 +142,25 @@ void AutomaticPlaylist::RemoveLeftovers(const timespec& startedAt) {
         return;
     }
     const uid_t me = ::geteuid();
-    // A save that another running copy has under way is younger than this
-    // process and stays.
+    // A save holds a lock on its temporary file until it is renamed, so a
+    // file that can be locked belongs to a save that died: no clock is
+    // asked, and a save of another running copy, however young or frozen,
+    // keeps its file.
     while (const dirent* entry = ::readdir(dir)) {
-        struct stat st {};
-        if (isTemporaryName(entry->d_name) &&
-            ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-            st.st_uid == me && before(st.st_mtim, startedAt))
+        if (!isTemporaryName(entry->d_name))
+            continue;
+        const int file =
+            ::openat(fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (file < 0)
+            continue;
+        struct stat opened {
+        }, named{};
+        if (::fstat(file, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == me &&
+            ::flock(file, LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
             ::unlinkat(fd, entry->d_name, 0);
+        ::close(file);
     }
     ::closedir(dir);
 }

@@ -3,7 +3,6 @@
 #include "playlist/core/PathList.h"
 
 #include <QByteArray>
-#include <ctime>
 #include <functional>
 #include <vector>
 
@@ -39,8 +38,8 @@ public:
     void Save(const PathList& lines);
 
     // Removes the temporary files that saves of this user left in the folder
-    // when they were cut off before `before`.
-    void RemoveLeftovers(const timespec& before);
+    // when they were cut off; those of a save under way stay.
+    void RemoveLeftovers();
 
 private:
     // Whether the folder and the file may be used; warns once when not.
@@ -52,6 +51,3 @@ private:
     bool unread_ = false;
     bool warnedUnsafe_ = false;
 };
-
-// When this process started, by the wall clock.
-timespec ProcessStartTime();

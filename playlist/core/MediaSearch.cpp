@@ -9,8 +9,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <linux/magic.h>
 #include <set>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <utility>
 
@@ -137,23 +139,74 @@ namespace {
 
 enum class Kind { File, Folder, Other };
 
-Kind entryKind(int folderFd, const dirent* entry) {
+constexpr const char* KernelFolders[] = {"/proc", "/sys", "/dev"};
+
+// The devices of /proc, /sys and /dev: the kernel's view of processes and
+// devices rather than files. Their "files" come and go with processes and
+// read as endless or empty. Where one of them is a plain folder of the root
+// file system (in some containers), its device is every file's.
+std::set<dev_t> kernelDevices() {
+    std::set<dev_t> devices;
+    struct stat root {};
+    if (::stat("/", &root) != 0)
+        return devices;
+    for (const char* folder : KernelFolders) {
+        struct stat st {};
+        if (::stat(folder, &st) == 0 && st.st_dev != root.st_dev)
+            devices.insert(st.st_dev);
+    }
+    return devices;
+}
+
+// A link counts as the file it leads to (unless that lies in the kernel's
+// folders), but never as a folder: a search does not follow links to
+// folders (as find does not), so that a link into /proc, to a parent or to
+// another disk does not pull in a tree the user did not choose.
+Kind entryKind(int folderFd, const dirent* entry, const std::set<dev_t>& kernel) {
+    struct stat st {};
     switch (entry->d_type) {
     case DT_REG:
         return Kind::File;
     case DT_DIR:
         return Kind::Folder;
-    case DT_LNK:
-    case DT_UNKNOWN: {
-        struct stat st {};
-        if (::fstatat(folderFd, entry->d_name, &st, 0) != 0)
+    case DT_UNKNOWN:
+        if (::fstatat(folderFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             return Kind::Other;
         if (S_ISREG(st.st_mode))
             return Kind::File;
-        return S_ISDIR(st.st_mode) ? Kind::Folder : Kind::Other;
-    }
+        if (S_ISDIR(st.st_mode))
+            return Kind::Folder;
+        if (!S_ISLNK(st.st_mode))
+            return Kind::Other;
+        [[fallthrough]];
+    case DT_LNK:
+        return ::fstatat(folderFd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode) &&
+                       !kernel.count(st.st_dev)
+                   ? Kind::File
+                   : Kind::Other;
     default:
         return Kind::Other;
+    }
+}
+
+// The same, wherever such a file system is mounted (a container's /proc).
+bool isKernelFileSystem(int fd) {
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0)
+        return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case BPF_FS_MAGIC:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -185,14 +238,24 @@ class Search {
 public:
     Search(const QByteArray& mask, bool recurse, std::vector<QByteArray>& result)
         : everyName_(mask == "*.*" || mask == "*"), mask_(mask), recurse_(recurse),
-          result_(result) {}
+          result_(result) {
+        // Counted as searched, these are not entered even where they are
+        // plain folders.
+        for (const char* folder : KernelFolders) {
+            struct stat st {};
+            if (::stat(folder, &st) == 0)
+                visited_.emplace(st.st_dev, st.st_ino);
+        }
+    }
 
     void Folder(const QByteArray& folder) {
         struct stat st {};
         DIR* dir = openFolder(folder, &st);
         if (!dir)
             return;
-        if (!visited_.emplace(st.st_dev, st.st_ino).second) {
+        // /dev is a tmpfs like /tmp to fstatfs, so it is known by its device.
+        if (kernel_.count(st.st_dev) || isKernelFileSystem(::dirfd(dir)) ||
+            !visited_.emplace(st.st_dev, st.st_ino).second) {
             ::closedir(dir);
             return;
         }
@@ -207,7 +270,7 @@ public:
             // anything found below a folder of such a name.
             if (isDotOrDotDot(name) || !IsStorablePath(name))
                 continue;
-            const Kind kind = entryKind(::dirfd(dir), entry);
+            const Kind kind = entryKind(::dirfd(dir), entry, kernel_);
             if (kind == Kind::File && matches(name))
                 result_.push_back(folder + name);
             else if (kind == Kind::Folder && recurse_ && name[0] != '.')
@@ -229,6 +292,7 @@ private:
     const QByteArray mask_;
     const bool recurse_;
     std::vector<QByteArray>& result_;
+    const std::set<dev_t> kernel_ = kernelDevices();
     std::set<std::pair<dev_t, ino_t>> visited_;
 };
 
@@ -251,9 +315,10 @@ std::vector<QByteArray> FolderFiles(const QByteArray& folder) {
     if (!dir)
         return files;
     const QByteArray prefix = folder + '/';
+    const std::set<dev_t> kernel = kernelDevices();
     while (const dirent* entry = ::readdir(dir)) {
         if (!isDotOrDotDot(entry->d_name) && IsStorablePath(entry->d_name) &&
-            entryKind(::dirfd(dir), entry) == Kind::File)
+            entryKind(::dirfd(dir), entry, kernel) == Kind::File)
             files.push_back(prefix + entry->d_name);
     }
     ::closedir(dir);

@@ -28,7 +28,7 @@ void FilterMediaFiles(std::vector<QByteArray>& paths);
 
 // What the searches count as what:
 //  - a file is a regular file, or a symbolic link to one;
-//  - a folder is a directory, or a symbolic link to one;
+//  - a folder is a directory; a symbolic link to one is not followed;
 //  - anything else (devices, pipes, sockets, broken links) is neither and is
 //    left out.
 // The directory entry's type is trusted where the file system gives it; a
@@ -51,7 +51,9 @@ int CompareNames(QByteArrayView a, QByteArrayView b);
 // every name, also names without a full stop.
 // Subfolders whose names begin with a full stop are not searched. A folder
 // that cannot be read adds nothing. Each folder is searched at most once
-// (known by device and inode), so links that lead back up the tree end.
+// (known by device and inode), so a tree mounted twice adds its files once.
+// /proc, /sys, /dev and the kernel's other pseudo file systems are never
+// entered, also when `folder` is one of them.
 void SearchFiles(const QByteArray& folder, const QByteArray& mask, bool recurse,
                  std::vector<QByteArray>& result);
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -403,10 +404,24 @@ void replaceFile(const QByteArray& path, mode_t mode, const std::function<int(in
         fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                     replacing ? 0600 : mode);
         error = errno;
-        if (fd >= 0)
-            temporary.path = name;
-        else if (error != EEXIST)
-            break;
+        if (fd < 0) {
+            if (error != EEXIST)
+                break;
+            continue;
+        }
+        // The lock, held up to the rename, tells the start of another copy
+        // that this save is under way (see AutomaticPlaylist). That start may
+        // take the name away between open and flock; another name is made
+        // then. Where the file system has no locks, the save goes on without.
+        struct stat made {};
+        const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        if (taken || (::fstat(fd, &made) == 0 && made.st_nlink == 0)) {
+            ::close(fd);
+            fd = -1;
+            error = EEXIST;
+            continue;
+        }
+        temporary.path = name;
     }
     if (fd < 0) {
         if (replacing && (error == EACCES || error == EPERM))
@@ -420,6 +435,9 @@ void replaceFile(const QByteArray& path, mode_t mode, const std::function<int(in
         throw createError(path, writeError);
     if (::fsync(fd) != 0)
         throw createError(path, errno);
+    // A second descriptor of the same open file keeps the lock up to the
+    // rename, past the close that reports a late write error.
+    const FileDescriptor lock(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
     if (const int closeError = file.Close())
         throw createError(path, closeError);
     if (::rename(temporary.path.constData(), target.constData()) != 0)
