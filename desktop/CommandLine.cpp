@@ -1,5 +1,7 @@
 #include "desktop/CommandLine.h"
 
+#include "platform/PathNames.h"
+
 QByteArray UsageText() {
     return "Usage: tolvane [OPTION]... [FILE|FOLDER|URL]...\n";
 }
@@ -40,22 +42,6 @@ QByteArray LocalPathOfUrl(const QByteArray& url) {
     if (!rest.startsWith('/'))
         return {};
     return QByteArray::fromPercentEncoding(rest);
-}
-
-QByteArray AbsolutePath(const QByteArray& path, const QByteArray& folder) {
-    const QByteArray full = path.startsWith('/') ? path : folder + '/' + path;
-    QByteArrayList parts;
-    for (const QByteArray& part : full.split('/')) {
-        if (part.isEmpty() || part == ".")
-            continue;
-        if (part == "..") {
-            if (!parts.isEmpty())
-                parts.removeLast();
-            continue;
-        }
-        parts.append(part);
-    }
-    return '/' + parts.join('/');
 }
 
 QByteArray FileUrlOfPath(const QByteArray& path) {

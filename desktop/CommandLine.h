@@ -25,10 +25,6 @@ CommandLine ParseCommandLine(const QByteArrayList& arguments, const QByteArray& 
 // the argument is no local file URL.
 QByteArray LocalPathOfUrl(const QByteArray& url);
 
-// A path made absolute against `folder`, with "." and empty components taken
-// out and ".." taken back, as a shell would name the file.
-QByteArray AbsolutePath(const QByteArray& path, const QByteArray& folder);
-
 // A file:// URL of a path, every byte outside the unreserved set escaped.
 QByteArray FileUrlOfPath(const QByteArray& path);
 

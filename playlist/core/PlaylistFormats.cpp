@@ -85,37 +85,6 @@ qsizetype schemeLength(QByteArrayView v) {
     return 0;
 }
 
-// Joins a relative name to a folder and takes out "." and ".." as a shell
-// reads them, without looking at the disk, so that an entry of the form
-// "../Other/a.mp3" reads as the path a user would type.
-QByteArray cleanJoin(QByteArrayView folder, QByteArrayView relative) {
-    std::vector<QByteArrayView> parts;
-    auto split = [&parts](QByteArrayView path) {
-        qsizetype start = 0;
-        for (qsizetype i = 0; i <= path.size(); ++i) {
-            if (i < path.size() && path[i] != '/')
-                continue;
-            const QByteArrayView part = path.sliced(start, i - start);
-            start = i + 1;
-            if (part.isEmpty() || part == ".")
-                continue;
-            if (part == "..") {
-                if (!parts.empty())
-                    parts.pop_back();
-                continue;
-            }
-            parts.push_back(part);
-        }
-    };
-    split(folder);
-    split(relative);
-    QByteArray path;
-    path.reserve(folder.size() + relative.size() + 1);
-    for (const QByteArrayView part : parts)
-        path.append('/').append(part);
-    return path.isEmpty() ? QByteArray("/") : path;
-}
-
 enum class Entry { Added, NotLocal, Skipped };
 
 // Makes a full path of an entry of a playlist and adds it. `uri` says that
@@ -163,7 +132,7 @@ Entry addEntry(QByteArrayView value, QByteArrayView folder, bool uri, PathList& 
         // Written on Windows: its folders are separated by backslashes.
         if (!relative.contains('/') && relative.contains('\\'))
             relative.replace('\\', '/');
-        path = cleanJoin(folder, relative);
+        path = AbsolutePath(relative, folder);
     }
     if (!IsStorablePath(path))
         return Entry::NotLocal;
