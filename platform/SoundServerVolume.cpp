@@ -4,70 +4,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <dlfcn.h>
 #include <optional>
 #include <string>
 
 using Clock = std::chrono::steady_clock;
-
-namespace {
-
-// The library is opened on first use instead of being linked: the volume is
-// read only once the windows are on the screen, and linking it would load it,
-// and the dozen libraries it needs, before the first frame.
-#define TOLVANE_PULSE_FUNCTIONS(F)                                                                 \
-    F(pa_channel_map_has_position)                                                                 \
-    F(pa_context_connect)                                                                          \
-    F(pa_context_disconnect)                                                                       \
-    F(pa_context_get_server_info)                                                                  \
-    F(pa_context_get_sink_info_by_name)                                                            \
-    F(pa_context_get_state)                                                                        \
-    F(pa_context_new_with_proplist)                                                                \
-    F(pa_context_set_sink_volume_by_name)                                                          \
-    F(pa_context_unref)                                                                            \
-    F(pa_cvolume_get_position)                                                                     \
-    F(pa_cvolume_max)                                                                              \
-    F(pa_cvolume_set)                                                                              \
-    F(pa_mainloop_dispatch)                                                                        \
-    F(pa_mainloop_free)                                                                            \
-    F(pa_mainloop_get_api)                                                                         \
-    F(pa_mainloop_new)                                                                             \
-    F(pa_mainloop_poll)                                                                            \
-    F(pa_mainloop_prepare)                                                                         \
-    F(pa_operation_cancel)                                                                         \
-    F(pa_operation_unref)                                                                          \
-    F(pa_proplist_free)                                                                            \
-    F(pa_proplist_new)                                                                             \
-    F(pa_proplist_sets)
-
-struct PulseApi {
-#define TOLVANE_PULSE_POINTER(name) decltype(&::name) name = nullptr;
-    TOLVANE_PULSE_FUNCTIONS(TOLVANE_PULSE_POINTER)
-#undef TOLVANE_PULSE_POINTER
-};
-
-// The library's functions, or null when it cannot be opened: then there is no
-// server to talk to, as when none runs.
-const PulseApi* Pulse() {
-    static const std::optional<PulseApi> api = []() -> std::optional<PulseApi> {
-        void* library = ::dlopen("libpulse.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (!library)
-            return std::nullopt;
-        PulseApi loaded;
-        bool complete = true;
-#define TOLVANE_PULSE_LOOKUP(name)                                                                 \
-    loaded.name = reinterpret_cast<decltype(&::name)>(::dlsym(library, #name));                    \
-    complete = complete && loaded.name;
-        TOLVANE_PULSE_FUNCTIONS(TOLVANE_PULSE_LOOKUP)
-#undef TOLVANE_PULSE_LOOKUP
-        if (!complete)
-            return std::nullopt;
-        return loaded;
-    }();
-    return api ? &*api : nullptr;
-}
-
-} // namespace
 
 quint32 ServerVolumeOfChannel(quint16 channel) {
     return quint32((quint64(channel) * PA_VOLUME_NORM + 65535 / 2) / 65535);
@@ -83,7 +23,6 @@ quint16 ChannelOfServerVolume(quint32 serverVolume) {
 // thread: no second thread, no locks.
 struct SoundServerVolume::Private {
     // Both made by the first connection attempt, not before.
-    const PulseApi* api = nullptr;
     pa_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     // After a failed connection attempt the next one waits a little, so that
@@ -93,18 +32,18 @@ struct SoundServerVolume::Private {
     ~Private() {
         Disconnect();
         if (loop)
-            api->pa_mainloop_free(loop);
+            pa_mainloop_free(loop);
     }
 
     void Disconnect() {
         if (!context)
             return;
-        api->pa_context_disconnect(context);
-        api->pa_context_unref(context);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
         context = nullptr;
     }
 
-    bool ContextFailed() const { return !PA_CONTEXT_IS_GOOD(api->pa_context_get_state(context)); }
+    bool ContextFailed() const { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)); }
 
     // Runs the loop until done() holds, the connection breaks or the
     // deadline passes; true only in the first case.
@@ -116,8 +55,8 @@ struct SoundServerVolume::Private {
                 std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
             if (left.count() <= 0)
                 return false;
-            if (api->pa_mainloop_prepare(loop, int(left.count())) < 0 ||
-                api->pa_mainloop_poll(loop) < 0 || api->pa_mainloop_dispatch(loop) < 0)
+            if (pa_mainloop_prepare(loop, int(left.count())) < 0 || pa_mainloop_poll(loop) < 0 ||
+                pa_mainloop_dispatch(loop) < 0)
                 return false;
         }
         return true;
@@ -129,24 +68,20 @@ struct SoundServerVolume::Private {
         Disconnect();
         if (Clock::now() < nextAttempt)
             return false;
-        if (!api)
-            api = Pulse();
-        if (api && !loop)
-            loop = api->pa_mainloop_new();
+        if (!loop)
+            loop = pa_mainloop_new();
         if (!loop)
             return false;
-        pa_proplist* properties = api->pa_proplist_new();
-        api->pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Tolvane");
-        api->pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "tolvane");
-        context = api->pa_context_new_with_proplist(api->pa_mainloop_get_api(loop), "Tolvane",
-                                                    properties);
-        api->pa_proplist_free(properties);
+        pa_proplist* properties = pa_proplist_new();
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Tolvane");
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "tolvane");
+        context = pa_context_new_with_proplist(pa_mainloop_get_api(loop), "Tolvane", properties);
+        pa_proplist_free(properties);
         // Never start a server of our own: the volume belongs to the one the
         // desktop runs, and when there is none there is nothing to set.
         const bool ready =
-            context &&
-            api->pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0 &&
-            RunUntil([this] { return api->pa_context_get_state(context) == PA_CONTEXT_READY; },
+            context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0 &&
+            RunUntil([this] { return pa_context_get_state(context) == PA_CONTEXT_READY; },
                      deadline);
         if (!ready) {
             Disconnect();
@@ -164,8 +99,8 @@ struct SoundServerVolume::Private {
             return false;
         const bool answered = RunUntil(done, deadline);
         if (!answered)
-            api->pa_operation_cancel(operation);
-        api->pa_operation_unref(operation);
+            pa_operation_cancel(operation);
+        pa_operation_unref(operation);
         if (!answered)
             Disconnect(); // a server that does not answer is not trusted again
         return answered;
@@ -183,7 +118,7 @@ struct SoundServerVolume::Private {
             a->done = true;
         };
         if (!Await(
-                api->pa_context_get_server_info(context, received, &answer),
+                pa_context_get_server_info(context, received, &answer),
                 [&answer] { return answer.done; }, deadline) ||
             answer.sink.empty())
             return std::nullopt;
@@ -214,7 +149,7 @@ struct SoundServerVolume::Private {
             }
         };
         if (!Await(
-                api->pa_context_get_sink_info_by_name(context, name.c_str(), received, &answer),
+                pa_context_get_sink_info_by_name(context, name.c_str(), received, &answer),
                 [&answer] { return answer.done; }, deadline) ||
             !answer.found)
             return std::nullopt;
@@ -232,8 +167,8 @@ struct SoundServerVolume::Private {
             a->done = true;
         };
         return Await(
-                   api->pa_context_set_sink_volume_by_name(context, name.c_str(), &volume, finished,
-                                                           &answer),
+                   pa_context_set_sink_volume_by_name(context, name.c_str(), &volume, finished,
+                                                      &answer),
                    [&answer] { return answer.done; }, deadline) &&
                answer.success;
     }
@@ -275,10 +210,10 @@ std::optional<ChannelVolumes> SoundServerVolume::Read() {
         if (!sink)
             return std::nullopt;
         // A sink without a left and a right (mono) has one volume for both.
-        const pa_volume_t loudest = d->api->pa_cvolume_max(&sink->volume);
+        const pa_volume_t loudest = pa_cvolume_max(&sink->volume);
         auto side = [&](pa_channel_position_t position) {
-            return d->api->pa_channel_map_has_position(&sink->map, position)
-                       ? d->api->pa_cvolume_get_position(&sink->volume, &sink->map, position)
+            return pa_channel_map_has_position(&sink->map, position)
+                       ? pa_cvolume_get_position(&sink->volume, &sink->map, position)
                        : loudest;
         };
         return ChannelVolumes{ChannelOfServerVolume(side(PA_CHANNEL_POSITION_FRONT_LEFT)),
@@ -297,9 +232,9 @@ bool SoundServerVolume::Write(ChannelVolumes channels) {
         pa_cvolume volume = sink->volume;
         const pa_volume_t left = ServerVolumeOfChannel(channels.left);
         const pa_volume_t right = ServerVolumeOfChannel(channels.right);
-        d->api->pa_cvolume_set(&volume, volume.channels, std::max(left, right));
-        if (d->api->pa_channel_map_has_position(&sink->map, PA_CHANNEL_POSITION_FRONT_LEFT) &&
-            d->api->pa_channel_map_has_position(&sink->map, PA_CHANNEL_POSITION_FRONT_RIGHT)) {
+        pa_cvolume_set(&volume, volume.channels, std::max(left, right));
+        if (pa_channel_map_has_position(&sink->map, PA_CHANNEL_POSITION_FRONT_LEFT) &&
+            pa_channel_map_has_position(&sink->map, PA_CHANNEL_POSITION_FRONT_RIGHT)) {
             for (unsigned i = 0; i < volume.channels; ++i) {
                 const auto position = sink->map.map[i];
                 if (position == PA_CHANNEL_POSITION_FRONT_LEFT ||
