@@ -4,7 +4,7 @@
 #include <QByteArrayList>
 #include <QObject>
 
-class QSocketNotifier;
+class QLocalServer;
 
 // One running copy per automatic playlist, so that the playlist has one
 // writer. The first copy becomes the running one; a copy started after it
@@ -31,6 +31,9 @@ public:
 
     // How long a second copy waits for the running one to answer.
     static constexpr int TimeoutMs = 10000;
+    // The most a copy may hand over in one message; a longer one is refused
+    // whole.
+    static constexpr qsizetype MaxMessageBytes = 4 * 1024 * 1024;
 
     // The names both ways use, from the playlist folder.
     static QString BusName(const QByteArray& playlistFolder);
@@ -47,11 +50,8 @@ private:
     Outcome StartOnBus(const QByteArrayList& paths);
     Outcome StartOnSocket(const QByteArrayList& paths);
     bool Listen(const QByteArray& socketPath);
-    void AcceptConnection();
 
     QByteArray folder_;
-    QByteArray socketPath_;
-    int listenFd_ = -1;
-    QSocketNotifier* incoming_ = nullptr;
+    QLocalServer* server_ = nullptr;
     int lockFd_ = -1;
 };
