@@ -3,26 +3,26 @@
 
 #include "player/Program.h"
 
-#include "platform/Memory.h"
-#include "desktop/SingleInstance.h"
-#include "platform/StatePaths.h"
-#include "platform/Termination.h"
 #include "desktop/CommandLine.h"
 #include "desktop/Mpris.h"
 #include "desktop/OpenPaths.h"
+#include "desktop/SingleInstance.h"
+#include "platform/Memory.h"
+#include "platform/StatePaths.h"
+#include "platform/Termination.h"
 #include "player/Unit1.h"
 #include "playlist/ListBox.h"
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
-#include "windows/StartUp.h"
-#include "windows/Unit5.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QIcon>
 #include <QTimer>
+#include <QWidget>
 #include <cerrno>
 #include <cstdio>
-#include <memory>
+#include <functional>
 #include <unistd.h>
 
 static QByteArray currentFolder() {
@@ -33,6 +33,48 @@ static QByteArray currentFolder() {
         folder.resize(folder.size() * 2);
     }
     return folder.left(qsizetype(qstrlen(folder.constData())));
+}
+
+namespace {
+
+// Lives as the widget's child, so that it goes with it.
+class FirstPaintWatch : public QObject {
+public:
+    FirstPaintWatch(QWidget* widget, std::function<void()> work, int latestMs)
+        : QObject(widget), work_(std::move(work)) {
+        widget->installEventFilter(this);
+        QTimer::singleShot(latestMs, this, &FirstPaintWatch::Run);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        // The paint itself must end first: the work is queued behind it, and
+        // behind whatever else the same pass of the event loop paints.
+        if (event->type() == QEvent::Paint && !queued_) {
+            queued_ = true;
+            QTimer::singleShot(0, this, &FirstPaintWatch::Run);
+        }
+        return false;
+    }
+
+private:
+    void Run() {
+        if (!work_)
+            return;
+        parent()->removeEventFilter(this);
+        const std::function<void()> work = std::move(work_);
+        work_ = nullptr;
+        deleteLater();
+        work();
+    }
+
+    std::function<void()> work_;
+    bool queued_ = false;
+};
+
+} // namespace
+
+void AfterFirstPaint(QWidget* widget, std::function<void()> work, int latestMs) {
+    new FirstPaintWatch(widget, std::move(work), latestMs);
 }
 
 int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& started) {
@@ -76,27 +118,19 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
     if (instance.Start(command.paths) == SingleInstance::Outcome::HandedOver)
         return 0;
 
-    // The windows show first; what their first frame does not need follows
-    // right after it: the volume bar's reading of the system volume, the
-    // hidden views, the alarm window and the desktop's media controls.
-    TForm1 form1(nullptr, StartUp::FirstFrame);
+    TForm1 form1;
     form1.show();
-    TForm2 form2(&form1, nullptr, StartUp::FirstFrame);
-    std::unique_ptr<TForm5> form5;
+    TForm2 form2(&form1);
 
     QObject::connect(&instance, &SingleInstance::openRequested, &form1,
                      [&form1](const QByteArrayList& paths) {
                          OpenPaths(form1, paths);
                          RaiseMainWindow(form1);
                      });
+    // The desktop's media controls are registered once the playlist is on
+    // the screen: the bus round trips need not hold up the first frame.
     Mpris mpris(form1);
-    AfterFirstPaint(form2.ListB->viewport(), [&] {
-        form1.FinishStartUp();
-        form2.FinishStartUp();
-        form5 = std::make_unique<TForm5>();
-        form1.Form5 = form5.get();
-        mpris.Start();
-    });
+    AfterFirstPaint(form2.ListB->viewport(), [&mpris] { mpris.Start(); });
     if (!command.paths.isEmpty())
         QTimer::singleShot(0, &form1, [&form1, &command] { OpenPaths(form1, command.paths); });
 

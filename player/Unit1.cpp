@@ -7,15 +7,15 @@
 #include "platform/CdDoor.h"
 #include "platform/Connection.h"
 #include "platform/DesktopServices.h"
-#include "windows/MessageBox.h"
 #include "platform/SoundServerVolume.h"
 #include "player/core/Clock.h"
+#include "player/core/Volume.h"
 #include "player/media/FileTester.h"
 #include "player/media/MediaPlayer.h"
-#include "player/core/Volume.h"
-#include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
+#include "playlist/core/Playlist.h"
 #include "windows/Controls.h"
+#include "windows/MessageBox.h"
 #include "windows/Unit5.h"
 
 #include <QApplication>
@@ -43,18 +43,10 @@ qint64 SeekPosition(qint64 mediaLength, int barWidth, int x) {
     return std::clamp<qint64>(p, 0, mediaLength);
 }
 
-TForm1::TForm1(QWidget* parent, StartUp startUp)
-    : QWidget(parent), mixer_(std::make_unique<SoundServerVolume>()) {
+TForm1::TForm1(QWidget* parent) : QWidget(parent), mixer_(std::make_unique<SoundServerVolume>()) {
     setWindowTitle(QStringLiteral("Tolvane"));
     CreateControls();
     FormCreate();
-    if (startUp == StartUp::Whole)
-        FinishStartUp();
-}
-
-void TForm1::FinishStartUp() {
-    if (!volumeShown_)
-        ShowSystemVolume();
 }
 
 TForm1::~TForm1() = default;
@@ -210,6 +202,7 @@ void TForm1::FormCreate() {
     PlayOrder->addItems({QStringLiteral("Con"), QStringLiteral("Shu"), QStringLiteral("Rep")});
     PlayOrder->setCurrentIndex(0);
 
+    ShowSystemVolume();
     SetHintLooks(PanelGround, PanelText, 2000);
 
     // A video larger than the screen would open a window over the player
@@ -221,7 +214,6 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::ShowSystemVolume() {
-    volumeShown_ = true;
     // The bar starts where the system volume stands. Moving it there writes
     // the volume back with both channels at that level; at level 0 the bar
     // does not move and nothing is written.
@@ -341,8 +333,11 @@ void TForm1::SpeedButton3Click() {
 }
 
 void TForm1::SpeedButton5Click() {
-    if (!Form5)
-        return;
+    // The alarm window starts hidden, so it is built when first asked for.
+    if (!Form5) {
+        alarmWindow_ = std::make_unique<TForm5>();
+        Form5 = alarmWindow_.get();
+    }
     if (SpeedButton5->isStruckOut()) {
         SpeedButton5->setStruckOut(false);
         Form5->show();

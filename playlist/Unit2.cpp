@@ -1,15 +1,15 @@
 #include "playlist/Unit2.h"
 
 #include "platform/DesktopServices.h"
-#include "windows/MessageBox.h"
-#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
-#include "playlist/core/AutomaticPlaylist.h"
+#include "player/media/MediaPlayer.h"
 #include "playlist/ListBox.h"
 #include "playlist/LyricView.h"
+#include "playlist/core/AutomaticPlaylist.h"
 #include "playlist/core/Lyrics.h"
 #include "playlist/core/Playlist.h"
 #include "windows/Controls.h"
+#include "windows/MessageBox.h"
 
 #include <QCloseEvent>
 #include <QCursor>
@@ -88,18 +88,13 @@ unsigned clockSeed() {
 
 } // namespace
 
-TForm2::TForm2(TForm1* form1, QWidget* parent, StartUp startUp) : QWidget(parent), Form1(form1) {
+TForm2::TForm2(TForm1* form1, QWidget* parent) : QWidget(parent), Form1(form1) {
     Form1->Form2 = this;
     setWindowTitle(QStringLiteral("Play List"));
     CreateControls();
     CreateMenus();
-    if (startUp == StartUp::Whole)
-        CreateHiddenControls();
-    FormCreate();
-}
-
-void TForm2::FinishStartUp() {
     CreateHiddenControls();
+    FormCreate();
 }
 
 TForm2::~TForm2() = default;
@@ -171,8 +166,8 @@ void TForm2::CreateControls() {
             [this](Qt::MouseButton button) { RunCommand([&] { ListBMouseUp(button); }); });
 }
 
-// Built on demand, since neither shows at start: behind the list, and over
-// everything else while a scan runs.
+// Neither shows at start: the lyric view lies behind the list, the scan box
+// over everything else while a scan runs.
 void TForm2::CreateHiddenControls() {
     if (lirik)
         return;

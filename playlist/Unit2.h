@@ -1,7 +1,6 @@
 #pragma once
 
 #include "windows/LazyFileDialog.h"
-#include "windows/StartUp.h"
 
 #include <QAction>
 #include <QWidget>
@@ -30,7 +29,7 @@ class TSpeedButton;
 class TForm2 : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm2(TForm1* form1, QWidget* parent = nullptr, StartUp startUp = StartUp::Whole);
+    explicit TForm2(TForm1* form1, QWidget* parent = nullptr);
     ~TForm2() override;
 
     TForm1* Form1;
@@ -55,9 +54,7 @@ public:
     TSpeedButton* List = nullptr;
     TSpeedButton* SpeedButton2 = nullptr;
     TPanel* Panel1 = nullptr; // time panel
-    // The lyric view and the scan's progress box start hidden. After a start
-    // with StartUp::FirstFrame they are built by FinishStartUp, or by the
-    // first command that needs them; until then they are null.
+    // The lyric view and the scan's progress box start hidden.
     QTextEdit* lirik = nullptr;
     QGroupBox* GroupBox1 = nullptr;
     QLabel* Label1 = nullptr;
@@ -155,10 +152,6 @@ public:
     void Help1Click();
     void Closelyricwindow1Click();
     void lirikDblClick();
-
-    // Builds what a start with StartUp::FirstFrame left out: the lyric view
-    // and the scan's progress box. Once only; later calls do nothing.
-    void FinishStartUp();
 
     // Adds the main window's shortcut items after this window's own, leaving
     // out keys this window already answers (its own come first).
