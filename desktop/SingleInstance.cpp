@@ -14,6 +14,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -81,7 +82,38 @@ void SingleInstance::Deliver(const QByteArrayList& paths) {
         this, [this, paths] { emit openRequested(paths); }, Qt::QueuedConnection);
 }
 
+QByteArray SingleInstance::LockPath(const QByteArray& playlistFolder) {
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (!runtime.startsWith('/'))
+        return {};
+    return runtime + "/tolvane-" + FolderKey(playlistFolder) + ".lock";
+}
+
+bool SingleInstance::TakeLock() {
+    if (lockFd_ >= 0)
+        return true;
+    const int fd = ::open(lockPath_.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    lockFd_ = fd;
+    return true;
+}
+
 SingleInstance::Outcome SingleInstance::Start(const QByteArrayList& paths) {
+    // The copy that holds the lock is the one writer of the playlist. Where
+    // no lock can be made (no runtime folder) the bus name alone decides.
+    lockPath_ = LockPath(folder_);
+    if (!lockPath_.isEmpty()) {
+        const int probe = ::open(lockPath_.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (probe < 0)
+            lockPath_.clear();
+        else
+            ::close(probe);
+    }
     if (QDBusConnection::sessionBus().isConnected())
         return StartOnBus(paths);
     return StartOnSocket(paths);
@@ -92,20 +124,24 @@ SingleInstance::Outcome SingleInstance::StartOnBus(const QByteArrayList& paths) 
     const QString name = BusName(folder_);
     new InstanceAdaptor(this);
     bus.registerObject(ObjectPath, this);
+    const bool locking = !lockPath_.isEmpty();
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < TimeoutMs) {
-        const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
-            bus.interface()->registerService(name, QDBusConnectionInterface::DontQueueService,
-                                             QDBusConnectionInterface::DontAllowReplacement);
-        if (!reply.isValid())
-            break;
-        if (reply.value() == QDBusConnectionInterface::ServiceRegistered)
-            return Outcome::Running;
+        if (!locking || TakeLock()) {
+            const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
+                bus.interface()->registerService(name, QDBusConnectionInterface::DontQueueService,
+                                                 QDBusConnectionInterface::DontAllowReplacement);
+            if (!reply.isValid())
+                break;
+            if (reply.value() == QDBusConnectionInterface::ServiceRegistered)
+                return Outcome::Running;
+        }
         QDBusMessage call = QDBusMessage::createMethodCall(
             name, ObjectPath, QLatin1String(InterfaceName), QStringLiteral("Open"));
         call << QVariant::fromValue(paths);
-        const QDBusMessage answer = bus.call(call, QDBus::Block, TimeoutMs);
+        const QDBusMessage answer =
+            bus.call(call, QDBus::Block, int(std::max<qint64>(1, TimeoutMs - waited.elapsed())));
         if (answer.type() == QDBusMessage::ReplyMessage)
             return Outcome::HandedOver;
         // The running copy went away between the two steps, or is ending:
@@ -113,6 +149,10 @@ SingleInstance::Outcome SingleInstance::StartOnBus(const QByteArrayList& paths) 
         QThread::msleep(100);
     }
     bus.unregisterObject(ObjectPath);
+    // A copy that holds the lock but does not answer (stopped, stuck) still
+    // owns the playlist.
+    if (locking && !TakeLock())
+        return Outcome::Refused;
     return Outcome::Alone;
 }
 
@@ -200,28 +240,21 @@ private:
 
 SingleInstance::Outcome SingleInstance::StartOnSocket(const QByteArrayList& paths) {
     const QByteArray socketPath = SocketPath(folder_);
-    if (socketPath.isEmpty())
+    if (socketPath.isEmpty() || lockPath_.isEmpty())
         return Outcome::Alone;
     // The running copy is whoever holds the lock; the socket may be left
     // over from a copy that did not end normally.
-    const QByteArray lockPath = socketPath + ".lock";
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < TimeoutMs) {
-        const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0)
-            return Outcome::Alone;
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            lockFd_ = fd;
+        if (TakeLock())
             return Listen(socketPath) ? Outcome::Running : Outcome::Alone;
-        }
-        ::close(fd);
         if (handOver(socketPath, paths))
             return Outcome::HandedOver;
         // The running copy is still starting, or just ended.
         QThread::msleep(100);
     }
-    return Outcome::Alone;
+    return TakeLock() ? Outcome::Alone : Outcome::Refused;
 }
 
 bool SingleInstance::Listen(const QByteArray& socketPath) {

@@ -14,6 +14,7 @@
 #include "playlist/ListBox.h"
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
+#include "windows/MessageBox.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -115,8 +116,19 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
     // A copy that finds another running with the same automatic playlist
     // hands its files over and ends before it reads the playlist.
     SingleInstance instance(StateFolder());
-    if (instance.Start(command.paths) == SingleInstance::Outcome::HandedOver)
+    switch (instance.Start(command.paths)) {
+    case SingleInstance::Outcome::HandedOver:
         return 0;
+    case SingleInstance::Outcome::Refused:
+        // A copy that is stopped or stuck still owns the playlist; a second
+        // writer would lose one of the two lists at the end.
+        ShowMessage(QStringLiteral("Tolvane is already running with this playlist but does not "
+                                   "answer. This copy ends without changing the playlist."));
+        return 1;
+    case SingleInstance::Outcome::Running:
+    case SingleInstance::Outcome::Alone:
+        break;
+    }
 
     TForm1 form1;
     form1.show();

@@ -281,6 +281,41 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(playlistTitle(player.pid), u"Play List: 2 items"_s, 10000);
     }
 
+    // A running copy that is stopped cannot take a second copy's files, and
+    // it still owns the playlist: the second copy says so and ends without
+    // windows of its own, and the playlist is the first copy's alone.
+    void aSecondCopyBesideAStoppedOneEndsWithAMessageAndWritesNothing() {
+        if (QStandardPaths::findExecutable(u"xdotool"_s).isEmpty())
+            QSKIP("needs xdotool to answer the message box");
+        QFile::remove(state.filePath(u"tolvane/PlayList.plf"_s));
+        Player first({TestSupport::Media(u"tone.mp3"_s)}, playerEnv);
+        QTRY_COMPARE_WITH_TIMEOUT(playlistTitle(first.pid), u"Play List: 1 items"_s, 20000);
+        QCOMPARE(::kill(first.pid, SIGSTOP), 0);
+
+        Player second({TestSupport::Media(u"tone.wav"_s)}, playerEnv);
+        const QString pid = QString::number(second.pid);
+        QString box;
+        for (QDeadlineTimer deadline(SingleInstance::TimeoutMs + 20000);
+             box.isEmpty() && !deadline.hasExpired(); QTest::qWait(200))
+            box = run(u"xdotool search --all --onlyvisible --pid "_s + pid + u" --name Tolvane"_s)
+                      .section(u'\n', 0, 0);
+        QVERIFY2(!box.isEmpty(), "no message box");
+        QVERIFY(playlistTitle(second.pid).isEmpty());
+        std::optional<int> code;
+        for (int i = 0; i < 20 && !code; ++i) {
+            run(u"xdotool key --window "_s + box + u" Escape"_s);
+            code = second.exitCode(500);
+        }
+        QCOMPARE(code, std::optional<int>(1));
+
+        QCOMPARE(::kill(first.pid, SIGCONT), 0);
+        ::kill(first.pid, SIGTERM);
+        QCOMPARE(first.exitCode(10000), std::optional<int>(0));
+        QFile saved(state.filePath(u"tolvane/PlayList.plf"_s));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), TestSupport::Media(u"tone.mp3"_s) + "\r\n");
+    }
+
     void playerctlDrivesThePlayerAsItsKeysDo() {
         QFile::remove(state.filePath(u"tolvane/PlayList.plf"_s));
         const QString volumeBefore = run(u"pactl get-sink-volume @DEFAULT_SINK@"_s);
