@@ -9,6 +9,29 @@
 
 using Clock = std::chrono::steady_clock;
 
+namespace {
+
+// A sink without a left and a right (mono) has one volume for both.
+ChannelVolumes channelsOfSink(const pa_cvolume& volume, const pa_channel_map& map) {
+    const pa_volume_t loudest = pa_cvolume_max(&volume);
+    auto side = [&](pa_channel_position_t position) {
+        return pa_channel_map_has_position(&map, position)
+                   ? pa_cvolume_get_position(&volume, &map, position)
+                   : loudest;
+    };
+    return ChannelVolumes{ChannelOfServerVolume(side(PA_CHANNEL_POSITION_FRONT_LEFT)),
+                          ChannelOfServerVolume(side(PA_CHANNEL_POSITION_FRONT_RIGHT))};
+}
+
+pa_proplist* clientProperties() {
+    pa_proplist* properties = pa_proplist_new();
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Tolvane");
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "tolvane");
+    return properties;
+}
+
+} // namespace
+
 quint32 ServerVolumeOfChannel(quint16 channel) {
     return quint32((quint64(channel) * PA_VOLUME_NORM + 65535 / 2) / 65535);
 }
@@ -72,9 +95,7 @@ struct SoundServerVolume::Private {
             loop = pa_mainloop_new();
         if (!loop)
             return false;
-        pa_proplist* properties = pa_proplist_new();
-        pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Tolvane");
-        pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "tolvane");
+        pa_proplist* properties = clientProperties();
         context = pa_context_new_with_proplist(pa_mainloop_get_api(loop), "Tolvane", properties);
         pa_proplist_free(properties);
         // Never start a server of our own: the volume belongs to the one the
@@ -209,15 +230,7 @@ std::optional<ChannelVolumes> SoundServerVolume::Read() {
         const auto sink = d->ReadSink(*name, deadline);
         if (!sink)
             return std::nullopt;
-        // A sink without a left and a right (mono) has one volume for both.
-        const pa_volume_t loudest = pa_cvolume_max(&sink->volume);
-        auto side = [&](pa_channel_position_t position) {
-            return pa_channel_map_has_position(&sink->map, position)
-                       ? pa_cvolume_get_position(&sink->volume, &sink->map, position)
-                       : loudest;
-        };
-        return ChannelVolumes{ChannelOfServerVolume(side(PA_CHANNEL_POSITION_FRONT_LEFT)),
-                              ChannelOfServerVolume(side(PA_CHANNEL_POSITION_FRONT_RIGHT))};
+        return channelsOfSink(sink->volume, sink->map);
     });
 }
 
@@ -252,3 +265,133 @@ bool SoundServerVolume::Write(ChannelVolumes channels) {
         return d->WriteSink(*name, volume, deadline);
     });
 }
+
+// The watch runs on libpulse's threaded loop: every callback below runs on
+// that thread, and the loop is stopped (its thread joined) before anything
+// it uses goes away.
+struct SoundServerWatch::Private {
+    SoundServerWatch* owner;
+    pa_threaded_mainloop* loop = pa_threaded_mainloop_new();
+    pa_context* context = nullptr;
+    std::string sink;
+    std::optional<ChannelVolumes> last;
+
+    explicit Private(SoundServerWatch* watch) : owner(watch) {
+        if (!loop)
+            return;
+        Connect();
+        pa_threaded_mainloop_start(loop);
+    }
+
+    ~Private() {
+        if (!loop)
+            return;
+        pa_threaded_mainloop_stop(loop);
+        Drop();
+        pa_threaded_mainloop_free(loop);
+    }
+
+    void Drop() {
+        if (!context)
+            return;
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+        context = nullptr;
+    }
+
+    void Connect() {
+        pa_proplist* properties = clientProperties();
+        context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop),
+                                               "Tolvane volume watch", properties);
+        pa_proplist_free(properties);
+        if (!context)
+            return;
+        pa_context_set_state_callback(context, &Private::StateChanged, this);
+        // As for the volume itself: never start a server of our own.
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            RetryLater();
+    }
+
+    // A server that is gone may come back (a restart, a new login of the
+    // sound server); the watch looks again every few seconds.
+    void RetryLater() {
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
+        timeval at{};
+        pa_timeval_add(pa_gettimeofday(&at), 3 * PA_USEC_PER_SEC);
+        api->time_new(
+            api, &at,
+            [](pa_mainloop_api* api, pa_time_event* event, const timeval*, void* user) {
+                api->time_free(event);
+                auto* d = static_cast<Private*>(user);
+                d->Drop();
+                d->Connect();
+            },
+            this);
+    }
+
+    static void StateChanged(pa_context* context, void* user) {
+        auto* d = static_cast<Private*>(user);
+        switch (pa_context_get_state(context)) {
+        case PA_CONTEXT_READY:
+            pa_context_set_subscribe_callback(context, &Private::Event, d);
+            if (pa_operation* o = pa_context_subscribe(
+                    context,
+                    pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER),
+                    nullptr, nullptr))
+                pa_operation_unref(o);
+            d->ReadServer();
+            break;
+        case PA_CONTEXT_FAILED:
+        case PA_CONTEXT_TERMINATED:
+            d->RetryLater();
+            break;
+        default:
+            break;
+        }
+    }
+
+    static void Event(pa_context*, pa_subscription_event_type_t type, uint32_t, void* user) {
+        auto* d = static_cast<Private*>(user);
+        // The default output may have changed with the server's settings.
+        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER)
+            d->ReadServer();
+        else
+            d->ReadSink();
+    }
+
+    void ReadServer() {
+        auto received = [](pa_context*, const pa_server_info* info, void* user) {
+            auto* d = static_cast<Private*>(user);
+            d->sink = info && info->default_sink_name ? info->default_sink_name : "";
+            d->ReadSink();
+        };
+        if (pa_operation* o = pa_context_get_server_info(context, received, this))
+            pa_operation_unref(o);
+    }
+
+    void ReadSink() {
+        if (sink.empty())
+            return;
+        auto received = [](pa_context*, const pa_sink_info* info, int eol, void* user) {
+            auto* d = static_cast<Private*>(user);
+            if (eol != 0 || !info)
+                return;
+            const ChannelVolumes channels = channelsOfSink(info->volume, info->channel_map);
+            if (d->last == channels)
+                return;
+            d->last = channels;
+            // Emitted on this thread, received on the watch's own: queued.
+            emit d->owner->volumeChanged(channels.left, channels.right);
+        };
+        if (pa_operation* o =
+                pa_context_get_sink_info_by_name(context, sink.c_str(), received, this))
+            pa_operation_unref(o);
+    }
+};
+
+SoundServerWatch::SoundServerWatch(QObject* parent)
+    : QObject(parent), d(std::make_unique<Private>(this)) {}
+
+SoundServerWatch::~SoundServerWatch() = default;

@@ -214,12 +214,24 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::ShowSystemVolume() {
-    // The bar starts where the system volume stands. Moving it there writes
-    // the volume back with both channels at that level; at level 0 the bar
-    // does not move and nothing is written.
-    const int level = GetWaveVolume();
+    // The bar starts where the system volume stands and follows it from then
+    // on, whoever changes it; only the user's own moves of the bar (or the
+    // volume keys) write it.
+    ShowServerVolume(GetWaveVolume());
+    auto* watch = new SoundServerWatch(this);
+    connect(watch, &SoundServerWatch::volumeChanged, this, [this](quint16 left, quint16 right) {
+        ShowServerVolume(LevelOfDeviceVolume(DeviceVolume(ChannelVolumes{left, right})));
+    });
+}
+
+void TForm1::ShowServerVolume(int level) {
+    // While the user drags the thumb, the drag decides.
+    if (ScrollBar1->isSliderDown())
+        return;
+    showingServerVolume_ = true;
     ScrollBar1->setValue(level);
-    Panel3->setText(VolumePercentText(level));
+    showingServerVolume_ = false;
+    Panel3->setText(VolumePercentText(ScrollBar1->value()));
 }
 
 void TForm1::AssignShortcuts() {
@@ -384,8 +396,10 @@ int TForm1::GetWaveVolume() {
 }
 
 void TForm1::ScrollBar1Change(int position) {
-    SetWaveVolume(position);
-    SetMidiVolume(position);
+    if (!showingServerVolume_) {
+        SetWaveVolume(position);
+        SetMidiVolume(position);
+    }
     Panel3->setText(VolumePercentText(position));
 }
 

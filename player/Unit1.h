@@ -175,8 +175,12 @@ private:
     int RandomIndex(int count);
 
     void ShowSystemVolume();
+    void ShowServerVolume(int level);
 
     std::unique_ptr<SoundServerVolume> mixer_;
     std::unique_ptr<TForm5> alarmWindow_;
+    // Set while the bar is moved to the server's volume, which must not be
+    // written back.
+    bool showingServerVolume_ = false;
     bool paused_ = false;
 };
