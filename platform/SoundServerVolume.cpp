@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -275,10 +277,27 @@ struct SoundServerWatch::Private {
     pa_context* context = nullptr;
     std::string sink;
     std::optional<ChannelVolumes> last;
+    // The first reading, or its absence, for FirstReading() on the owner's
+    // thread.
+    std::mutex firstMutex;
+    std::condition_variable firstCame;
+    bool firstDone = false;
+    std::optional<ChannelVolumes> first;
+
+    void SetFirst(std::optional<ChannelVolumes> channels) {
+        const std::lock_guard<std::mutex> lock(firstMutex);
+        if (firstDone)
+            return;
+        first = channels;
+        firstDone = true;
+        firstCame.notify_all();
+    }
 
     explicit Private(SoundServerWatch* watch) : owner(watch) {
-        if (!loop)
+        if (!loop) {
+            SetFirst(std::nullopt);
             return;
+        }
         Connect();
         pa_threaded_mainloop_start(loop);
     }
@@ -310,8 +329,10 @@ struct SoundServerWatch::Private {
             return;
         pa_context_set_state_callback(context, &Private::StateChanged, this);
         // As for the volume itself: never start a server of our own.
-        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            SetFirst(std::nullopt);
             RetryLater();
+        }
     }
 
     // A server that is gone may come back (a restart, a new login of the
@@ -345,6 +366,7 @@ struct SoundServerWatch::Private {
             break;
         case PA_CONTEXT_FAILED:
         case PA_CONTEXT_TERMINATED:
+            d->SetFirst(std::nullopt);
             d->RetryLater();
             break;
         default:
@@ -372,13 +394,18 @@ struct SoundServerWatch::Private {
     }
 
     void ReadSink() {
-        if (sink.empty())
+        if (sink.empty()) {
+            SetFirst(std::nullopt);
             return;
+        }
         auto received = [](pa_context*, const pa_sink_info* info, int eol, void* user) {
             auto* d = static_cast<Private*>(user);
+            if (eol < 0)
+                d->SetFirst(std::nullopt);
             if (eol != 0 || !info)
                 return;
             const ChannelVolumes channels = channelsOfSink(info->volume, info->channel_map);
+            d->SetFirst(channels);
             if (d->last == channels)
                 return;
             d->last = channels;
@@ -395,3 +422,10 @@ SoundServerWatch::SoundServerWatch(QObject* parent)
     : QObject(parent), d(std::make_unique<Private>(this)) {}
 
 SoundServerWatch::~SoundServerWatch() = default;
+
+std::optional<ChannelVolumes> SoundServerWatch::FirstReading() {
+    std::unique_lock<std::mutex> lock(d->firstMutex);
+    d->firstCame.wait_for(lock, std::chrono::milliseconds(SoundServerVolume::TimeoutMs),
+                          [this] { return d->firstDone; });
+    return d->first;
+}

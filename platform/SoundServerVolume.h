@@ -54,6 +54,10 @@ public:
     explicit SoundServerWatch(QObject* parent = nullptr);
     ~SoundServerWatch() override;
 
+    // The watch's first reading, waited for up to SoundServerVolume's
+    // TimeoutMs: what Read() would give, without a connection of its own.
+    std::optional<ChannelVolumes> FirstReading();
+
 signals:
     // The default output's left and right volume, as Read() gives them;
     // each change once, in order.

@@ -217,8 +217,11 @@ void TForm1::ShowSystemVolume() {
     // The bar starts where the system volume stands and follows it from then
     // on, whoever changes it; only the user's own moves of the bar (or the
     // volume keys) write it.
-    ShowServerVolume(GetWaveVolume());
+    // The watch's first reading stands for GetWaveVolume(): one connection
+    // to the server at start instead of two.
     auto* watch = new SoundServerWatch(this);
+    const auto channels = watch->FirstReading();
+    ShowServerVolume(channels ? LevelOfDeviceVolume(DeviceVolume(*channels)) : MinVolumeLevel);
     connect(watch, &SoundServerWatch::volumeChanged, this, [this](quint16 left, quint16 right) {
         ShowServerVolume(LevelOfDeviceVolume(DeviceVolume(ChannelVolumes{left, right})));
     });
