@@ -58,6 +58,7 @@ public:
     ~Player() {
         if (pid > 0 && !exitCode(0)) {
             ::kill(pid, SIGTERM);
+            ::kill(pid, SIGCONT); // a copy a test stopped must not be left so
             exitCode(10000);
         }
     }
