@@ -695,6 +695,20 @@ private slots:
         QVERIFY(!w.f5.isVisible());
     }
 
+    // The program gives the main window no alarm window: the button builds
+    // it on its first press, hidden, and the second press shows it.
+    void alarmButtonBuildsTheAlarmWindowOnItsFirstPress() {
+        TForm1 f1;
+        QVERIFY(!f1.Form5);
+        QTest::mouseClick(f1.SpeedButton5, Qt::LeftButton);
+        QVERIFY(f1.Form5);
+        QVERIFY(f1.SpeedButton5->isStruckOut());
+        QVERIFY(!f1.Form5->isVisible());
+        QTest::mouseClick(f1.SpeedButton5, Qt::LeftButton);
+        QVERIFY(f1.Form5->isVisible());
+        QCOMPARE(f1.Form5->windowTitle(), QStringLiteral("Alarm"));
+    }
+
     void struckOutCaptionIsDrawn() {
         Windows w;
         const QImage plain = w.f1.SpeedButton3->grab().toImage();
