@@ -398,11 +398,20 @@ struct SoundServerWatch::Private {
             SetFirst(std::nullopt);
             return;
         }
+        struct Request {
+            Private* d;
+            qint64 askedAt;
+        };
         auto received = [](pa_context*, const pa_sink_info* info, int eol, void* user) {
-            auto* d = static_cast<Private*>(user);
+            auto* request = static_cast<Request*>(user);
+            auto* d = request->d;
             if (eol < 0)
                 d->SetFirst(std::nullopt);
-            if (eol != 0 || !info)
+            if (eol != 0) {
+                delete request;
+                return;
+            }
+            if (!info)
                 return;
             const ChannelVolumes channels = channelsOfSink(info->volume, info->channel_map);
             d->SetFirst(channels);
@@ -410,11 +419,14 @@ struct SoundServerWatch::Private {
                 return;
             d->last = channels;
             // Emitted on this thread, received on the watch's own: queued.
-            emit d->owner->volumeChanged(channels.left, channels.right);
+            emit d->owner->volumeChanged(channels.left, channels.right, request->askedAt);
         };
+        auto* request = new Request{this, Clock::now().time_since_epoch().count()};
         if (pa_operation* o =
-                pa_context_get_sink_info_by_name(context, sink.c_str(), received, this))
+                pa_context_get_sink_info_by_name(context, sink.c_str(), received, request))
             pa_operation_unref(o);
+        else
+            delete request;
     }
 };
 

@@ -60,8 +60,10 @@ public:
 
 signals:
     // The default output's left and right volume, as Read() gives them;
-    // each change once, in order.
-    void volumeChanged(quint16 left, quint16 right);
+    // each change once, in order. askedAt is when the reading was asked for
+    // (std::chrono::steady_clock, in ns): one asked before a write of the
+    // caller's own ended may show the volume from before that write.
+    void volumeChanged(quint16 left, quint16 right, qint64 askedAt);
 
 private:
     struct Private;

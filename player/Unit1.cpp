@@ -29,6 +29,7 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 
 namespace {
 const QColor& PanelGround = DataGround;
@@ -222,9 +223,14 @@ void TForm1::ShowSystemVolume() {
     auto* watch = new SoundServerWatch(this);
     const auto channels = watch->FirstReading();
     ShowServerVolume(channels ? LevelOfDeviceVolume(DeviceVolume(*channels)) : MinVolumeLevel);
-    connect(watch, &SoundServerWatch::volumeChanged, this, [this](quint16 left, quint16 right) {
-        ShowServerVolume(LevelOfDeviceVolume(DeviceVolume(ChannelVolumes{left, right})));
-    });
+    connect(watch, &SoundServerWatch::volumeChanged, this,
+            [this](quint16 left, quint16 right, qint64 askedAt) {
+                // A reading asked for before our own last write may show the
+                // volume from before it, and would move the bar back.
+                if (askedAt < lastWriteEnded_)
+                    return;
+                ShowServerVolume(LevelOfDeviceVolume(DeviceVolume(ChannelVolumes{left, right})));
+            });
 }
 
 void TForm1::ShowServerVolume(int level) {
@@ -385,6 +391,7 @@ void TForm1::SpeedButton4Click() {
 void TForm1::SetWaveVolume(int level) {
     // Write() does nothing when the server has no default output.
     mixer_->Write(ChannelsOf(DeviceVolumeOfLevel(level)));
+    lastWriteEnded_ = std::chrono::steady_clock::now().time_since_epoch().count();
 }
 
 void TForm1::SetMidiVolume(int) {

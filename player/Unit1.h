@@ -182,5 +182,7 @@ private:
     // Set while the bar is moved to the server's volume, which must not be
     // written back.
     bool showingServerVolume_ = false;
+    // When the last write of the volume ended (steady clock, ns).
+    qint64 lastWriteEnded_ = 0;
     bool paused_ = false;
 };
