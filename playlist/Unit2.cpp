@@ -93,7 +93,6 @@ TForm2::TForm2(TForm1* form1, QWidget* parent) : QWidget(parent), Form1(form1) {
     setWindowTitle(QStringLiteral("Play List"));
     CreateControls();
     CreateMenus();
-    CreateHiddenControls();
     FormCreate();
 }
 
@@ -166,8 +165,8 @@ void TForm2::CreateControls() {
             [this](Qt::MouseButton button) { RunCommand([&] { ListBMouseUp(button); }); });
 }
 
-// Neither shows at start: the lyric view lies behind the list, the scan box
-// over everything else while a scan runs.
+// Neither shows at start, so both wait for their first use: the lyric view
+// behind the list, the scan box over everything else while a scan runs.
 void TForm2::CreateHiddenControls() {
     if (lirik)
         return;

@@ -54,14 +54,17 @@ public:
     TSpeedButton* List = nullptr;
     TSpeedButton* SpeedButton2 = nullptr;
     TPanel* Panel1 = nullptr; // time panel
-    // The lyric view and the scan's progress box start hidden.
+    // The lyric view and the scan's progress box start hidden and are built
+    // on first use, by CreateHiddenControls (every command that shows them
+    // calls it); until then they are null.
     QTextEdit* lirik = nullptr;
     QGroupBox* GroupBox1 = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QPushButton* Button1 = nullptr;
-    TLazyFileDialog SD; // built on first use
+    TLazyFileDialog SD;          // built on first use
+    void CreateHiddenControls(); // once; later calls do nothing
 
     // --- menus ---
     QMenu* PopupMenu1 = nullptr; // "&List"
@@ -169,7 +172,6 @@ private:
     void ApplyMinimumSize();
     void CreateControls();
     void CreateMenus();
-    void CreateHiddenControls();
     void PlaceHiddenControls();
     void FormResize();
     void PopupAbove(TSpeedButton* button, QMenu* menu, int offset);

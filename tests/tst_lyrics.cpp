@@ -1,12 +1,12 @@
 #include "TestSupport.h"
 
 #include "platform/DesktopServices.h"
-#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
+#include "player/media/MediaPlayer.h"
 #include "playlist/ListBox.h"
 #include "playlist/LyricView.h"
-#include "playlist/core/Lyrics.h"
 #include "playlist/Unit2.h"
+#include "playlist/core/Lyrics.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -183,6 +183,7 @@ private slots:
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         f2.ClearEntries();
         f2.AppendEntry(media("a.mp3"));
         f2.SetCurrentIndex(0);
@@ -229,6 +230,7 @@ private slots:
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         f2.ClearEntries();
         f2.lirik->setPlainText(QStringLiteral("kept"));
         TestSupport::MessageRecorder recorder;
@@ -242,6 +244,7 @@ private slots:
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         SetupLyricView(f2.lirik, [&f2] { f2.lirikDblClick(); });
         f2.lirik->raise();
         f2.lirik->setPlainText(QStringLiteral("\nwords"));
@@ -255,6 +258,7 @@ private slots:
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         f2.lirik->setPlainText(QStringLiteral("\nfirst line\nsecond line"));
         QApplication::clipboard()->setText(QStringLiteral("before"));
 

@@ -105,6 +105,7 @@ private slots:
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         const auto check = [&f2] {
             const int w = f2.width(), h = f2.height();
             QCOMPARE(f2.ListB->geometry(), QRect(4, 4, w - 5, h - 31));
@@ -134,6 +135,7 @@ private slots:
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         fill(f2, tracks(3));
         QCOMPARE(f2.palette().color(QPalette::Window), QColor(187, 248, 120));
         QCOMPARE(f2.ListB->palette().color(QPalette::Base), QColor(74, 70, 70));
@@ -242,6 +244,7 @@ private slots:
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         const QList<QPair<QWidget*, QMenu*>> cases{{f2.Add, f2.PopupMenu4},
                                                    {f2.Rem, f2.PopupMenu2},
                                                    {f2.SpeedButton1, f2.PopupMenu3},
@@ -336,6 +339,7 @@ private slots:
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         fill(f2, tracks(2));
         QVERIFY(activate(f2));
         f2.SetCurrentIndex(0);
@@ -363,6 +367,7 @@ private slots:
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         fill(f2, tracks(3));
         QVERIFY(activate(f2));
         f2.SetCurrentIndex(1);
@@ -471,6 +476,7 @@ private slots:
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         QVERIFY(QTest::qWaitForWindowExposed(&f2));
         const QSize frame = outerSize(f2) - f2.size();
         f2.resize(400 - frame.width(), 332);
@@ -481,15 +487,18 @@ private slots:
         QCOMPARE(f2.GroupBox1->y() + f2.GroupBox1->height() / 2, 112);
     }
 
-    // The lyric view and the scan box start hidden: the view behind the
-    // list, growing with the window as the list does, the box out of sight.
-    void hiddenViewsStartBehindTheListAndFollowTheWindow() {
+    // The lyric view and the scan box are built on first use, and come out
+    // as if built with the window: the view behind the list and sized as
+    // the list is in a window resized before, the box out of sight.
+    void hiddenViewsBuiltOnFirstUseStartBehindTheListAndFollowTheWindow() {
         TForm1 f1;
         f1.show();
         TForm2 f2(&f1);
+        QVERIFY(!f2.lirik && !f2.GroupBox1);
         QVERIFY(QTest::qWaitForWindowExposed(&f2));
         f2.resize(400, 500);
         QTRY_COMPARE(f2.size(), QSize(400, 500));
+        f2.LoadLyrics("/nonexistent/a.mp3");
         QCOMPARE(f2.lirik->geometry(), QRect(4, 4, 252 + 400 - 259, 300 + 500 - 332));
         QVERIFY(f2.lirik->isVisible());
         QVERIFY(!f2.GroupBox1->isVisible());
