@@ -1,7 +1,5 @@
 #include "desktop/SingleInstance.h"
 
-#include "platform/FullTransfer.h"
-
 #include <QCryptographicHash>
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
@@ -11,18 +9,14 @@
 #include <QDBusReply>
 #include <QDataStream>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QIODevice>
-#include <QSocketNotifier>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QThread>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -44,7 +38,14 @@ public:
     explicit InstanceAdaptor(SingleInstance* owner) : QDBusAbstractAdaptor(owner), owner_(owner) {}
 
 public slots:
-    void Open(const QByteArrayList& paths) { owner_->Deliver(paths); }
+    void Open(const QByteArrayList& paths) {
+        qsizetype bytes = 0;
+        for (const QByteArray& path : paths)
+            bytes += path.size() + 1;
+        // As on the socket: a message beyond the limit adds nothing.
+        if (bytes <= SingleInstance::MaxMessageBytes)
+            owner_->Deliver(paths);
+    }
 
 private:
     SingleInstance* owner_;
@@ -56,11 +57,9 @@ SingleInstance::SingleInstance(const QByteArray& playlistFolder, QObject* parent
 }
 
 SingleInstance::~SingleInstance() {
-    if (listenFd_ >= 0) {
-        delete incoming_;
-        ::close(listenFd_);
-        ::unlink(socketPath_.constData());
-    }
+    // The server removes its socket; the lock goes after it, so that no
+    // later copy takes over a socket that is still being closed.
+    delete server_;
     if (lockFd_ >= 0)
         ::close(lockFd_);
 }
@@ -83,7 +82,38 @@ void SingleInstance::Deliver(const QByteArrayList& paths) {
         this, [this, paths] { emit openRequested(paths); }, Qt::QueuedConnection);
 }
 
+QByteArray SingleInstance::LockPath(const QByteArray& playlistFolder) {
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (!runtime.startsWith('/'))
+        return {};
+    return runtime + "/tolvane-" + FolderKey(playlistFolder) + ".lock";
+}
+
+bool SingleInstance::TakeLock() {
+    if (lockFd_ >= 0)
+        return true;
+    const int fd = ::open(lockPath_.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    lockFd_ = fd;
+    return true;
+}
+
 SingleInstance::Outcome SingleInstance::Start(const QByteArrayList& paths) {
+    // The copy that holds the lock is the one writer of the playlist. Where
+    // no lock can be made (no runtime folder) the bus name alone decides.
+    lockPath_ = LockPath(folder_);
+    if (!lockPath_.isEmpty()) {
+        const int probe = ::open(lockPath_.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (probe < 0)
+            lockPath_.clear();
+        else
+            ::close(probe);
+    }
     if (QDBusConnection::sessionBus().isConnected())
         return StartOnBus(paths);
     return StartOnSocket(paths);
@@ -94,20 +124,24 @@ SingleInstance::Outcome SingleInstance::StartOnBus(const QByteArrayList& paths) 
     const QString name = BusName(folder_);
     new InstanceAdaptor(this);
     bus.registerObject(ObjectPath, this);
+    const bool locking = !lockPath_.isEmpty();
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < TimeoutMs) {
-        const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
-            bus.interface()->registerService(name, QDBusConnectionInterface::DontQueueService,
-                                             QDBusConnectionInterface::DontAllowReplacement);
-        if (!reply.isValid())
-            break;
-        if (reply.value() == QDBusConnectionInterface::ServiceRegistered)
-            return Outcome::Running;
+        if (!locking || TakeLock()) {
+            const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
+                bus.interface()->registerService(name, QDBusConnectionInterface::DontQueueService,
+                                                 QDBusConnectionInterface::DontAllowReplacement);
+            if (!reply.isValid())
+                break;
+            if (reply.value() == QDBusConnectionInterface::ServiceRegistered)
+                return Outcome::Running;
+        }
         QDBusMessage call = QDBusMessage::createMethodCall(
             name, ObjectPath, QLatin1String(InterfaceName), QStringLiteral("Open"));
         call << QVariant::fromValue(paths);
-        const QDBusMessage answer = bus.call(call, QDBus::Block, TimeoutMs);
+        const QDBusMessage answer =
+            bus.call(call, QDBus::Block, int(std::max<qint64>(1, TimeoutMs - waited.elapsed())));
         if (answer.type() == QDBusMessage::ReplyMessage)
             return Outcome::HandedOver;
         // The running copy went away between the two steps, or is ending:
@@ -115,64 +149,47 @@ SingleInstance::Outcome SingleInstance::StartOnBus(const QByteArrayList& paths) 
         QThread::msleep(100);
     }
     bus.unregisterObject(ObjectPath);
+    // A copy that holds the lock but does not answer (stopped, stuck) still
+    // owns the playlist.
+    if (locking && !TakeLock())
+        return Outcome::Refused;
     return Outcome::Alone;
 }
 
 namespace {
 
-// The socket side is plain POSIX, not Qt Network: that library and the
-// Kerberos and proxy libraries it needs would load at every start, for a way
-// that is taken only when there is no session bus.
-
-bool socketAddress(const QByteArray& path, sockaddr_un& address) {
-    address = {};
-    address.sun_family = AF_UNIX;
-    if (size_t(path.size()) >= sizeof address.sun_path)
-        return false;
-    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-    return true;
-}
-
-void setTimeout(int fd, int option, int ms) {
-    const timeval limit{ms / 1000, (ms % 1000) * 1000};
-    ::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit);
+// The message a copy hands over: the paths as a QDataStream of a
+// QByteArrayList; the answer is one byte once they were taken.
+QByteArray handOverMessage(const QByteArrayList& paths) {
+    QByteArray message;
+    QDataStream out(&message, QIODevice::WriteOnly);
+    out << paths;
+    return message;
 }
 
 // Hands the paths to the copy listening on the socket; true once it has
 // answered that it took them.
 bool handOver(const QByteArray& socketPath, const QByteArrayList& paths) {
-    sockaddr_un address;
-    if (!socketAddress(socketPath, address))
+    QLocalSocket socket;
+    socket.connectToServer(QFile::decodeName(socketPath));
+    // A full backlog makes the connection wait; it waits no longer than this.
+    if (!socket.waitForConnected(1000))
         return false;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    // A full backlog makes connect wait; it waits no longer than this.
-    setTimeout(fd, SO_SNDTIMEO, 1000);
-    bool answered = false;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-        setTimeout(fd, SO_SNDTIMEO, SingleInstance::TimeoutMs);
-        QByteArray message;
-        QDataStream out(&message, QIODevice::WriteOnly);
-        out << paths;
-        if (SendFully(fd, message)) {
-            // A signal must not cut the wait short: the paths may have been
-            // taken already, and a second try would hand them over twice.
-            QElapsedTimer waited;
-            waited.start();
-            pollfd reply{fd, POLLIN, 0};
-            int ready;
-            do {
-                const qint64 left =
-                    std::max<qint64>(0, SingleInstance::TimeoutMs - waited.elapsed());
-                ready = ::poll(&reply, 1, int(left));
-            } while (ready < 0 && errno == EINTR);
-            char answer = 0;
-            answered = ready > 0 && ::recv(fd, &answer, 1, MSG_DONTWAIT) == 1;
-        }
+    socket.write(handOverMessage(paths));
+    QElapsedTimer waited;
+    waited.start();
+    while (socket.bytesToWrite() > 0) {
+        if (!socket.waitForBytesWritten(int(SingleInstance::TimeoutMs - waited.elapsed())))
+            return false;
     }
-    ::close(fd);
-    return answered;
+    // The answer alone tells: the paths may have been taken even when the
+    // wait ends early, and a second try would hand them over twice.
+    while (socket.bytesAvailable() < 1) {
+        const qint64 left = SingleInstance::TimeoutMs - waited.elapsed();
+        if (left <= 0 || !socket.waitForReadyRead(int(left)))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -181,106 +198,83 @@ bool handOver(const QByteArray& socketPath, const QByteArrayList& paths) {
 // complete, and the connection closed when that copy closes it.
 class InstanceConnection : public QObject {
 public:
-    InstanceConnection(int fd, SingleInstance* owner)
-        : QObject(owner), fd_(fd), owner_(owner), notifier_(fd, QSocketNotifier::Read, this) {
-        connect(&notifier_, &QSocketNotifier::activated, this, &InstanceConnection::Read);
-    }
-    ~InstanceConnection() override {
-        notifier_.setEnabled(false);
-        ::close(fd_);
+    InstanceConnection(QLocalSocket* socket, SingleInstance* owner)
+        : QObject(owner), socket_(socket), owner_(owner) {
+        socket_->setParent(this);
+        connect(socket_, &QLocalSocket::readyRead, this, &InstanceConnection::Read);
+        connect(socket_, &QLocalSocket::disconnected, this, &QObject::deleteLater);
+        Read();
     }
 
 private:
     void Read() {
-        char chunk[4096];
-        for (;;) {
-            const ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
-            if (n > 0) {
-                received_.append(chunk, n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                break;
-            // The other copy closed its end, or the connection failed.
-            notifier_.setEnabled(false);
+        if (answered_) {
+            socket_->readAll(); // nothing more is asked of the other copy
+            return;
+        }
+        received_.append(socket_->readAll());
+        // No list of files comes near this; a copy that sends more is cut
+        // off before its message costs the running copy memory and time.
+        if (received_.size() > SingleInstance::MaxMessageBytes) {
+            received_.clear();
+            socket_->abort();
             deleteLater();
             return;
         }
-        if (answered_)
-            return;
         QDataStream in(received_);
         QByteArrayList paths;
         in >> paths;
         if (in.status() != QDataStream::Ok)
             return; // the rest is still on its way
         answered_ = true;
-        SendFully(fd_, QByteArray("1", 1));
+        received_.clear();
+        socket_->write("1", 1);
         owner_->Deliver(paths);
     }
 
-    int fd_;
+    QLocalSocket* socket_;
     SingleInstance* owner_;
-    QSocketNotifier notifier_;
     QByteArray received_;
     bool answered_ = false;
 };
 
 SingleInstance::Outcome SingleInstance::StartOnSocket(const QByteArrayList& paths) {
     const QByteArray socketPath = SocketPath(folder_);
-    if (socketPath.isEmpty())
+    if (socketPath.isEmpty() || lockPath_.isEmpty())
         return Outcome::Alone;
     // The running copy is whoever holds the lock; the socket may be left
     // over from a copy that did not end normally.
-    const QByteArray lockPath = socketPath + ".lock";
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < TimeoutMs) {
-        const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0)
-            return Outcome::Alone;
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            lockFd_ = fd;
+        if (TakeLock())
             return Listen(socketPath) ? Outcome::Running : Outcome::Alone;
-        }
-        ::close(fd);
         if (handOver(socketPath, paths))
             return Outcome::HandedOver;
         // The running copy is still starting, or just ended.
         QThread::msleep(100);
     }
-    return Outcome::Alone;
+    return TakeLock() ? Outcome::Alone : Outcome::Refused;
 }
 
 bool SingleInstance::Listen(const QByteArray& socketPath) {
-    sockaddr_un address;
-    if (!socketAddress(socketPath, address))
-        return false;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return false;
-    ::unlink(socketPath.constData());
+    server_ = new QLocalServer(this);
     // The runtime folder is the user's alone; the socket is too.
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::chmod(socketPath.constData(), S_IRWXU) != 0 || ::listen(fd, 50) != 0) {
-        ::close(fd);
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    const QString name = QFile::decodeName(socketPath);
+    // Holding the lock, this copy is the running one: a socket still there
+    // is a leftover of a copy that did not end normally.
+    QLocalServer::removeServer(name);
+    if (!server_->listen(name)) {
+        delete server_;
+        server_ = nullptr;
         return false;
     }
-    listenFd_ = fd;
-    socketPath_ = socketPath;
-    incoming_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(incoming_, &QSocketNotifier::activated, this, &SingleInstance::AcceptConnection);
+    connect(server_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = server_->nextPendingConnection())
+            new InstanceConnection(socket, this);
+    });
     return true;
-}
-
-void SingleInstance::AcceptConnection() {
-    for (;;) {
-        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0)
-            return;
-        new InstanceConnection(fd, this);
-    }
 }
 
 #include "SingleInstance.moc"

@@ -1,10 +1,8 @@
 #include "platform/Connection.h"
 
-#include "platform/HelperFiles.h"
-
 #include <QFile>
 #include <QList>
-#include <dlfcn.h>
+#include <QNetworkInformation>
 
 static ConnectionStandIn& standIn() {
     static ConnectionStandIn instance;
@@ -60,19 +58,25 @@ bool hasIpv6DefaultRoute(const QByteArray& table) {
     return false;
 }
 
-// The desktop's network information comes from a module of the player's
-// that links Qt Network, opened on the first question.
-using Reachability = int (*)();
-
-Reachability NetworkReachability() {
-    static const Reachability reachability = []() -> Reachability {
-        void* module =
-            ::dlopen(HelperFile("tolvane-network.so").constData(), RTLD_NOW | RTLD_LOCAL);
-        return module
-                   ? reinterpret_cast<Reachability>(::dlsym(module, "tolvane_network_reachability"))
-                   : nullptr;
-    }();
-    return reachability;
+// 1: online, 0: not online, -1: the desktop does not know. The backend
+// (NetworkManager's, as a plugin) is loaded on the first question only.
+int desktopReachability() {
+    QNetworkInformation* information = QNetworkInformation::instance();
+    if (!information && QNetworkInformation::loadDefaultBackend())
+        information = QNetworkInformation::instance();
+    if (!information)
+        return -1;
+    switch (information->reachability()) {
+    case QNetworkInformation::Reachability::Online:
+        return 1;
+    case QNetworkInformation::Reachability::Disconnected:
+    case QNetworkInformation::Reachability::Local:
+    case QNetworkInformation::Reachability::Site:
+        return 0;
+    case QNetworkInformation::Reachability::Unknown:
+        break;
+    }
+    return -1;
 }
 
 QByteArray readAll(const char* path) {
@@ -88,9 +92,7 @@ bool HasDefaultRoute(const QByteArray& ipv4Routes, const QByteArray& ipv6Routes)
 bool IsInternetConnected() {
     if (standIn())
         return standIn()();
-    if (const Reachability reachability = NetworkReachability()) {
-        if (const int online = reachability(); online >= 0)
-            return online == 1;
-    }
+    if (const int online = desktopReachability(); online >= 0)
+        return online == 1;
     return HasDefaultRoute(readAll("/proc/net/route"), readAll("/proc/net/ipv6_route"));
 }

@@ -4,7 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <dlfcn.h>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -12,59 +13,23 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// The library is opened on first use instead of being linked: the volume is
-// read only once the windows are on the screen, and linking it would load it,
-// and the dozen libraries it needs, before the first frame.
-#define TOLVANE_PULSE_FUNCTIONS(F)                                                                 \
-    F(pa_channel_map_has_position)                                                                 \
-    F(pa_context_connect)                                                                          \
-    F(pa_context_disconnect)                                                                       \
-    F(pa_context_get_server_info)                                                                  \
-    F(pa_context_get_sink_info_by_name)                                                            \
-    F(pa_context_get_state)                                                                        \
-    F(pa_context_new_with_proplist)                                                                \
-    F(pa_context_set_sink_volume_by_name)                                                          \
-    F(pa_context_unref)                                                                            \
-    F(pa_cvolume_get_position)                                                                     \
-    F(pa_cvolume_max)                                                                              \
-    F(pa_cvolume_set)                                                                              \
-    F(pa_mainloop_dispatch)                                                                        \
-    F(pa_mainloop_free)                                                                            \
-    F(pa_mainloop_get_api)                                                                         \
-    F(pa_mainloop_new)                                                                             \
-    F(pa_mainloop_poll)                                                                            \
-    F(pa_mainloop_prepare)                                                                         \
-    F(pa_operation_cancel)                                                                         \
-    F(pa_operation_unref)                                                                          \
-    F(pa_proplist_free)                                                                            \
-    F(pa_proplist_new)                                                                             \
-    F(pa_proplist_sets)
+// A sink without a left and a right (mono) has one volume for both.
+ChannelVolumes channelsOfSink(const pa_cvolume& volume, const pa_channel_map& map) {
+    const pa_volume_t loudest = pa_cvolume_max(&volume);
+    auto side = [&](pa_channel_position_t position) {
+        return pa_channel_map_has_position(&map, position)
+                   ? pa_cvolume_get_position(&volume, &map, position)
+                   : loudest;
+    };
+    return ChannelVolumes{ChannelOfServerVolume(side(PA_CHANNEL_POSITION_FRONT_LEFT)),
+                          ChannelOfServerVolume(side(PA_CHANNEL_POSITION_FRONT_RIGHT))};
+}
 
-struct PulseApi {
-#define TOLVANE_PULSE_POINTER(name) decltype(&::name) name = nullptr;
-    TOLVANE_PULSE_FUNCTIONS(TOLVANE_PULSE_POINTER)
-#undef TOLVANE_PULSE_POINTER
-};
-
-// The library's functions, or null when it cannot be opened: then there is no
-// server to talk to, as when none runs.
-const PulseApi* Pulse() {
-    static const std::optional<PulseApi> api = []() -> std::optional<PulseApi> {
-        void* library = ::dlopen("libpulse.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (!library)
-            return std::nullopt;
-        PulseApi loaded;
-        bool complete = true;
-#define TOLVANE_PULSE_LOOKUP(name)                                                                 \
-    loaded.name = reinterpret_cast<decltype(&::name)>(::dlsym(library, #name));                    \
-    complete = complete && loaded.name;
-        TOLVANE_PULSE_FUNCTIONS(TOLVANE_PULSE_LOOKUP)
-#undef TOLVANE_PULSE_LOOKUP
-        if (!complete)
-            return std::nullopt;
-        return loaded;
-    }();
-    return api ? &*api : nullptr;
+pa_proplist* clientProperties() {
+    pa_proplist* properties = pa_proplist_new();
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Tolvane");
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "tolvane");
+    return properties;
 }
 
 } // namespace
@@ -83,7 +48,6 @@ quint16 ChannelOfServerVolume(quint32 serverVolume) {
 // thread: no second thread, no locks.
 struct SoundServerVolume::Private {
     // Both made by the first connection attempt, not before.
-    const PulseApi* api = nullptr;
     pa_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     // After a failed connection attempt the next one waits a little, so that
@@ -93,18 +57,18 @@ struct SoundServerVolume::Private {
     ~Private() {
         Disconnect();
         if (loop)
-            api->pa_mainloop_free(loop);
+            pa_mainloop_free(loop);
     }
 
     void Disconnect() {
         if (!context)
             return;
-        api->pa_context_disconnect(context);
-        api->pa_context_unref(context);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
         context = nullptr;
     }
 
-    bool ContextFailed() const { return !PA_CONTEXT_IS_GOOD(api->pa_context_get_state(context)); }
+    bool ContextFailed() const { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)); }
 
     // Runs the loop until done() holds, the connection breaks or the
     // deadline passes; true only in the first case.
@@ -116,8 +80,8 @@ struct SoundServerVolume::Private {
                 std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
             if (left.count() <= 0)
                 return false;
-            if (api->pa_mainloop_prepare(loop, int(left.count())) < 0 ||
-                api->pa_mainloop_poll(loop) < 0 || api->pa_mainloop_dispatch(loop) < 0)
+            if (pa_mainloop_prepare(loop, int(left.count())) < 0 || pa_mainloop_poll(loop) < 0 ||
+                pa_mainloop_dispatch(loop) < 0)
                 return false;
         }
         return true;
@@ -129,24 +93,18 @@ struct SoundServerVolume::Private {
         Disconnect();
         if (Clock::now() < nextAttempt)
             return false;
-        if (!api)
-            api = Pulse();
-        if (api && !loop)
-            loop = api->pa_mainloop_new();
+        if (!loop)
+            loop = pa_mainloop_new();
         if (!loop)
             return false;
-        pa_proplist* properties = api->pa_proplist_new();
-        api->pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Tolvane");
-        api->pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "tolvane");
-        context = api->pa_context_new_with_proplist(api->pa_mainloop_get_api(loop), "Tolvane",
-                                                    properties);
-        api->pa_proplist_free(properties);
+        pa_proplist* properties = clientProperties();
+        context = pa_context_new_with_proplist(pa_mainloop_get_api(loop), "Tolvane", properties);
+        pa_proplist_free(properties);
         // Never start a server of our own: the volume belongs to the one the
         // desktop runs, and when there is none there is nothing to set.
         const bool ready =
-            context &&
-            api->pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0 &&
-            RunUntil([this] { return api->pa_context_get_state(context) == PA_CONTEXT_READY; },
+            context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0 &&
+            RunUntil([this] { return pa_context_get_state(context) == PA_CONTEXT_READY; },
                      deadline);
         if (!ready) {
             Disconnect();
@@ -164,8 +122,8 @@ struct SoundServerVolume::Private {
             return false;
         const bool answered = RunUntil(done, deadline);
         if (!answered)
-            api->pa_operation_cancel(operation);
-        api->pa_operation_unref(operation);
+            pa_operation_cancel(operation);
+        pa_operation_unref(operation);
         if (!answered)
             Disconnect(); // a server that does not answer is not trusted again
         return answered;
@@ -183,7 +141,7 @@ struct SoundServerVolume::Private {
             a->done = true;
         };
         if (!Await(
-                api->pa_context_get_server_info(context, received, &answer),
+                pa_context_get_server_info(context, received, &answer),
                 [&answer] { return answer.done; }, deadline) ||
             answer.sink.empty())
             return std::nullopt;
@@ -214,7 +172,7 @@ struct SoundServerVolume::Private {
             }
         };
         if (!Await(
-                api->pa_context_get_sink_info_by_name(context, name.c_str(), received, &answer),
+                pa_context_get_sink_info_by_name(context, name.c_str(), received, &answer),
                 [&answer] { return answer.done; }, deadline) ||
             !answer.found)
             return std::nullopt;
@@ -232,8 +190,8 @@ struct SoundServerVolume::Private {
             a->done = true;
         };
         return Await(
-                   api->pa_context_set_sink_volume_by_name(context, name.c_str(), &volume, finished,
-                                                           &answer),
+                   pa_context_set_sink_volume_by_name(context, name.c_str(), &volume, finished,
+                                                      &answer),
                    [&answer] { return answer.done; }, deadline) &&
                answer.success;
     }
@@ -274,15 +232,7 @@ std::optional<ChannelVolumes> SoundServerVolume::Read() {
         const auto sink = d->ReadSink(*name, deadline);
         if (!sink)
             return std::nullopt;
-        // A sink without a left and a right (mono) has one volume for both.
-        const pa_volume_t loudest = d->api->pa_cvolume_max(&sink->volume);
-        auto side = [&](pa_channel_position_t position) {
-            return d->api->pa_channel_map_has_position(&sink->map, position)
-                       ? d->api->pa_cvolume_get_position(&sink->volume, &sink->map, position)
-                       : loudest;
-        };
-        return ChannelVolumes{ChannelOfServerVolume(side(PA_CHANNEL_POSITION_FRONT_LEFT)),
-                              ChannelOfServerVolume(side(PA_CHANNEL_POSITION_FRONT_RIGHT))};
+        return channelsOfSink(sink->volume, sink->map);
     });
 }
 
@@ -297,9 +247,9 @@ bool SoundServerVolume::Write(ChannelVolumes channels) {
         pa_cvolume volume = sink->volume;
         const pa_volume_t left = ServerVolumeOfChannel(channels.left);
         const pa_volume_t right = ServerVolumeOfChannel(channels.right);
-        d->api->pa_cvolume_set(&volume, volume.channels, std::max(left, right));
-        if (d->api->pa_channel_map_has_position(&sink->map, PA_CHANNEL_POSITION_FRONT_LEFT) &&
-            d->api->pa_channel_map_has_position(&sink->map, PA_CHANNEL_POSITION_FRONT_RIGHT)) {
+        pa_cvolume_set(&volume, volume.channels, std::max(left, right));
+        if (pa_channel_map_has_position(&sink->map, PA_CHANNEL_POSITION_FRONT_LEFT) &&
+            pa_channel_map_has_position(&sink->map, PA_CHANNEL_POSITION_FRONT_RIGHT)) {
             for (unsigned i = 0; i < volume.channels; ++i) {
                 const auto position = sink->map.map[i];
                 if (position == PA_CHANNEL_POSITION_FRONT_LEFT ||
@@ -316,4 +266,178 @@ bool SoundServerVolume::Write(ChannelVolumes channels) {
         }
         return d->WriteSink(*name, volume, deadline);
     });
+}
+
+// The watch runs on libpulse's threaded loop: every callback below runs on
+// that thread, and the loop is stopped (its thread joined) before anything
+// it uses goes away.
+struct SoundServerWatch::Private {
+    SoundServerWatch* owner;
+    pa_threaded_mainloop* loop = pa_threaded_mainloop_new();
+    pa_context* context = nullptr;
+    std::string sink;
+    std::optional<ChannelVolumes> last;
+    // The first reading, or its absence, for FirstReading() on the owner's
+    // thread.
+    std::mutex firstMutex;
+    std::condition_variable firstCame;
+    bool firstDone = false;
+    std::optional<ChannelVolumes> first;
+
+    void SetFirst(std::optional<ChannelVolumes> channels) {
+        const std::lock_guard<std::mutex> lock(firstMutex);
+        if (firstDone)
+            return;
+        first = channels;
+        firstDone = true;
+        firstCame.notify_all();
+    }
+
+    explicit Private(SoundServerWatch* watch) : owner(watch) {
+        if (!loop) {
+            SetFirst(std::nullopt);
+            return;
+        }
+        Connect();
+        pa_threaded_mainloop_start(loop);
+    }
+
+    ~Private() {
+        if (!loop)
+            return;
+        pa_threaded_mainloop_stop(loop);
+        Drop();
+        pa_threaded_mainloop_free(loop);
+    }
+
+    void Drop() {
+        if (!context)
+            return;
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+        context = nullptr;
+    }
+
+    void Connect() {
+        pa_proplist* properties = clientProperties();
+        context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop),
+                                               "Tolvane volume watch", properties);
+        pa_proplist_free(properties);
+        if (!context)
+            return;
+        pa_context_set_state_callback(context, &Private::StateChanged, this);
+        // As for the volume itself: never start a server of our own.
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            SetFirst(std::nullopt);
+            RetryLater();
+        }
+    }
+
+    // A server that is gone may come back (a restart, a new login of the
+    // sound server); the watch looks again every few seconds.
+    void RetryLater() {
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
+        timeval at{};
+        pa_timeval_add(pa_gettimeofday(&at), 3 * PA_USEC_PER_SEC);
+        api->time_new(
+            api, &at,
+            [](pa_mainloop_api* api, pa_time_event* event, const timeval*, void* user) {
+                api->time_free(event);
+                auto* d = static_cast<Private*>(user);
+                d->Drop();
+                d->Connect();
+            },
+            this);
+    }
+
+    static void StateChanged(pa_context* context, void* user) {
+        auto* d = static_cast<Private*>(user);
+        switch (pa_context_get_state(context)) {
+        case PA_CONTEXT_READY:
+            pa_context_set_subscribe_callback(context, &Private::Event, d);
+            if (pa_operation* o = pa_context_subscribe(
+                    context,
+                    pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER),
+                    nullptr, nullptr))
+                pa_operation_unref(o);
+            d->ReadServer();
+            break;
+        case PA_CONTEXT_FAILED:
+        case PA_CONTEXT_TERMINATED:
+            d->SetFirst(std::nullopt);
+            d->RetryLater();
+            break;
+        default:
+            break;
+        }
+    }
+
+    static void Event(pa_context*, pa_subscription_event_type_t type, uint32_t, void* user) {
+        auto* d = static_cast<Private*>(user);
+        // The default output may have changed with the server's settings.
+        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER)
+            d->ReadServer();
+        else
+            d->ReadSink();
+    }
+
+    void ReadServer() {
+        auto received = [](pa_context*, const pa_server_info* info, void* user) {
+            auto* d = static_cast<Private*>(user);
+            d->sink = info && info->default_sink_name ? info->default_sink_name : "";
+            d->ReadSink();
+        };
+        if (pa_operation* o = pa_context_get_server_info(context, received, this))
+            pa_operation_unref(o);
+    }
+
+    void ReadSink() {
+        if (sink.empty()) {
+            SetFirst(std::nullopt);
+            return;
+        }
+        struct Request {
+            Private* d;
+            qint64 askedAt;
+        };
+        auto received = [](pa_context*, const pa_sink_info* info, int eol, void* user) {
+            auto* request = static_cast<Request*>(user);
+            auto* d = request->d;
+            if (eol < 0)
+                d->SetFirst(std::nullopt);
+            if (eol != 0) {
+                delete request;
+                return;
+            }
+            if (!info)
+                return;
+            const ChannelVolumes channels = channelsOfSink(info->volume, info->channel_map);
+            d->SetFirst(channels);
+            if (d->last == channels)
+                return;
+            d->last = channels;
+            // Emitted on this thread, received on the watch's own: queued.
+            emit d->owner->volumeChanged(channels.left, channels.right, request->askedAt);
+        };
+        auto* request = new Request{this, Clock::now().time_since_epoch().count()};
+        if (pa_operation* o =
+                pa_context_get_sink_info_by_name(context, sink.c_str(), received, request))
+            pa_operation_unref(o);
+        else
+            delete request;
+    }
+};
+
+SoundServerWatch::SoundServerWatch(QObject* parent)
+    : QObject(parent), d(std::make_unique<Private>(this)) {}
+
+SoundServerWatch::~SoundServerWatch() = default;
+
+std::optional<ChannelVolumes> SoundServerWatch::FirstReading() {
+    std::unique_lock<std::mutex> lock(d->firstMutex);
+    d->firstCame.wait_for(lock, std::chrono::milliseconds(SoundServerVolume::TimeoutMs),
+                          [this] { return d->firstDone; });
+    return d->first;
 }

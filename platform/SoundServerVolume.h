@@ -2,6 +2,7 @@
 
 #include "platform/ChannelVolumes.h"
 
+#include <QObject>
 #include <memory>
 #include <optional>
 
@@ -42,3 +43,29 @@ private:
 // Server volumes above 100% read as full.
 quint32 ServerVolumeOfChannel(quint16 channel);
 quint16 ChannelOfServerVolume(quint32 serverVolume);
+
+// Follows the default output's volume as the server changes it, whoever
+// changes it (another program, the desktop's mixer, this one): on a thread of
+// libpulse's own, its answers handed to the thread that made the watch. It
+// starts with a first reading and reconnects when the server comes back.
+class SoundServerWatch : public QObject {
+    Q_OBJECT
+public:
+    explicit SoundServerWatch(QObject* parent = nullptr);
+    ~SoundServerWatch() override;
+
+    // The watch's first reading, waited for up to SoundServerVolume's
+    // TimeoutMs: what Read() would give, without a connection of its own.
+    std::optional<ChannelVolumes> FirstReading();
+
+signals:
+    // The default output's left and right volume, as Read() gives them;
+    // each change once, in order. askedAt is when the reading was asked for
+    // (std::chrono::steady_clock, in ns): one asked before a write of the
+    // caller's own ended may show the volume from before that write.
+    void volumeChanged(quint16 left, quint16 right, qint64 askedAt);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};

@@ -14,14 +14,17 @@
 #include "playlist/ListBox.h"
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
-#include "windows/StartUp.h"
-#include "windows/Unit5.h"
+#include "windows/MessageBox.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QIcon>
+#include <QTimer>
+#include <QWidget>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <unistd.h>
 
@@ -43,6 +46,48 @@ static bool hasGraphicalSession() {
             return true;
     }
     return false;
+}
+
+namespace {
+
+// Lives as the widget's child, so that it goes with it.
+class FirstPaintWatch : public QObject {
+public:
+    FirstPaintWatch(QWidget* widget, std::function<void()> work, int latestMs)
+        : QObject(widget), work_(std::move(work)) {
+        widget->installEventFilter(this);
+        QTimer::singleShot(latestMs, this, &FirstPaintWatch::Run);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        // The paint itself must end first: the work is queued behind it, and
+        // behind whatever else the same pass of the event loop paints.
+        if (event->type() == QEvent::Paint && !queued_) {
+            queued_ = true;
+            QTimer::singleShot(0, this, &FirstPaintWatch::Run);
+        }
+        return false;
+    }
+
+private:
+    void Run() {
+        if (!work_)
+            return;
+        parent()->removeEventFilter(this);
+        const std::function<void()> work = std::move(work_);
+        work_ = nullptr;
+        deleteLater();
+        work();
+    }
+
+    std::function<void()> work_;
+    bool queued_ = false;
+};
+
+} // namespace
+
+void AfterFirstPaint(QWidget* widget, std::function<void()> work, int latestMs) {
+    new FirstPaintWatch(widget, std::move(work), latestMs);
 }
 
 int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& started) {
@@ -92,16 +137,23 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
     // A copy that finds another running with the same automatic playlist
     // hands its files over and ends before it reads the playlist.
     SingleInstance instance(StateFolder());
-    if (instance.Start(command.paths) == SingleInstance::Outcome::HandedOver)
+    switch (instance.Start(command.paths)) {
+    case SingleInstance::Outcome::HandedOver:
         return 0;
+    case SingleInstance::Outcome::Refused:
+        // A copy that is stopped or stuck still owns the playlist; a second
+        // writer would lose one of the two lists at the end.
+        ShowMessage(QStringLiteral("Tolvane is already running with this playlist but does not "
+                                   "answer. This copy ends without changing the playlist."));
+        return 1;
+    case SingleInstance::Outcome::Running:
+    case SingleInstance::Outcome::Alone:
+        break;
+    }
 
-    // The windows show first; what their first frame does not need follows
-    // right after it: the volume bar's reading of the system volume, the
-    // hidden views, the alarm window and the desktop's media controls.
-    TForm1 form1(nullptr, StartUp::FirstFrame);
+    TForm1 form1;
     form1.show();
-    TForm2 form2(&form1, nullptr, StartUp::FirstFrame);
-    std::unique_ptr<TForm5> form5;
+    TForm2 form2(&form1);
 
     PlayerControl control(form1);
     QObject::connect(&instance, &SingleInstance::openRequested, &control,
@@ -109,14 +161,10 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
                          control.OpenPaths(paths);
                          control.Raise();
                      });
+    // The desktop's media controls are registered once the playlist is on
+    // the screen: the bus round trips need not hold up the first frame.
     Mpris mpris(control);
-    AfterFirstPaint(form2.ListB->viewport(), [&] {
-        form1.FinishStartUp();
-        form2.FinishStartUp();
-        form5 = std::make_unique<TForm5>();
-        form1.Form5 = form5.get();
-        mpris.Start();
-    });
+    AfterFirstPaint(form2.ListB->viewport(), [&mpris] { mpris.Start(); });
     control.OpenPaths(command.paths);
 
     const int result = application.exec();

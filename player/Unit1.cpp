@@ -30,6 +30,7 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 
 namespace {
 const QColor& PanelGround = DataGround;
@@ -44,19 +45,11 @@ qint64 SeekPosition(qint64 mediaLength, int barWidth, int x) {
     return std::clamp<qint64>(p, 0, mediaLength);
 }
 
-TForm1::TForm1(QWidget* parent, StartUp startUp)
-    : QWidget(parent), mixer_(std::make_unique<SoundServerVolume>()) {
+TForm1::TForm1(QWidget* parent) : QWidget(parent), mixer_(std::make_unique<SoundServerVolume>()) {
     setWindowTitle(QStringLiteral("Tolvane"));
     CreateControls();
     DescribeForScreenReaders(*this);
     FormCreate();
-    if (startUp == StartUp::Whole)
-        FinishStartUp();
-}
-
-void TForm1::FinishStartUp() {
-    if (!volumeShown_)
-        ShowSystemVolume();
 }
 
 TForm1::~TForm1() = default;
@@ -213,6 +206,7 @@ void TForm1::FormCreate() {
     PlayOrder->addItems({QStringLiteral("Con"), QStringLiteral("Shu"), QStringLiteral("Rep")});
     PlayOrder->setCurrentIndex(0);
 
+    ShowSystemVolume();
     SetHintLooks(PanelGround, PanelText, 2000);
 
     // A video larger than the screen would open a window over the player
@@ -224,13 +218,32 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::ShowSystemVolume() {
-    volumeShown_ = true;
-    // The bar starts where the system volume stands. Moving it there writes
-    // the volume back with both channels at that level; at level 0 the bar
-    // does not move and nothing is written.
-    const int level = GetWaveVolume();
+    // The bar starts where the system volume stands and follows it from then
+    // on, whoever changes it; only the user's own moves of the bar (or the
+    // volume keys) write it.
+    // The watch's first reading stands for GetWaveVolume(): one connection
+    // to the server at start instead of two.
+    auto* watch = new SoundServerWatch(this);
+    const auto channels = watch->FirstReading();
+    ShowServerVolume(channels ? LevelOfDeviceVolume(DeviceVolume(*channels)) : MinVolumeLevel);
+    connect(watch, &SoundServerWatch::volumeChanged, this,
+            [this](quint16 left, quint16 right, qint64 askedAt) {
+                // A reading asked for before our own last write may show the
+                // volume from before it, and would move the bar back.
+                if (askedAt < lastWriteEnded_)
+                    return;
+                ShowServerVolume(LevelOfDeviceVolume(DeviceVolume(ChannelVolumes{left, right})));
+            });
+}
+
+void TForm1::ShowServerVolume(int level) {
+    // While the user drags the thumb, the drag decides.
+    if (ScrollBar1->isSliderDown())
+        return;
+    showingServerVolume_ = true;
     ScrollBar1->setValue(level);
-    Panel3->setText(VolumePercentText(level));
+    showingServerVolume_ = false;
+    Panel3->setText(VolumePercentText(ScrollBar1->value()));
 }
 
 void TForm1::AssignShortcuts() {
@@ -347,8 +360,11 @@ void TForm1::SpeedButton3Click() {
 }
 
 void TForm1::SpeedButton5Click() {
-    if (!Form5)
-        return;
+    // The alarm window starts hidden, so it is built when first asked for.
+    if (!Form5) {
+        alarmWindow_ = std::make_unique<TForm5>();
+        Form5 = alarmWindow_.get();
+    }
     if (SpeedButton5->isStruckOut()) {
         SpeedButton5->setStruckOut(false);
         Form5->show();
@@ -381,6 +397,7 @@ void TForm1::SpeedButton4Click() {
 void TForm1::SetWaveVolume(int level) {
     // Write() does nothing when the server has no default output.
     mixer_->Write(ChannelsOf(DeviceVolumeOfLevel(level)));
+    lastWriteEnded_ = std::chrono::steady_clock::now().time_since_epoch().count();
 }
 
 void TForm1::SetMidiVolume(int) {
@@ -395,8 +412,10 @@ int TForm1::GetWaveVolume() {
 }
 
 void TForm1::ScrollBar1Change(int position) {
-    SetWaveVolume(position);
-    SetMidiVolume(position);
+    if (!showingServerVolume_) {
+        SetWaveVolume(position);
+        SetMidiVolume(position);
+    }
     Panel3->setText(VolumePercentText(position));
     emit volumeChanged(position);
 }

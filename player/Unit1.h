@@ -1,7 +1,6 @@
 #pragma once
 
 #include "windows/LazyFileDialog.h"
-#include "windows/StartUp.h"
 
 #include <QAction>
 #include <QWidget>
@@ -36,10 +35,12 @@ qint64 SeekPosition(qint64 mediaLength, int barWidth, int x);
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr, StartUp startUp = StartUp::Whole);
+    explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // The windows this one works with, set by the program entry.
+    // The windows this one works with: the playlist window, set by the
+    // program entry, and the alarm window, built on the first press of its
+    // button unless one was set here before.
     TForm2* Form2 = nullptr;
     TForm5* Form5 = nullptr;
 
@@ -155,10 +156,6 @@ public:
     void SpeedButton4Click(); // connection state
     void ScrollBar1Change(int position);
 
-    // What a start with StartUp::FirstFrame left out: the volume bar from the
-    // system volume. Once only; later calls do nothing.
-    void FinishStartUp();
-
     // --- system volume: the output of the sound server, as a level 0..255 ---
     void SetWaveVolume(int level);
     void SetMidiVolume(int level);
@@ -188,8 +185,14 @@ private:
     int RandomIndex(int count);
 
     void ShowSystemVolume();
+    void ShowServerVolume(int level);
 
     std::unique_ptr<SoundServerVolume> mixer_;
-    bool volumeShown_ = false;
+    std::unique_ptr<TForm5> alarmWindow_;
+    // Set while the bar is moved to the server's volume, which must not be
+    // written back.
+    bool showingServerVolume_ = false;
+    // When the last write of the volume ended (steady clock, ns).
+    qint64 lastWriteEnded_ = 0;
     bool paused_ = false;
 };

@@ -89,19 +89,13 @@ unsigned clockSeed() {
 
 } // namespace
 
-TForm2::TForm2(TForm1* form1, QWidget* parent, StartUp startUp) : QWidget(parent), Form1(form1) {
+TForm2::TForm2(TForm1* form1, QWidget* parent) : QWidget(parent), Form1(form1) {
     Form1->Form2 = this;
     setWindowTitle(QStringLiteral("Play List"));
     CreateControls();
     CreateMenus();
     DescribeForScreenReaders(*this);
-    if (startUp == StartUp::Whole)
-        CreateHiddenControls();
     FormCreate();
-}
-
-void TForm2::FinishStartUp() {
-    CreateHiddenControls();
 }
 
 TForm2::~TForm2() = default;
@@ -173,8 +167,8 @@ void TForm2::CreateControls() {
             [this](Qt::MouseButton button) { RunCommand([&] { ListBMouseUp(button); }); });
 }
 
-// Built on demand, since neither shows at start: behind the list, and over
-// everything else while a scan runs.
+// Neither shows at start, so both wait for their first use: the lyric view
+// behind the list, the scan box over everything else while a scan runs.
 void TForm2::CreateHiddenControls() {
     if (lirik)
         return;

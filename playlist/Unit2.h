@@ -1,7 +1,6 @@
 #pragma once
 
 #include "windows/LazyFileDialog.h"
-#include "windows/StartUp.h"
 
 #include <QAction>
 #include <QWidget>
@@ -30,7 +29,7 @@ class TSpeedButton;
 class TForm2 : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm2(TForm1* form1, QWidget* parent = nullptr, StartUp startUp = StartUp::Whole);
+    explicit TForm2(TForm1* form1, QWidget* parent = nullptr);
     ~TForm2() override;
 
     TForm1* Form1;
@@ -55,16 +54,17 @@ public:
     TSpeedButton* List = nullptr;
     TSpeedButton* SpeedButton2 = nullptr;
     TPanel* Panel1 = nullptr; // time panel
-    // The lyric view and the scan's progress box start hidden. After a start
-    // with StartUp::FirstFrame they are built by FinishStartUp, or by the
-    // first command that needs them; until then they are null.
+    // The lyric view and the scan's progress box start hidden and are built
+    // on first use, by CreateHiddenControls (every command that shows them
+    // calls it); until then they are null.
     QTextEdit* lirik = nullptr;
     QGroupBox* GroupBox1 = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QPushButton* Button1 = nullptr;
-    TLazyFileDialog SD; // built on first use
+    TLazyFileDialog SD;          // built on first use
+    void CreateHiddenControls(); // once; later calls do nothing
 
     // --- menus ---
     QMenu* PopupMenu1 = nullptr; // "&List"
@@ -156,10 +156,6 @@ public:
     void Closelyricwindow1Click();
     void lirikDblClick();
 
-    // Builds what a start with StartUp::FirstFrame left out: the lyric view
-    // and the scan's progress box. Once only; later calls do nothing.
-    void FinishStartUp();
-
     // Adds the main window's shortcut items after this window's own, leaving
     // out keys this window already answers (its own come first).
     void AdoptShortcuts(const QList<QAction*>& items);
@@ -176,7 +172,6 @@ private:
     void ApplyMinimumSize();
     void CreateControls();
     void CreateMenus();
-    void CreateHiddenControls();
     void PlaceHiddenControls();
     void FormResize();
     void PopupAbove(TSpeedButton* button, QMenu* menu, int offset);

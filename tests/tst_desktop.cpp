@@ -17,6 +17,7 @@
 #include <QDBusVariant>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QDataStream>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -70,6 +71,7 @@ public:
     ~Player() {
         if (pid > 0 && !exitCode(0)) {
             ::kill(pid, SIGTERM);
+            ::kill(pid, SIGCONT); // a copy a test stopped must not be left so
             exitCode(10000);
         }
     }
@@ -344,6 +346,91 @@ private slots:
         Player alone({}, env);
         QTRY_VERIFY_WITH_TIMEOUT(!playlistTitle(alone.pid).isEmpty(), 20000);
         QCOMPARE(alone.exitCode(0), std::nullopt);
+    }
+
+    // A copy that streams 300 MiB as one path is cut off: the running copy
+    // stays small, adds nothing, and still takes the next copy's files.
+    void aHandOverBeyondItsLimitIsCutOffAndAddsNothing() {
+        QProcessEnvironment env = playerEnv;
+        env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
+        QFile::remove(state.filePath(u"tolvane/PlayList.plf"_s));
+        Player player({TestSupport::Media(u"tone.mp3"_s)}, env);
+        QTRY_COMPARE_WITH_TIMEOUT(playlistTitle(player.pid), u"Play List: 1 items"_s, 20000);
+
+        const QByteArray socketPath =
+            SingleInstance::SocketPath(QFile::encodeName(state.filePath(u"tolvane"_s)));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, socketPath.constData(), sizeof address.sun_path);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        const timeval limit{5, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        // A list of one path of 300 MiB, as QDataStream writes it.
+        constexpr qint64 Huge = 300ll << 20;
+        QByteArray header;
+        QDataStream(&header, QIODevice::WriteOnly) << quint32(1) << quint32(Huge);
+        QCOMPARE(::send(fd, header.constData(), size_t(header.size()), MSG_NOSIGNAL),
+                 ssize_t(header.size()));
+        const QByteArray chunk(1 << 20, 'a');
+        qint64 sent = 0;
+        for (QDeadlineTimer deadline(60000); sent < Huge && !deadline.hasExpired();) {
+            const ssize_t n = ::send(fd, chunk.constData(), size_t(chunk.size()), MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += n;
+        }
+        ::close(fd);
+        QVERIFY2(sent < Huge, "the running copy read all of it");
+
+        QFile status(u"/proc/%1/status"_s.arg(player.pid));
+        QVERIFY(status.open(QIODevice::ReadOnly));
+        QByteArray peak; // the most it was resident at
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("VmHWM:"))
+                peak = line;
+        QVERIFY2(peak.mid(6).trimmed().split(' ').first().toLongLong() < 150 * 1024, peak);
+        QTest::qWait(500);
+        QCOMPARE(playlistTitle(player.pid), u"Play List: 1 items"_s);
+        startAgain({TestSupport::Media(u"tone.wav"_s)}, env);
+        QTRY_COMPARE_WITH_TIMEOUT(playlistTitle(player.pid), u"Play List: 2 items"_s, 10000);
+    }
+
+    // A running copy that is stopped cannot take a second copy's files, and
+    // it still owns the playlist: the second copy says so and ends without
+    // windows of its own, and the playlist is the first copy's alone.
+    void aSecondCopyBesideAStoppedOneEndsWithAMessageAndWritesNothing() {
+        if (QStandardPaths::findExecutable(u"xdotool"_s).isEmpty())
+            QSKIP("needs xdotool to answer the message box");
+        QFile::remove(state.filePath(u"tolvane/PlayList.plf"_s));
+        Player first({TestSupport::Media(u"tone.mp3"_s)}, playerEnv);
+        QTRY_COMPARE_WITH_TIMEOUT(playlistTitle(first.pid), u"Play List: 1 items"_s, 20000);
+        QCOMPARE(::kill(first.pid, SIGSTOP), 0);
+
+        Player second({TestSupport::Media(u"tone.wav"_s)}, playerEnv);
+        const QString pid = QString::number(second.pid);
+        QString box;
+        for (QDeadlineTimer deadline(SingleInstance::TimeoutMs + 20000);
+             box.isEmpty() && !deadline.hasExpired(); QTest::qWait(200))
+            box = run(u"xdotool search --all --onlyvisible --pid "_s + pid + u" --name Tolvane"_s)
+                      .section(u'\n', 0, 0);
+        const std::optional<int> early = second.exitCode(0);
+        QVERIFY2(!box.isEmpty(), early ? qPrintable(u"no message box; ended with %1"_s.arg(*early))
+                                       : "no message box; still running");
+        QVERIFY(playlistTitle(second.pid).isEmpty());
+        std::optional<int> code;
+        for (int i = 0; i < 20 && !code; ++i) {
+            run(u"xdotool key --window "_s + box + u" Escape"_s);
+            code = second.exitCode(500);
+        }
+        QCOMPARE(code, std::optional<int>(1));
+
+        QCOMPARE(::kill(first.pid, SIGCONT), 0);
+        ::kill(first.pid, SIGTERM);
+        QCOMPARE(first.exitCode(10000), std::optional<int>(0));
+        QFile saved(state.filePath(u"tolvane/PlayList.plf"_s));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), TestSupport::Media(u"tone.mp3"_s) + "\r\n");
     }
 
     void playerctlDrivesThePlayerAsItsKeysDo() {

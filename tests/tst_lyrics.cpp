@@ -2,12 +2,12 @@
 #include "TestWindows.h"
 
 #include "platform/DesktopServices.h"
-#include "player/media/MediaPlayer.h"
 #include "player/Unit1.h"
+#include "player/media/MediaPlayer.h"
 #include "playlist/ListBox.h"
 #include "playlist/LyricView.h"
-#include "playlist/core/Lyrics.h"
 #include "playlist/Unit2.h"
+#include "playlist/core/Lyrics.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -182,6 +182,7 @@ private slots:
     void lyricBringsTheViewToTheFrontWithTheCurrentEntrysLyrics() {
         WriteFile(media("a.mp3.txt"), "line a1\nline a2\nline a3");
         TestSupport::PlaylistWindow f2;
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         f2.ClearEntries();
         f2.AppendEntry(media("a.mp3"));
         f2.SetCurrentIndex(0);
@@ -224,6 +225,7 @@ private slots:
 
     void lyricWithoutCurrentEntryShowsTheViewAndReportsTheIndex() {
         TestSupport::PlaylistWindow f2;
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         f2.ClearEntries();
         f2.lirik->setPlainText(QStringLiteral("kept"));
         TestSupport::MessageRecorder recorder;
@@ -235,6 +237,7 @@ private slots:
 
     void doubleClickSendsTheViewBehindTheList() {
         TestSupport::PlaylistWindow f2;
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         SetupLyricView(f2.lirik, [&f2] { f2.lirikDblClick(); });
         f2.lirik->raise();
         f2.lirik->setPlainText(QStringLiteral("\nwords"));
@@ -246,6 +249,7 @@ private slots:
 
     void copyPutsTheSelectionOnTheClipboardAsPlainText() {
         TestSupport::PlaylistWindow f2;
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         f2.lirik->setPlainText(QStringLiteral("\nfirst line\nsecond line"));
         QApplication::clipboard()->setText(QStringLiteral("before"));
 

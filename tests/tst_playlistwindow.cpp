@@ -6,13 +6,13 @@
 #include "TestWindows.h"
 
 #include "platform/DesktopServices.h"
-#include "windows/Dialogs.h"
+#include "player/Program.h"
 #include "player/Unit1.h"
 #include "playlist/ListBox.h"
-#include "playlist/core/Playlist.h"
 #include "playlist/Unit2.h"
+#include "playlist/core/Playlist.h"
 #include "windows/Controls.h"
-#include "windows/StartUp.h"
+#include "windows/Dialogs.h"
 
 #include <QContextMenuEvent>
 #include <QGroupBox>
@@ -98,6 +98,7 @@ private slots:
 
     void listFillsTheWindowAndTheButtonsSitAlongTheBottom() {
         TestSupport::PlaylistWindow f2;
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         const auto check = [&f2] {
             const int w = f2.width(), h = f2.height();
             QCOMPARE(f2.ListB->geometry(), QRect(4, 4, w - 5, h - 31));
@@ -125,6 +126,7 @@ private slots:
 
     void looksFollowTheDesign() {
         TestSupport::PlaylistWindow f2;
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         fill(f2, tracks(3));
         QCOMPARE(f2.palette().color(QPalette::Window), QColor(187, 248, 120));
         QCOMPARE(f2.ListB->palette().color(QPalette::Base), QColor(74, 70, 70));
@@ -221,6 +223,7 @@ private slots:
 
     void rightClickOnAButtonOpensItsMenuAtThePointer() {
         TestSupport::PlaylistWindow f2;
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         const QList<QPair<QWidget*, QMenu*>> cases{{f2.Add, f2.PopupMenu4},
                                                    {f2.Rem, f2.PopupMenu2},
                                                    {f2.SpeedButton1, f2.PopupMenu3},
@@ -309,6 +312,7 @@ private slots:
 
     void listMenuShortcutsActWhileTheListHasTheFocus() {
         TestSupport::PlaylistWindow f2;
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         fill(f2, tracks(2));
         QVERIFY(activate(f2));
         f2.SetCurrentIndex(0);
@@ -334,6 +338,7 @@ private slots:
 
     void aModifierAloneLeavesTheCurrentEntryForItsShortcut() {
         TestSupport::PlaylistWindow f2;
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         fill(f2, tracks(3));
         QVERIFY(activate(f2));
         f2.SetCurrentIndex(1);
@@ -430,6 +435,7 @@ private slots:
 
     void scanBoxIsCentredOnTheOuterWidth() {
         TestSupport::PlaylistWindow f2;
+        f2.CreateHiddenControls(); // as its first lyric command or scan does
         QVERIFY(QTest::qWaitForWindowExposed(&f2));
         const QSize frame = outerSize(f2) - f2.size();
         f2.resize(400 - frame.width(), 332);
@@ -440,33 +446,30 @@ private slots:
         QCOMPARE(f2.GroupBox1->y() + f2.GroupBox1->height() / 2, 112);
     }
 
-    // A window started for a quick first frame builds its lyric view and
-    // scan box later; they must come out as a window built whole has them.
-    void hiddenViewsBuiltAfterTheStartMatchAWholeWindow() {
+    // The lyric view and the scan box are built on first use, and come out
+    // as if built with the window: the view behind the list and sized as
+    // the list is in a window resized before, the box out of sight.
+    void hiddenViewsBuiltOnFirstUseStartBehindTheListAndFollowTheWindow() {
         TForm1 f1;
         f1.show();
-        TForm2 whole(&f1);
-        TForm2 quick(&f1, nullptr, StartUp::FirstFrame);
-        QVERIFY(!quick.lirik && !quick.GroupBox1);
-        for (TForm2* f2 : {&whole, &quick}) {
-            QVERIFY(QTest::qWaitForWindowExposed(f2));
-            f2->resize(400, 500);
-        }
-        QTRY_COMPARE(quick.size(), QSize(400, 500));
-        quick.FinishStartUp();
-        QCOMPARE(quick.lirik->geometry(), whole.lirik->geometry());
-        QCOMPARE(quick.GroupBox1->geometry(), whole.GroupBox1->geometry());
-        QVERIFY(quick.lirik->isVisible());
-        QVERIFY(!quick.GroupBox1->isVisible());
-        QCOMPARE(quick.Label1->text(), QStringLiteral("File"));
+        TForm2 f2(&f1);
+        QVERIFY(!f2.lirik && !f2.GroupBox1);
+        QVERIFY(QTest::qWaitForWindowExposed(&f2));
+        f2.resize(400, 500);
+        QTRY_COMPARE(f2.size(), QSize(400, 500));
+        f2.LoadLyrics("/nonexistent/a.mp3");
+        QCOMPARE(f2.lirik->geometry(), QRect(4, 4, 252 + 400 - 259, 300 + 500 - 332));
+        QVERIFY(f2.lirik->isVisible());
+        QVERIFY(!f2.GroupBox1->isVisible());
+        QCOMPARE(f2.Label1->text(), QStringLiteral("File"));
         // Behind the list, and its own menu on a right click.
-        QVERIFY(quick.children().indexOf(quick.lirik) < quick.children().indexOf(quick.ListB));
+        QVERIFY(f2.children().indexOf(f2.lirik) < f2.children().indexOf(f2.ListB));
         const QPoint at(5, 6);
-        QWidget* view = quick.lirik->viewport();
+        QWidget* view = f2.lirik->viewport();
         QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->mapToGlobal(at));
         QApplication::sendEvent(view, &event);
-        QVERIFY(quick.PopupMenu6->isVisible());
-        quick.PopupMenu6->hide();
+        QVERIFY(f2.PopupMenu6->isVisible());
+        f2.PopupMenu6->hide();
     }
 
     // The program's work after the first frame: once, after a paint.
@@ -514,11 +517,12 @@ private slots:
         QCOMPARE(runs, 1);
     }
 
-    // A lyric command that comes before the views are built builds them.
-    void lyricCommandBeforeTheViewsExistBuildsThem() {
+    // A lyric command brings the view in front of the list; closing it puts
+    // it back behind.
+    void lyricCommandShowsTheViewAndCloseHidesIt() {
         TForm1 f1;
         f1.show();
-        TForm2 f2(&f1, nullptr, StartUp::FirstFrame);
+        TForm2 f2(&f1);
         fill(f2, tracks(2));
         f2.SetCurrentIndex(0);
         f2.Lyric1Click();

@@ -143,7 +143,9 @@ class ProgramTest : public QObject {
     // windows exist (the playlist has been read by then).
     void start(QProcess& player) {
         TestSupport::StartProgram(player, state.environment());
-        QTest::qWait(1500);
+        // Its signal handlers are in place before its first window; a fixed
+        // wait is too short for a sanitized build on a busy machine.
+        QVERIFY(waitForWindow(player, "Tolvane"));
         QCOMPARE(player.state(), QProcess::Running);
     }
 

@@ -3,7 +3,7 @@
 
 TOLVANE_PACKAGES=(
     build-essential cmake pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-base-private-dev
+    qt6-base-dev qt6-base-dev-tools
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QHash>
 #include <QHelpEvent>
 #include <QImageReader>
 #include <QKeyEvent>
@@ -18,7 +19,6 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolTip>
-#include <qpa/qplatformfontdatabase.h>
 
 // The pictures are compiled into the library. A static library leaves out an
 // object that nothing refers to, and so would the pictures; every window is
@@ -35,42 +35,47 @@ struct DesignFamily {
     QStringList faces;
 };
 
-static void useFontSubstitutes() {
-    static const bool installed = [] {
-        const QStringList sans{QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")};
-        const DesignFamily designFamilies[] = {
-            {QStringLiteral("MS Sans Serif"), sans},
-            {QStringLiteral("Microsoft Sans Serif"), sans},
-            {QStringLiteral("Tahoma"),
-             {QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")}},
-            {QStringLiteral("Modern"),
-             {QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono")}},
-        };
-        // A family the font database lacks makes Qt ask fontconfig to sort
-        // every face by likeness to it before it even tries the substitutes,
-        // once for each design name. Known as another name of its first
-        // installed stand-in, the design name is matched at once, to the face
-        // the substitutes would have given. The names are lost if the
-        // database is read again (an added font); the substitutes still lead
-        // to the same faces then, only by the longer way.
-        const QStringList installedFamilies = QFontDatabase::families();
-        for (const DesignFamily& design : designFamilies) {
-            QFont::insertSubstitutions(design.name, design.faces);
-            for (const QString& face : design.faces) {
-                if (installedFamilies.contains(face)) {
-                    QPlatformFontDatabase::registerAliasToFontFamily(face, design.name);
-                    break;
-                }
+// The design name is also made a substitution of its faces, for text that
+// names a design family itself; the windows' own fonts ask for the first
+// face that is installed. A family the font database lacks would make Qt
+// ask fontconfig to sort every face by likeness to it, once for each design
+// name, before it even tried the substitutes.
+static QHash<QString, QString> findDesignFaces() {
+    const QStringList sans{QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")};
+    const DesignFamily designFamilies[] = {
+        {QStringLiteral("MS Sans Serif"), sans},
+        {QStringLiteral("Microsoft Sans Serif"), sans},
+        {QStringLiteral("Tahoma"),
+         {QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")}},
+        {QStringLiteral("Modern"),
+         {QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono")}},
+    };
+    const QStringList installed = QFontDatabase::families();
+    QHash<QString, QString> faces;
+    for (const DesignFamily& design : designFamilies) {
+        QFont::insertSubstitutions(design.name, design.faces);
+        for (const QString& face : design.faces) {
+            if (installed.contains(face)) {
+                faces.insert(design.name, face);
+                break;
             }
         }
-        return true;
-    }();
-    Q_UNUSED(installed);
+    }
+    return faces;
+}
+
+// The design names and the face that each is shown in; made once.
+static const QHash<QString, QString>& designFaces() {
+    static const QHash<QString, QString> faces = findDesignFaces();
+    return faces;
+}
+
+static void useFontSubstitutes() {
+    designFaces();
 }
 
 QFont DesignFont(const QString& family, int pixelHeight, bool fixedPitch) {
-    useFontSubstitutes();
-    QFont font(family);
+    QFont font(designFaces().value(family, family));
     font.setPixelSize(pixelHeight);
     font.setFixedPitch(fixedPitch);
     // The hint picks the faces that stand in for characters the face lacks,
