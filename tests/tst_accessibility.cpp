@@ -106,7 +106,7 @@ private slots:
         QCOMPARE(nameOf(f1.Bar), u"Seek"_qs);
         checkNames(&f1);
         checkNames(&f2);
-        f2.FinishStartUp();
+        f2.CreateHiddenControls();
         QCOMPARE(nameOf(f2.lirik), u"Lyrics"_qs);
 
         // The file info fields are told apart by their labels, not by the
@@ -156,7 +156,7 @@ private slots:
 
         f2.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&f2));
-        f2.FinishStartUp(); // the lyric view exists, behind the list
+        f2.CreateHiddenControls(); // the lyric view exists, behind the list
         const QList<QWidget*> playlist = tabRound(&f2, f2.ListB);
         QVERIFY(!playlist.contains(f2.lirik));
         QCOMPARE(playlist, (QList<QWidget*>{f2.ListB, f2.Add, f2.Rem, f2.SpeedButton1, f2.List,
