@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "TestWindows.h"
 #include "player/Unit1.h"
 #include "playlist/ListBox.h"
 #include "playlist/Unit2.h"
@@ -89,9 +90,8 @@ class AccessibilityTest : public QObject {
 private slots:
     void controlsAreNamedAfterWhatTheyDo() {
         TestSupport::MessageRecorder boxes; // an empty list has no file to show
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         f2.show();
         QVERIFY(QTest::qWaitForWindowExposed(&f2));
 
@@ -133,9 +133,8 @@ private slots:
 
     void tabReachesEveryControlInReadingOrderAndNeverAHiddenOne() {
         TestSupport::MessageRecorder boxes; // an empty list has no file to show
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
         f2.show();
         f1.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&f1));
@@ -174,9 +173,7 @@ private slots:
 
     void escapeClosesTheSmallWindows() {
         TestSupport::MessageRecorder boxes; // an empty list has no file to show
-        TForm1 f1;
-        f1.show();
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         f2.show();
 
         QPointer<TForm4> info = new TForm4(&f2);

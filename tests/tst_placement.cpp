@@ -55,8 +55,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(room.contains(alarm.frameGeometry()), 5000);
         QCOMPARE(alarm.frameGeometry().right(), room.right());
 
-        TForm1 f1;
-        TForm2 f2(&f1);
+        TestSupport::PlaylistWindow f2;
         auto* info = new TForm4(&f2);
         info->show();
         QTRY_VERIFY_WITH_TIMEOUT(info->frameGeometry().height() > info->height(), 5000);
