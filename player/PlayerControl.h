@@ -1,11 +1,11 @@
 #pragma once
 
+#include "trackinfo/core/TrackInfoReader.h"
+
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QObject>
 #include <deque>
-
-#include "trackinfo/core/TrackInfoReader.h"
 
 class TForm1;
 

@@ -144,8 +144,8 @@ QString TPipelineDevice::Preroll(MediaClock::time_point deadline) {
     const QString reason =
         GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR ? ErrorText(message) : QString();
     gst_message_unref(message);
-    // A sink taken down to READY made a new stream, which has the name
-    // given before.
+    // A sink taken down to READY makes a new stream, which needs its name
+    // again.
     if (reason.isEmpty())
         NameStream();
     return reason;
@@ -373,6 +373,7 @@ void TPipelineDevice::Play() {
     if (ended_ && !SeekTo(0)) {
         // Starting the file afresh rewinds it as well, only more slowly.
         gst_element_set_state(playbin_, GST_STATE_READY);
+        NameStream();
         ended_ = false;
         lastPosition_ = 0;
     }
