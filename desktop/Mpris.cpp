@@ -4,7 +4,6 @@
 #include "platform/PathNames.h"
 #include "player/PlayerControl.h"
 #include "player/core/Volume.h"
-#include "trackinfo/core/CoverArt.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
@@ -127,10 +126,8 @@ private:
     Mpris* m_;
 };
 
-Mpris::Mpris(PlayerControl& control, QObject* parent)
-    : QObject(parent), control_(control),
-      trackInfo_(new TrackInfoReader(CoverCacheFolder(), this)) {
-    connect(trackInfo_, &TrackInfoReader::Ready, this, &Mpris::TrackInfoArrived);
+Mpris::Mpris(PlayerControl& control, QObject* parent) : QObject(parent), control_(control) {
+    connect(&control, &PlayerControl::trackInfoChanged, this, &Mpris::TrackInfoArrived);
     connect(&control, &PlayerControl::trackChanged, this, &Mpris::NoteTrack);
     connect(&control, &PlayerControl::positionJumped, this, &Mpris::NotePositionJump);
     connect(&control, &PlayerControl::playbackStateChanged, this, &Mpris::ChangesLater);
@@ -219,7 +216,6 @@ void Mpris::NoteTrack() {
         return;
     trackTags_.insert(QStringLiteral("xesam:title"), PathText(DisplayName(file)));
     trackTags_.insert(QStringLiteral("xesam:url"), QString::fromLatin1(FileUrlOfPath(file)));
-    trackInfo_->Read(file);
 }
 
 // The tags of the track that is still the current one: the metadata grows by

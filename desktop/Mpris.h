@@ -84,5 +84,4 @@ private:
     int trackSerial_ = 0;
     QVariantMap trackTags_;
     qint64 trackLengthMs_ = -1;
-    TrackInfoReader* trackInfo_ = nullptr;
 };

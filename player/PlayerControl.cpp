@@ -8,6 +8,7 @@
 #include "playlist/core/Playlist.h"
 #include "playlist/core/PlaylistFile.h"
 #include "playlist/core/PlaylistFormats.h"
+#include "trackinfo/core/CoverArt.h"
 #include "windows/MessageBox.h"
 
 #include <QComboBox>
@@ -31,8 +32,11 @@ bool IsPlaylistFile(const QByteArray& path) {
 
 } // namespace
 
-PlayerControl::PlayerControl(TForm1& form1, QObject* parent) : QObject(parent), form1_(form1) {
+PlayerControl::PlayerControl(TForm1& form1, QObject* parent)
+    : QObject(parent), form1_(form1), trackInfo_(new TrackInfoReader(CoverCacheFolder(), this)) {
+    connect(trackInfo_, &TrackInfoReader::Ready, this, &PlayerControl::TrackInfoArrived);
     connect(&form1, &TForm1::playbackStateChanged, this, &PlayerControl::playbackStateChanged);
+    connect(&form1, &TForm1::trackChanged, this, &PlayerControl::NoteTrack);
     connect(&form1, &TForm1::trackChanged, this, &PlayerControl::trackChanged);
     connect(&form1, &TForm1::positionJumped, this, &PlayerControl::positionJumped);
     connect(&form1, &TForm1::volumeChanged, this, &PlayerControl::volumeChanged);
@@ -46,6 +50,41 @@ PlayerControl::PlayerControl(TForm1& form1, QObject* parent) : QObject(parent), 
 }
 
 PlayerControl::~PlayerControl() = default;
+
+// --- what the track's file tells ---------------------------------------------
+
+namespace {
+
+void NameStream(TMediaPlayer& player, const TrackTags& tags) {
+    if (!tags.Title.isEmpty())
+        player.SetStreamTitle(tags.Title, tags.Artists.join(QStringLiteral(", ")));
+}
+
+} // namespace
+
+void PlayerControl::NoteTrack() {
+    const QByteArray path = TrackPath();
+    if (path.isEmpty())
+        return;
+    if (path == infoPath_) {
+        if (infoKnown_)
+            NameStream(*form1_.MP, info_.Tags);
+        return;
+    }
+    infoPath_ = path;
+    infoKnown_ = false;
+    trackInfo_->Read(path);
+}
+
+void PlayerControl::TrackInfoArrived(const QByteArray& path, const TrackInfo& info) {
+    if (path == infoPath_) {
+        info_ = info;
+        infoKnown_ = true;
+        if (path == TrackPath())
+            NameStream(*form1_.MP, info.Tags);
+    }
+    emit trackInfoChanged(path, info);
+}
 
 // --- the state -----------------------------------------------------------------
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "trackinfo/core/TrackInfoReader.h"
+
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QObject>
@@ -76,6 +78,10 @@ signals:
     void playOrderChanged(int index);
     // Entries were added or removed (what CanGoNext answers may differ).
     void entriesChanged();
+    // The tags and cover of a track that has started, read off the
+    // window's thread once per track change; `path` may no longer be the
+    // track that plays.
+    void trackInfoChanged(const QByteArray& path, const TrackInfo& info);
 
 private:
     struct Request {
@@ -91,8 +97,16 @@ private:
     void Move(qint64 steps);
     void Seek(qint64 ms);
     void Open(const QByteArrayList& paths);
+    void NoteTrack();
+    void TrackInfoArrived(const QByteArray& path, const TrackInfo& info);
 
     TForm1& form1_;
+    TrackInfoReader* trackInfo_ = nullptr;
+    // The track last read, and what was read of it (the track may start
+    // again, and each start names its stream by the file afresh).
+    QByteArray infoPath_;
+    TrackInfo info_;
+    bool infoKnown_ = false;
     std::deque<Request> pending_;
     bool running_ = false;
     bool posted_ = false;

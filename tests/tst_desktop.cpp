@@ -10,7 +10,6 @@
 #include "desktop/SingleInstance.h"
 
 #include <QBuffer>
-#include <QImage>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -18,6 +17,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QDataStream>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -34,6 +34,7 @@
 #include <taglib/attachedpictureframe.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
+#include <taglib/wavfile.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -98,6 +99,18 @@ QString corked(pid_t pid) {
     for (const QString& block : run(u"pactl list sink-inputs"_s).split(u"Sink Input #"_s))
         if (block.contains(u"application.process.id = \"%1\""_s.arg(pid)))
             return QRegularExpression(u"Corked: (\\w+)"_s).match(block).captured(1);
+    return {};
+}
+
+// A property of the player's stream on the sound server (of whichever
+// process plays it); empty while it has none.
+QString streamProperty(pid_t pid, const QString& name) {
+    for (const QString& block : run(u"pactl list sink-inputs"_s).split(u"Sink Input #"_s))
+        if (block.contains(u"application.process.id = \"%1\""_s.arg(pid)))
+            return QRegularExpression(u"\\b"_s + QRegularExpression::escape(name) +
+                                      u" = \"(.*)\""_s)
+                .match(block)
+                .captured(1);
     return {};
 }
 
@@ -557,6 +570,53 @@ private slots:
                  QString::fromLatin1(
                      "file://" +
                      QFile::encodeName(music.filePath(u"Folder.JPG"_s)).toPercentEncoding("/")));
+    }
+
+    void soundStreamsAreNamedByTheirTracksAndShowTheProgram() {
+        QFile::remove(state.filePath(u"tolvane/PlayList.plf"_s));
+        QTemporaryDir music;
+        const auto copy = [&music](const QString& media, const QString& name) {
+            QFile::copy(TestSupport::MediaDir() + u'/' + media, music.filePath(name));
+            return QFile::encodeName(music.filePath(name));
+        };
+        const auto text = [](const char* utf8) {
+            return TagLib::String(utf8, TagLib::String::UTF8);
+        };
+        // Tags in an ID3 chunk, which GStreamer does not read from a WAV.
+        const QByteArray tagged = copy(u"tone.wav"_s, u"01 tone.wav"_s);
+        {
+            TagLib::RIFF::WAV::File file(tagged.constData());
+            file.ID3v2Tag()->setTitle(text("Sinus für Anfänger"));
+            file.ID3v2Tag()->setArtist(text("The Oscillators"));
+            QVERIFY(file.save(TagLib::RIFF::WAV::File::ID3v2));
+        }
+        const QByteArray plain = copy(u"tone.wav"_s, u"02 plain tone.wav"_s);
+        const QByteArray midi = copy(u"tune.mid"_s, u"03 tune.mid"_s);
+        // GStreamer reads these tags itself and names the stream by them.
+        const QByteArray mp3 = copy(u"tone.mp3"_s, u"04 tone.mp3"_s);
+        {
+            TagLib::MPEG::File file(mp3.constData());
+            file.ID3v2Tag(true)->setTitle(text("Square One"));
+            file.ID3v2Tag(true)->setArtist(text("Pulse Train"));
+            QVERIFY(file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers));
+        }
+
+        Player player({tagged, plain, midi, mp3}, playerEnv);
+        const auto name = [&player] { return streamProperty(player.pid, u"media.name"_s); };
+        QTRY_COMPARE_WITH_TIMEOUT(corked(player.pid), u"no"_s, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(name(), u"Sinus für Anfänger"_s, 10000);
+        QCOMPARE(streamProperty(player.pid, u"media.artist"_s), u"The Oscillators"_s);
+        QCOMPARE(streamProperty(player.pid, u"application.name"_s), u"Tolvane"_s);
+        QCOMPARE(streamProperty(player.pid, u"application.icon_name"_s), u"tolvane"_s);
+
+        playerctl(u"next"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(name(), u"02 plain tone.wav"_s, 10000);
+        QCOMPARE(streamProperty(player.pid, u"application.name"_s), u"Tolvane"_s);
+        playerctl(u"next"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(name(), u"03 tune.mid"_s, 10000);
+        playerctl(u"next"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(name(), u"Square One"_s, 10000);
+        QCOMPARE(streamProperty(player.pid, u"media.artist"_s), u"Pulse Train"_s);
     }
 
     void anIdlePlayerDoesNotWakeUp() {

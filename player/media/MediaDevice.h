@@ -27,4 +27,7 @@ public:
     virtual QString LastError() const = 0;
     // The last open lacked a decoder that was left out (see DecoderPolicy).
     virtual bool LackedDecoder() const { return false; }
+    // What the sound server calls the open file's stream (the title) and
+    // the artist it shows with it; kept for the open file only.
+    virtual void SetStreamTitle(const QString& title, const QString& artist) = 0;
 };

@@ -81,6 +81,11 @@ bool TMediaPlayer::isOpen() const {
     return d->device->IsOpen();
 }
 
+void TMediaPlayer::SetStreamTitle(const QString& title, const QString& artist) {
+    if (d->device->IsOpen())
+        d->device->SetStreamTitle(title, artist);
+}
+
 QString TMediaPlayer::LastError() const {
     return d->device->LastError();
 }

@@ -48,6 +48,11 @@ public:
 
     bool isOpen() const;
 
+    // Names the open file's stream on the sound server by its track, with
+    // the artist beside it (may be empty). Until this comes a stream goes by
+    // its file's name; the next open goes back to that.
+    void SetStreamTitle(const QString& title, const QString& artist);
+
     // The last error that a command met without raising it (a failed seek, a
     // stream that broke off while playing); empty when there was none.
     QString LastError() const;

@@ -1,5 +1,6 @@
 #include "player/media/PipelineDevice.h"
 
+#include "platform/PathNames.h"
 #include "player/media/DecoderPolicy.h"
 #include "player/media/Midi.h"
 #include "player/media/Probing.h"
@@ -38,7 +39,7 @@ void TPipelineDevice::Release() {
     if (windowSink_)
         gst_object_unref(windowSink_);
     gst_object_unref(hiddenSink_);
-    playbin_ = windowSink_ = hiddenSink_ = videoSink_ = fitFilter_ = nullptr;
+    playbin_ = windowSink_ = hiddenSink_ = videoSink_ = fitFilter_ = audioSink_ = nullptr;
     bus_ = nullptr;
 }
 
@@ -71,9 +72,12 @@ void TPipelineDevice::MakePipeline() {
     g_object_set(playbin_, "flags", PlayFlags, nullptr);
     // A player that only tests files has nothing to play to: no stream on
     // the sound server, no round trips to it at every open.
-    if (GstElement* sink = MakeSink(output_ == TMediaPlayer::Output::Real ? AudioSinkFactory()
-                                                                          : QByteArray("fakesink")))
+    if (GstElement* sink = MakeSink(
+            output_ == TMediaPlayer::Output::Real ? AudioSinkFactory() : QByteArray("fakesink"))) {
+        TakeStreamName(sink);
+        audioSink_ = sink;
         g_object_set(playbin_, "audio-sink", sink, nullptr);
+    }
     g_signal_connect(playbin_, "element-setup", G_CALLBACK(SetUpMidiSynth), nullptr);
 }
 
@@ -140,6 +144,10 @@ QString TPipelineDevice::Preroll(MediaClock::time_point deadline) {
     const QString reason =
         GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR ? ErrorText(message) : QString();
     gst_message_unref(message);
+    // A sink taken down to READY makes a new stream, which needs its name
+    // again.
+    if (reason.isEmpty())
+        NameStream();
     return reason;
 }
 
@@ -173,6 +181,9 @@ void TPipelineDevice::Open(const QByteArray& path) {
 }
 
 void TPipelineDevice::OpenPipeline(const QByteArray& path) {
+    // Until the tags are read the stream goes by the file's name.
+    streamTitle_ = PathText(DisplayName(path));
+    streamArtist_.clear();
     const auto deadline =
         MediaClock::now() + std::chrono::milliseconds(TMediaPlayer::OpenTimeoutMs);
     GError* error = nullptr;
@@ -335,6 +346,18 @@ void TPipelineDevice::PlayPipeline() {
         lastError_ = QStringLiteral("The device cannot play this file.");
 }
 
+void TPipelineDevice::NameStream() {
+    ::NameStream(audioSink_, streamTitle_, streamArtist_);
+}
+
+void TPipelineDevice::SetStreamTitle(const QString& title, const QString& artist) {
+    if (!open_ || title.isEmpty())
+        return;
+    streamTitle_ = title;
+    streamArtist_ = artist;
+    NameStream();
+}
+
 void TPipelineDevice::Close() {
     if (open_)
         Shut();
@@ -350,6 +373,7 @@ void TPipelineDevice::Play() {
     if (ended_ && !SeekTo(0)) {
         // Starting the file afresh rewinds it as well, only more slowly.
         gst_element_set_state(playbin_, GST_STATE_READY);
+        NameStream();
         ended_ = false;
         lastPosition_ = 0;
     }

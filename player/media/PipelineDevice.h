@@ -29,6 +29,7 @@ public:
     TMPModes Mode() override;
     QString LastError() const override { return lastError_; }
     bool LackedDecoder() const override { return pluginMissing_; }
+    void SetStreamTitle(const QString& title, const QString& artist) override;
     // Whether the open file shows pictures.
     bool HasVideo() const { return hasVideo_; }
 
@@ -53,10 +54,16 @@ private:
     bool SeekSettled();
     void PausePipeline();
     void PlayPipeline();
+    void NameStream();
 
     const TMediaPlayer::Output output_;
     GstElement* playbin_ = nullptr;
     GstBus* bus_ = nullptr;
+    // The sound server's sink inside playbin (owned by it); null when the
+    // sound goes elsewhere.
+    GstElement* audioSink_ = nullptr;
+    QString streamTitle_;
+    QString streamArtist_;
 
     bool open_ = false;
     TMPModes mode_ = TMPModes::mpNotReady;

@@ -70,6 +70,12 @@ QString Carry(TPipelineDevice& device, char command, const QByteArray& argument)
             device.Seek(ms);
             break;
         }
+        case StreamTitleCommand: {
+            QString title, artist;
+            in >> title >> artist;
+            device.SetStreamTitle(title, artist);
+            break;
+        }
         default:
             break;
         }

@@ -16,6 +16,8 @@ constexpr char PlayCommand = 'p';
 constexpr char PauseCommand = 'a';
 constexpr char StopCommand = 's';
 constexpr char SeekCommand = 'k';
+// The open file's stream title and artist, as two strings.
+constexpr char StreamTitleCommand = 'n';
 
 constexpr char Answer = 'A';
 constexpr char Report = 'R';

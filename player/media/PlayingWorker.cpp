@@ -249,6 +249,17 @@ void TPlayingWorker::Seek(qint64 ms) {
         throw EMCIDeviceError(error.toStdString());
 }
 
+void TPlayingWorker::SetStreamTitle(const QString& title, const QString& artist) {
+    if (!open_ || broken_)
+        return;
+    QByteArray argument;
+    QDataStream out(&argument, QIODevice::WriteOnly);
+    out << title << artist;
+    // Only a name: a child too slow to take it is found out by the commands
+    // that matter.
+    Call(StreamTitleCommand, argument, TWorkerChannel::CommandLimitMs);
+}
+
 qint64 TPlayingWorker::Position() {
     Listen();
     return state_.position;

@@ -47,6 +47,7 @@ public:
     void Pause() override;
     void Stop() override;
     void Seek(qint64 ms) override;
+    void SetStreamTitle(const QString& title, const QString& artist) override;
 
     bool IsOpen() const override { return open_; }
     qint64 Position() override;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <mutex>
 
 namespace {
 
@@ -38,7 +39,92 @@ QByteArray ReachableSink(const char* factory) {
     return reached;
 }
 
+// Marks the tags this program sends, which alone may name the stream.
+constexpr char NamedHere[] = "Tolvane";
+constexpr char StreamNameKey[] = "tolvane-stream-name";
+
+// The name an audio sink is to take with its next buffer: a serialized
+// event sent from outside the streaming thread would wait for the pad's
+// stream lock, which a prerolled sink holds until it plays.
+struct StreamName {
+    std::mutex lock;
+    QString title, artist;
+    std::atomic<bool> due{false};
+};
+
+void SendTags(GstPad* pad, const char* tag, const QString& value) {
+    GstTagList* tags = gst_tag_list_new(GST_TAG_APPLICATION_NAME, NamedHere, tag,
+                                        value.toUtf8().constData(), nullptr);
+    gst_pad_send_event(pad, gst_event_new_tag(tags));
+}
+
+GstPadProbeReturn KeepOwnName(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) != GST_EVENT_TAG)
+            return GST_PAD_PROBE_OK;
+        GstTagList* tags = nullptr;
+        gst_event_parse_tag(event, &tags);
+        const gchar* mark = nullptr;
+        const bool ours =
+            gst_tag_list_peek_string_index(tags, GST_TAG_APPLICATION_NAME, 0, &mark) &&
+            g_strcmp0(mark, NamedHere) == 0;
+        return ours ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
+    }
+    auto* name = static_cast<StreamName*>(data);
+    if (!name->due.exchange(false))
+        return GST_PAD_PROBE_OK;
+    QString title, artist;
+    {
+        std::lock_guard<std::mutex> hold(name->lock);
+        title = name->title;
+        artist = name->artist;
+    }
+    // The artist goes alone first: with a title beside it the stream would
+    // be named "'Title' by 'Artist'".
+    if (!artist.isEmpty())
+        SendTags(pad, GST_TAG_ARTIST, artist);
+    SendTags(pad, GST_TAG_TITLE, title);
+    return GST_PAD_PROBE_OK;
+}
+
 } // namespace
+
+void TakeStreamName(GstElement* audioSink) {
+    if (FactoryName(audioSink) != "pulsesink")
+        return;
+    // The volume controls show the program's name and icon by each of its
+    // streams, whichever process plays it.
+    GstStructure* identity = gst_structure_new(
+        "identity", "application.name", G_TYPE_STRING, "Tolvane", "application.icon_name",
+        G_TYPE_STRING, "tolvane", "application.id", G_TYPE_STRING, "tolvane", nullptr);
+    g_object_set(audioSink, "stream-properties", identity, nullptr);
+    gst_structure_free(identity);
+    // pulsesink renames its stream after every title and artist it meets,
+    // as "'Title' by 'Artist'" from an ID3 tag and not at all from tags it
+    // cannot find, where the program knows the track better.
+    auto* name = new StreamName;
+    g_object_set_data_full(G_OBJECT(audioSink), StreamNameKey, name,
+                           [](gpointer data) { delete static_cast<StreamName*>(data); });
+    GstPad* pad = gst_element_get_static_pad(audioSink, "sink");
+    gst_pad_add_probe(pad,
+                      GstPadProbeType(GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                      GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                      KeepOwnName, name, nullptr);
+    gst_object_unref(pad);
+}
+
+void NameStream(GstElement* audioSink, const QString& title, const QString& artist) {
+    auto* name =
+        audioSink ? static_cast<StreamName*>(g_object_get_data(G_OBJECT(audioSink), StreamNameKey))
+                  : nullptr;
+    if (!name || title.isEmpty())
+        return;
+    std::lock_guard<std::mutex> hold(name->lock);
+    name->title = title;
+    name->artist = artist;
+    name->due = true;
+}
 
 QByteArray FactoryName(GstElement* element) {
     GstElementFactory* factory = gst_element_get_factory(element);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <gst/gst.h>
 
@@ -20,6 +21,15 @@ const QByteArray& VideoSinkFactory();
 
 // A sink of the factory; a fake one keeps the track's own time.
 GstElement* MakeSink(const QByteArray& factory);
+
+// Makes the sound server's sink show the stream as the program's, and named
+// only by what NameStream sends: the tags of the file's own streams no
+// longer rename it.
+void TakeStreamName(GstElement* audioSink);
+// Names the stream of an audio sink set up by TakeStreamName, as its next
+// buffer reaches it. A stream made anew (the sink taken down to READY) needs
+// the name again.
+void NameStream(GstElement* audioSink, const QString& title, const QString& artist);
 
 // The room a video window may take (0 x 0: no limit).
 void SetVideoRoom(int width, int height);
