@@ -285,6 +285,50 @@ private slots:
         QVERIFY(player.waitForFinished(15000));
         QCOMPARE(player.exitStatus(), QProcess::NormalExit);
     }
+
+    // A line longer than any file name (and than the worker takes in one
+    // request) is a bad entry like the others: the scan removes it and ends.
+    void aNameLongerThanAnyFileIsCleared() {
+        const QByteArray endless = "/" + QByteArray(1100 * 1024, 'n') + ".wav";
+        startOn(Media("tone.wav") + "\r\n" + endless + "\r\n" + Media("tone.mp3") + "\r\n",
+                listWindow);
+        xdotool({QStringLiteral("key"), QStringLiteral("alt+c")});
+        QTest::qWait(500);
+        xdotool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Down"),
+                 QStringLiteral("Return")});
+        QTRY_COMPARE_WITH_TIMEOUT(x->property(listWindow, "_NET_WM_NAME"),
+                                  QByteArray("Play List: 2 items"), 60000);
+        x->sendProtocol(mainWindow, "WM_DELETE_WINDOW", XCB_CURRENT_TIME);
+        QVERIFY(player.waitForFinished(15000));
+        QCOMPARE(player.exitCode(), 0);
+    }
+
+    // Play on a long list of missing files starts the recovery scan; a
+    // close in the middle of it ends the program without trying the rest,
+    // and leaves no worker behind.
+    void aCloseDuringTheRecoveryEndsTheProgram() {
+        QByteArray list;
+        for (int i = 0; i < 20000; ++i)
+            list += "/nonexistent/tolvane/missing-" + QByteArray::number(i) + ".wav\r\n";
+        startOn(list, mainWindow);
+        xdotool({QStringLiteral("key"), QStringLiteral("x")});
+        QTest::qWait(1500);
+        QVERIFY(player.state() == QProcess::Running);
+        x->sendProtocol(mainWindow, "WM_DELETE_WINDOW", XCB_CURRENT_TIME);
+        QVERIFY(player.waitForFinished(30000));
+        QCOMPARE(player.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(player.exitCode(), 0);
+        QDir proc(QStringLiteral("/proc"));
+        for (const QString& pid : proc.entryList(QDir::Dirs)) {
+            QFile cmd(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (cmd.open(QIODevice::ReadOnly) && cmd.readAll().contains("tolvane-tester")) {
+                QFile env(QStringLiteral("/proc/%1/environ").arg(pid));
+                QVERIFY2(!env.open(QIODevice::ReadOnly) ||
+                             !env.readAll().contains(state.path().toUtf8()),
+                         qPrintable(pid));
+            }
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(BadFilesTest)
