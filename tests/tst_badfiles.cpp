@@ -311,11 +311,37 @@ private slots:
         for (int i = 0; i < 20000; ++i)
             list += "/nonexistent/tolvane/missing-" + QByteArray::number(i) + ".wav\r\n";
         startOn(list, mainWindow);
+        const QByteArray parent = QByteArray::number(player.processId()) + " ";
+        // Its tester workers, as far as a look every few milliseconds
+        // catches them.
+        const auto workers = [&parent] {
+            QSet<QByteArray> found;
+            for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+                // pid (comm) state ppid ...
+                const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : "";
+                if (line.contains("(tolvane-tester) ") &&
+                    line.mid(line.lastIndexOf(')') + 4).startsWith(parent))
+                    found.insert(pid.toUtf8());
+            }
+            return found;
+        };
         xdotool({QStringLiteral("key"), QStringLiteral("x")});
-        QTest::qWait(1500);
+        QTRY_VERIFY_WITH_TIMEOUT(!workers().isEmpty(), 15000);
+        QTest::qWait(300);
+        const QByteArray caption = x->property(listWindow, "_NET_WM_NAME");
+        qInfo("closed at: %s", caption.constData());
         QVERIFY(player.state() == QProcess::Running);
+        const QSet<QByteArray> before = workers();
         x->sendProtocol(mainWindow, "WM_DELETE_WINDOW", XCB_CURRENT_TIME);
-        QVERIFY(player.waitForFinished(30000));
+        QSet<QByteArray> after;
+        QElapsedTimer clock;
+        clock.start();
+        while (!player.waitForFinished(5) && clock.elapsed() < 60000)
+            after += workers() - before;
+        qInfo("workers started after the close: %lld", qlonglong(after.size()));
+        QCOMPARE(player.state(), QProcess::NotRunning);
+        QVERIFY2(after.size() < 10, qPrintable(QString::number(after.size())));
         QCOMPARE(player.exitStatus(), QProcess::NormalExit);
         QCOMPARE(player.exitCode(), 0);
         QDir proc(QStringLiteral("/proc"));
