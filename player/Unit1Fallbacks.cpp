@@ -3,6 +3,7 @@
 // message: the playlist is cleaned and playback goes on with what plays.
 
 #include "player/Unit1.h"
+#include "player/media/FileTester.h"
 #include "player/media/MediaPlayer.h"
 #include "playlist/Unit2.h"
 #include "playlist/core/Playlist.h"
@@ -58,8 +59,10 @@ void TForm1::RecoverFromFailedOpen() {
     // After one scan everything left should open. Should an entry fail all
     // the same (its file went away meanwhile), try each following entry once
     // rather than scanning again and again; when none starts, stop.
+    // A close meanwhile ends the tries: each would start a worker only to
+    // leave its file untried.
     bool started = false;
-    for (int tries = Form2->EntryCount(); tries > 0 && !started; --tries) {
+    for (int tries = Form2->EntryCount(); tries > 0 && !started && !Tester->Quitting(); --tries) {
         started = StartCurrentEntry();
         if (!started)
             SelectNextEntry();

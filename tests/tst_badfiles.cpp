@@ -175,9 +175,18 @@ class BadFilesTest : public QObject {
         startOn(list, window);
     }
 
-    void startOn(const QByteArray& list, xcb_window_t& window) {
+    // keepErrors: the program's error output is kept (readAllStandardError)
+    // rather than passed on.
+    void startOn(const QByteArray& list, xcb_window_t& window, bool keepErrors = false) {
         state.writePlaylist(list);
-        TestSupport::StartProgram(player, state.environment());
+        if (keepErrors) {
+            player.setProcessEnvironment(state.environment());
+            player.setProcessChannelMode(QProcess::SeparateChannels);
+            player.start(QStringLiteral(TOLVANE_PROGRAM), QStringList());
+            QVERIFY(player.waitForStarted());
+        } else {
+            TestSupport::StartProgram(player, state.environment());
+        }
         x = std::make_unique<XServer>();
         QVERIFY(!xcb_connection_has_error(x->c));
         QTRY_VERIFY_WITH_TIMEOUT((mainWindow = x->find(player.processId(), "Tolvane")) &&
@@ -284,6 +293,107 @@ private slots:
         x->sendProtocol(mainWindow, "WM_DELETE_WINDOW", XCB_CURRENT_TIME);
         QVERIFY(player.waitForFinished(15000));
         QCOMPARE(player.exitStatus(), QProcess::NormalExit);
+    }
+
+    // A line longer than any file name (and than the worker takes in one
+    // request) is a bad entry like the others: the scan removes it and ends.
+    void aNameLongerThanAnyFileIsCleared() {
+        const QByteArray endless = "/" + QByteArray(1100 * 1024, 'n') + ".wav";
+        startOn(Media("tone.wav") + "\r\n" + endless + "\r\n" + Media("tone.mp3") + "\r\n",
+                listWindow);
+        xdotool({QStringLiteral("key"), QStringLiteral("alt+c")});
+        QTest::qWait(500);
+        xdotool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Down"),
+                 QStringLiteral("Return")});
+        QTRY_COMPARE_WITH_TIMEOUT(x->property(listWindow, "_NET_WM_NAME"),
+                                  QByteArray("Play List: 2 items"), 60000);
+        x->sendProtocol(mainWindow, "WM_DELETE_WINDOW", XCB_CURRENT_TIME);
+        QVERIFY(player.waitForFinished(15000));
+        QCOMPARE(player.exitCode(), 0);
+    }
+
+    // Play on a long list of missing files starts the recovery scan; a
+    // close in the middle of it ends the program without trying the rest,
+    // and leaves no worker behind.
+    void aCloseDuringTheRecoveryEndsTheProgram() {
+        QByteArray list;
+        for (int i = 0; i < 20000; ++i)
+            list += "/nonexistent/tolvane/missing-" + QByteArray::number(i) + ".wav\r\n";
+        startOn(list, mainWindow);
+        const QByteArray parent = QByteArray::number(player.processId()) + " ";
+        // Its tester workers, as far as a look every few milliseconds
+        // catches them.
+        const auto workers = [&parent] {
+            QSet<QByteArray> found;
+            for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+                // pid (comm) state ppid ...
+                const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : "";
+                if (line.contains("(tolvane-tester) ") &&
+                    line.mid(line.lastIndexOf(')') + 4).startsWith(parent))
+                    found.insert(pid.toUtf8());
+            }
+            return found;
+        };
+        xdotool({QStringLiteral("key"), QStringLiteral("x")});
+        QTRY_VERIFY_WITH_TIMEOUT(!workers().isEmpty(), 15000);
+        QTest::qWait(300);
+        const QByteArray caption = x->property(listWindow, "_NET_WM_NAME");
+        qInfo("closed at: %s", caption.constData());
+        QVERIFY(player.state() == QProcess::Running);
+        const QSet<QByteArray> before = workers();
+        x->sendProtocol(mainWindow, "WM_DELETE_WINDOW", XCB_CURRENT_TIME);
+        QSet<QByteArray> after;
+        QElapsedTimer clock;
+        clock.start();
+        while (!player.waitForFinished(5) && clock.elapsed() < 60000)
+            after += workers() - before;
+        qInfo("workers started after the close: %lld", qlonglong(after.size()));
+        QCOMPARE(player.state(), QProcess::NotRunning);
+        QVERIFY2(after.size() < 10, qPrintable(QString::number(after.size())));
+        QCOMPARE(player.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(player.exitCode(), 0);
+        QDir proc(QStringLiteral("/proc"));
+        for (const QString& pid : proc.entryList(QDir::Dirs)) {
+            QFile cmd(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (cmd.open(QIODevice::ReadOnly) && cmd.readAll().contains("tolvane-tester")) {
+                QFile env(QStringLiteral("/proc/%1/environ").arg(pid));
+                QVERIFY2(!env.open(QIODevice::ReadOnly) ||
+                             !env.readAll().contains(state.path().toUtf8()),
+                         qPrintable(pid));
+            }
+        }
+    }
+
+    // A WAV one byte short makes GStreamer complain for every buffer it
+    // plays: the track says a few lines, and the next one plays.
+    void aWavOneByteShortEndsWithoutFloodingTheLog() {
+        QTemporaryDir folder;
+        QFile tone(QFile::decodeName(Media("tone.wav")));
+        QVERIFY(tone.open(QIODevice::ReadOnly));
+        const QByteArray whole = tone.readAll();
+        const QString shortWav = folder.filePath(QStringLiteral("short.wav"));
+        QFile cut(shortWav);
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(whole.left(whole.size() - 1));
+        cut.close();
+        startOn(QFile::encodeName(shortWav) + "\r\n" + Media("tone.mp3") + "\r\n", mainWindow,
+                true);
+        xdotool({QStringLiteral("key"), QStringLiteral("x")});
+        QElapsedTimer clock;
+        clock.start();
+        bool next = false;
+        while (!next && clock.elapsed() < 60000 && player.state() == QProcess::Running) {
+            const QByteArray shown = x->property(mainWindow, "_NET_WM_ICON_NAME");
+            next = (shown + shown).contains("tone.mp3");
+            QTest::qWait(200);
+        }
+        QVERIFY(next);
+        x->sendProtocol(mainWindow, "WM_DELETE_WINDOW", XCB_CURRENT_TIME);
+        QVERIFY(player.waitForFinished(15000));
+        const qsizetype lines = player.readAllStandardError().count("GStreamer-");
+        qInfo("lines from GStreamer: %lld", qlonglong(lines));
+        QVERIFY2(lines < 100, qPrintable(QString::number(lines)));
     }
 };
 

@@ -95,6 +95,24 @@ private slots:
         QCOMPARE(tester.Test(Media("tone.wav")), Verdict::Fails);
         QCOMPARE(tester.WorkersStarted(), 2);
     }
+
+    // A request no worker takes (each leaves without a word, as one does
+    // with a request beyond its frame limit) fails after a few workers, and
+    // a name longer than any path fails without one.
+    void aRequestEveryWorkerRefusesFails() {
+        TFileTester refusing(QStringLiteral("/bin/sh"),
+                             {QStringLiteral("-c"), QStringLiteral("head -c 4 >/dev/null")}, 10000);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(refusing.Test(Media("tone.wav"), [&] { return clock.elapsed() > 20000; }),
+                 Verdict::Fails);
+        QVERIFY(refusing.WorkersStarted() <= 3);
+
+        TFileTester tester;
+        QCOMPARE(tester.Test("/" + QByteArray(1100 * 1024, 'n')), Verdict::Fails);
+        QCOMPARE(tester.LastReason(), QStringLiteral("The file name is too long."));
+        QCOMPARE(tester.WorkersStarted(), 0);
+    }
 };
 
 QTEST_MAIN(FileTesterTest)

@@ -10,6 +10,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <climits>
+
 namespace {
 
 // The worker answers an open that hangs at the open limit; the margin only
@@ -20,6 +22,14 @@ constexpr int LookEveryMs = 20;
 // Requests queued in one worker's pipe, so that it never waits for the
 // window to read an answer before it can go on.
 constexpr size_t QueuedPerWorker = 8;
+// A worker may leave of its own accord with a file in hand (it was spent),
+// and the file goes to the next one. A file that every worker leaves on is
+// one they refuse, and fails.
+constexpr int LeftOnAtMost = 2;
+
+QString NameTooLongText() {
+    return QStringLiteral("The file name is too long.");
+}
 } // namespace
 
 TFileTester::TFileTester(QObject* parent, int workers)
@@ -45,6 +55,14 @@ QString TFileTester::DefaultProgram() {
 
 int TFileTester::Send(const QByteArray& path) {
     const int ticket = nextTicket_++;
+    // Once the program is closing no worker is started again.
+    if (quitting_)
+        return ticket;
+    // No file has such a name, and the worker would refuse the request.
+    if (path.size() >= PATH_MAX) {
+        Settle({ticket, path}, false, NameTooLongText());
+        return ticket;
+    }
     queue_.push_back({ticket, path});
     SendNext();
     return ticket;
@@ -59,7 +77,7 @@ TFileTester::Verdict TFileTester::Wait(int ticket, const std::function<bool()>& 
             done_.erase(it);
             return opens ? Verdict::Opens : Verdict::Fails;
         }
-        if (giveUp && giveUp())
+        if (quitting_ || (giveUp && giveUp()))
             break;
         CheckTimeLimit();
         if (done_.count(ticket))
@@ -70,8 +88,10 @@ TFileTester::Verdict TFileTester::Wait(int ticket, const std::function<bool()>& 
         QEventLoop loop;
         QTimer::singleShot(LookEveryMs, &loop, [&loop] { loop.exit(1); });
         connect(this, &TFileTester::answered, &loop, [&loop] { loop.exit(1); });
-        if (loop.exec() != 1)
+        if (loop.exec() != 1) {
+            quitting_ = true;
             break;
+        }
     }
     // Left untried. A file in a worker's hands may be the one that hangs
     // it: that worker goes, and the next file gets a fresh one.
@@ -180,6 +200,11 @@ void TFileTester::WorkerEnded(Worker& worker) {
     } else {
         // It left of its own accord, spent, between two files.
         StopWorker(worker);
+        if (!worker.inFlight.empty() && ++worker.inFlight.front().leftOn > LeftOnAtMost) {
+            const Request refused = worker.inFlight.front();
+            worker.inFlight.pop_front();
+            Settle(refused, false, TWorkerChannel::CannotBePlayedText());
+        }
         queue_.insert(queue_.begin(), worker.inFlight.begin(), worker.inFlight.end());
         worker.inFlight.clear();
     }

@@ -57,6 +57,10 @@ public:
     // Why the last file that failed did not open.
     QString LastReason() const { return lastReason_; }
 
+    // Whether a wait has seen the application quit: from then on nothing is
+    // tried, and every wait gives up at once.
+    bool Quitting() const { return quitting_; }
+
     // How many worker processes were started; a test watches restarts.
     int WorkersStarted() const { return started_; }
 
@@ -70,6 +74,8 @@ private:
     struct Request {
         int ticket;
         QByteArray path;
+        // How many workers left of their own accord while it was theirs.
+        int leftOn = 0;
     };
     struct Result {
         bool opens;
@@ -101,6 +107,7 @@ private:
     int limitMs_;
     std::vector<Worker> workers_;
     bool workerMissing_ = false;
+    bool quitting_ = false;
     int started_ = 0;
     int nextTicket_ = 1;
     std::deque<Request> queue_;

@@ -93,7 +93,16 @@ void TPlayingWorker::Listen() {
     const auto now = Clock::now();
     if (!frames.empty())
         heard_ = now;
+    const bool atEnd = state_.length > 0 && state_.position >= state_.length;
+    if (state_.mode != TMPModes::mpPlaying || state_.position != stillAt_ || atEnd) {
+        stillAt_ = state_.position;
+        stillSince_ = now;
+    }
     if (!alive) {
+        BreakOff();
+    } else if (now - stillSince_ > std::chrono::milliseconds(StandingStillLimitMs)) {
+        // A decoder that spins on a damaged file keeps the child answering
+        // while the track stands still for good.
         BreakOff();
     } else if (now - heard_ > std::chrono::milliseconds(TWorkerChannel::SilenceLimitMs)) {
         silent_ = true;
@@ -102,6 +111,8 @@ void TPlayingWorker::Listen() {
 }
 
 QString TPlayingWorker::Call(char command, const QByteArray& argument, int timeoutMs) {
+    // A track that was paused or moved may stand still for a moment after.
+    stillSince_ = Clock::now();
     if (!channel_.Send(QByteArray(1, command) + argument)) {
         BreakOff();
         return {};

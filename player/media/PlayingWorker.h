@@ -92,4 +92,8 @@ private:
     bool silent_ = false;
     State state_;
     std::chrono::steady_clock::time_point heard_;
+    // A playing track whose position has not moved for this long has stopped.
+    static constexpr int StandingStillLimitMs = 5000;
+    qint64 stillAt_ = -1;
+    std::chrono::steady_clock::time_point stillSince_;
 };
