@@ -269,56 +269,16 @@ off_t openListFile(const QByteArray& path, FileDescriptor& file) {
 
 } // namespace
 
-PathList ReadListFile(const QByteArray& path, bool* cutShort) {
-    if (cutShort)
-        *cutShort = false;
-    FileDescriptor file(-1);
-    const off_t size = openListFile(path, file);
-    PathList lines;
-    lines.reserve(0, size_t(size) + 1); // one more, to see the end without growing
-    // Room for lines of 40 bytes on average, as indexLines gives.
-    lines.reserveEntries(size_t(size) / 40 + 16);
-    // Pieces that stay in the cache between the read and the look at them.
-    constexpr size_t chunk = size_t(512) << 10;
-    LineIndexer indexer;
-    for (;;) {
-        size_t room = lines.capacityBytes() - lines.textBytes();
-        room = room == 0 ? 64 * 1024 : std::min(room, chunk);
-        char* at = lines.growText(room);
-        prefault(at, room);
-        const ssize_t n = ::read(file.Get(), at, room);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw openError(path, errno);
-        }
-        if (n == 0)
-            break;
-        const size_t end = lines.textBytes() + size_t(n);
-        const size_t text = indexer.Feed(lines, end);
-        lines.commitText(text - lines.textBytes());
-        // Nothing after a NUL counts, so there is no need to read on.
-        if (text < end) {
-            if (cutShort)
-                *cutShort = true;
-            break;
-        }
-        if (qint64(lines.textBytes()) > MaxListFileSize)
-            throw tooLarge(path);
-    }
-    file.Close();
-    indexer.Finish(lines, lines.textBytes());
-    lines.shrinkText();
-    return lines;
-}
+namespace {
 
-PathList ReadListText(const QByteArray& path, bool* holdsNul) {
+// Reads a list file into `text` in pieces that stay in the cache between the
+// read and `piece`, which looks at each (its start and length in the text
+// read so far) and says whether to read on. The size limit is kept while
+// reading, since the size the file claimed is a hint only.
+template <typename Piece> void readInPieces(const QByteArray& path, PathList& text, Piece piece) {
     FileDescriptor file(-1);
     const off_t size = openListFile(path, file);
-    PathList text;
     text.reserve(0, size_t(size) + 1); // one more, to see the end without growing
-    bool nul = false;
-    // Pieces that stay in the cache between the read and the look for a NUL.
     constexpr size_t chunk = size_t(512) << 10;
     for (;;) {
         size_t room = text.capacityBytes() - text.textBytes();
@@ -333,12 +293,52 @@ PathList ReadListText(const QByteArray& path, bool* holdsNul) {
         }
         if (n == 0)
             break;
-        if (holdsNul && !nul)
-            nul = std::memchr(at, '\0', size_t(n)) != nullptr;
-        text.commitText(size_t(n));
+        if (!piece(at, size_t(n)))
+            break;
         if (qint64(text.textBytes()) > MaxListFileSize)
             throw tooLarge(path);
     }
+}
+
+} // namespace
+
+PathList ReadListFile(const QByteArray& path, bool* cutShort) {
+    if (cutShort)
+        *cutShort = false;
+    PathList lines;
+    LineIndexer indexer;
+    bool first = true;
+    readInPieces(path, lines, [&](const char*, size_t n) {
+        // Room for lines of 40 bytes on average, as indexLines gives.
+        if (first) {
+            lines.reserveEntries(lines.capacityBytes() / 40 + 16);
+            first = false;
+        }
+        const size_t end = lines.textBytes() + n;
+        const size_t text = indexer.Feed(lines, end);
+        lines.commitText(text - lines.textBytes());
+        // Nothing after a NUL counts, so there is no need to read on.
+        if (text < end) {
+            if (cutShort)
+                *cutShort = true;
+            return false;
+        }
+        return true;
+    });
+    indexer.Finish(lines, lines.textBytes());
+    lines.shrinkText();
+    return lines;
+}
+
+PathList ReadListText(const QByteArray& path, bool* holdsNul) {
+    PathList text;
+    bool nul = false;
+    readInPieces(path, text, [&](const char* at, size_t n) {
+        if (holdsNul && !nul)
+            nul = std::memchr(at, '\0', n) != nullptr;
+        text.commitText(n);
+        return true;
+    });
     if (holdsNul)
         *holdsNul = nul;
     return text;
