@@ -1,11 +1,12 @@
 #include "playlist/LyricView.h"
 
+#include "platform/ClipboardText.h"
 #include "windows/Controls.h"
 
 #include <QEvent>
 #include <QFont>
 #include <QTextDocument>
-#include <QTextEdit>
+#include <QTextDocumentFragment>
 #include <QTextOption>
 
 namespace {
@@ -30,6 +31,10 @@ private:
 };
 
 } // namespace
+
+QMimeData* TLyricView::createMimeDataFromSelection() const {
+    return ClipboardText(textCursor().selection().toPlainText()).release();
+}
 
 void SetupLyricView(QTextEdit* view, std::function<void()> doubleClicked) {
     view->setReadOnly(true);

@@ -172,7 +172,7 @@ void TForm2::CreateControls() {
 void TForm2::CreateHiddenControls() {
     if (lirik)
         return;
-    lirik = new QTextEdit(this);
+    lirik = new TLyricView(this);
     SetupLyricView(lirik, [this] { lirikDblClick(); });
     lirik->lower(); // behind ListB until a lyric is shown
     // Out of sight, it must not take the focus by Tab either.

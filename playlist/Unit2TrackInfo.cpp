@@ -12,11 +12,8 @@
 #include "windows/MessageBox.h"
 #include "windows/Unit3.h"
 
-#include <QApplication>
-#include <QClipboard>
 #include <QGroupBox>
 #include <QTextCursor>
-#include <QTextDocumentFragment>
 #include <QTextEdit>
 
 void TForm2::Lyric1Click() {
@@ -42,10 +39,8 @@ void TForm2::Reload1Click() {
 
 void TForm2::Copy1Click() {
     CreateHiddenControls();
-    const QTextCursor cursor = lirik->textCursor();
-    if (!cursor.hasSelection())
-        return;
-    QApplication::clipboard()->setText(cursor.selection().toPlainText());
+    // Without a selection the clipboard keeps what it holds.
+    lirik->copy();
 }
 
 void TForm2::Edit1Click() {
