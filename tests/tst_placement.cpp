@@ -1,9 +1,11 @@
-// The two windows' places under a real window manager, which frames them
-// only after they are shown. Runs on a display of its own (a second Xvfb
-// with twm), so that no other test meets a window manager.
+// The two windows' places under real window managers, which frame them
+// only after they are shown. Runs on a display of its own (a second Xvfb,
+// with twm and then Openbox), so that no other test meets a window manager.
 
+#include "TestProgram.h"
 #include "TestSupport.h"
 #include "TestWindows.h"
+#include "XWindows.h"
 
 #include "player/Unit1.h"
 #include "playlist/Unit2.h"
@@ -65,6 +67,55 @@ private slots:
     }
 };
 
+// Openbox frames a window where it stands and says how wide its frame is
+// (_NET_FRAME_EXTENTS); Qt hears of that frame only when the window moves
+// after it. The real program is looked at through the X server.
+class OpenboxPlacementTest : public QObject {
+    Q_OBJECT
+public:
+    explicit OpenboxPlacementTest(std::unique_ptr<QProcess>& wm) : wm_(wm) {}
+
+private slots:
+    void initTestCase() {
+        if (QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty())
+            QSKIP("needs openbox");
+        wm_->kill();
+        wm_->waitForFinished();
+        QVERIFY(!x_.hasConventionalWindowManager());
+        wm_ = std::make_unique<QProcess>();
+        wm_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        wm_->start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        QVERIFY(wm_->waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(x_.hasConventionalWindowManager(), 10000);
+    }
+
+    void playlistWindowSitsBelowTheFramedMainWindowAsWideAsIt() {
+        TestSupport::StateFolder state;
+        QProcess player;
+        TestSupport::StartProgram(player, state.environment());
+        xcb_window_t main = XCB_WINDOW_NONE, list = XCB_WINDOW_NONE;
+        QTRY_VERIFY_WITH_TIMEOUT((main = x_.find("Tolvane")) && (list = x_.find("Play List")),
+                                 10000);
+        // Framed windows are larger than their clients.
+        QTRY_VERIFY_WITH_TIMEOUT(x_.frame(main).height() > 111, 10000);
+        // Directly below the main window's frame, as wide as it; the
+        // height is the playlist window's own.
+        const auto belowMain = [&] {
+            const QRect top = x_.frame(main);
+            return QRect(top.left(), top.bottom() + 1, top.width(), x_.frame(list).height());
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(x_.frame(list), belowMain(), 10000);
+        QTest::qWait(500); // and it stays there
+        QCOMPARE(x_.frame(list), belowMain());
+        player.terminate();
+        QVERIFY(player.waitForFinished(10000));
+    }
+
+private:
+    std::unique_ptr<QProcess>& wm_;
+    TestSupport::XWindows x_;
+};
+
 // Starts a private display with a window manager on it; returns its name.
 static QByteArray startFramedDisplay(std::unique_ptr<QProcess>& xvfb,
                                      std::unique_ptr<QProcess>& wm) {
@@ -123,6 +174,8 @@ int main(int argc, char* argv[]) {
         QApplication app(argc, argv);
         PlacementTest test;
         result = QTest::qExec(&test, argc, argv);
+        OpenboxPlacementTest openbox(wm);
+        result |= QTest::qExec(&openbox, argc, argv);
     }
     wm->kill();
     wm->waitForFinished();
