@@ -28,8 +28,15 @@ public:
 
     // A window manager that follows the desktop conventions says so on the
     // root window once it has taken the display.
+    // The root names a window that names itself; a window manager that has
+    // gone leaves the root naming a window that is no more.
     bool hasConventionalWindowManager() const {
-        return !property(root_, "_NET_SUPPORTING_WM_CHECK").isEmpty();
+        const QByteArray check = property(root_, "_NET_SUPPORTING_WM_CHECK");
+        if (check.size() != sizeof(xcb_window_t))
+            return false;
+        xcb_window_t window;
+        std::memcpy(&window, check.constData(), sizeof window);
+        return property(window, "_NET_SUPPORTING_WM_CHECK") == check;
     }
 
     // The first window whose title starts with `title`, or none.

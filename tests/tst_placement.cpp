@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
 class PlacementTest : public QObject {
     Q_OBJECT
@@ -69,27 +70,40 @@ private slots:
 
 // Openbox frames a window where it stands and says how wide its frame is
 // (_NET_FRAME_EXTENTS); Qt hears of that frame only when the window moves
-// after it. The real program is looked at through the X server.
-class OpenboxPlacementTest : public QObject {
+// after it. Xfwm4 draws wider frames, and a compositing manager draws the
+// windows itself. The real program is looked at through the X server.
+class ConventionalPlacementTest : public QObject {
     Q_OBJECT
 public:
-    explicit OpenboxPlacementTest(std::unique_ptr<QProcess>& wm) : wm_(wm) {}
+    explicit ConventionalPlacementTest(std::unique_ptr<QProcess>& twm) : twm_(twm) {}
 
 private slots:
     void initTestCase() {
-        if (QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty())
-            QSKIP("needs openbox");
-        wm_->kill();
-        wm_->waitForFinished();
-        QVERIFY(!x_.hasConventionalWindowManager());
-        wm_ = std::make_unique<QProcess>();
-        wm_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        wm_->start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-        QVERIFY(wm_->waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(x_.hasConventionalWindowManager(), 10000);
+        twm_->terminate();
+        twm_->waitForFinished();
+    }
+
+    void playlistWindowSitsBelowTheFramedMainWindowAsWideAsIt_data() {
+        QTest::addColumn<QList<QStringList>>("managers");
+        QTest::newRow("Openbox") << QList<QStringList>{{"openbox", "--sm-disable"}};
+        QTest::newRow("Xfwm4") << QList<QStringList>{{"xfwm4", "--sm-client-disable"}};
+        QTest::newRow("Openbox with picom")
+            << QList<QStringList>{{"openbox", "--sm-disable"}, {"picom", "--backend", "xrender"}};
     }
 
     void playlistWindowSitsBelowTheFramedMainWindowAsWideAsIt() {
+        QFETCH(const QList<QStringList>, managers);
+        for (const QStringList& command : managers)
+            if (QStandardPaths::findExecutable(command.first()).isEmpty())
+                QSKIP(qPrintable(command.first() + QStringLiteral(" is not installed")));
+        std::vector<std::unique_ptr<QProcess>> running;
+        for (const QStringList& command : managers) {
+            running.push_back(std::make_unique<QProcess>());
+            running.back()->start(command.first(), command.mid(1));
+            QVERIFY(running.back()->waitForStarted());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(x_.hasConventionalWindowManager(), 10000);
+
         TestSupport::StateFolder state;
         QProcess player;
         TestSupport::StartProgram(player, state.environment());
@@ -109,10 +123,14 @@ private slots:
         QCOMPARE(x_.frame(list), belowMain());
         player.terminate();
         QVERIFY(player.waitForFinished(10000));
+        for (auto& process : running) {
+            process->terminate();
+            process->waitForFinished();
+        }
     }
 
 private:
-    std::unique_ptr<QProcess>& wm_;
+    std::unique_ptr<QProcess>& twm_;
     TestSupport::XWindows x_;
 };
 
@@ -174,8 +192,8 @@ int main(int argc, char* argv[]) {
         QApplication app(argc, argv);
         PlacementTest test;
         result = QTest::qExec(&test, argc, argv);
-        OpenboxPlacementTest openbox(wm);
-        result |= QTest::qExec(&openbox, argc, argv);
+        ConventionalPlacementTest conventional(wm);
+        result |= QTest::qExec(&conventional, argc, argv);
     }
     wm->kill();
     wm->waitForFinished();
