@@ -7,7 +7,6 @@
 #include <QWidget>
 #include <QtGui/qguiapplication_platform.h>
 #include <cstdlib>
-#include <cstring>
 #include <xcb/xcb.h>
 
 namespace {
