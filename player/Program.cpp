@@ -24,6 +24,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <unistd.h>
@@ -38,14 +39,36 @@ static QByteArray currentFolder() {
     return folder.left(qsizetype(qstrlen(folder.constData())));
 }
 
+static bool isSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
 // A chosen Qt platform (offscreen, say) needs no display of the session's.
 static bool hasGraphicalSession() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        const char* value = std::getenv(name);
-        if (value && *value)
-            return true;
-    }
-    return false;
+    return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY") || isSet("QT_QPA_PLATFORM");
+}
+
+// The Qt platform the player asks for, or none for Qt's own choice. The
+// windows' places are part of the design, and a Wayland client cannot choose
+// where its windows go: in a Wayland session with an X server at hand
+// (XWayland) the player is an X client. Without one it runs natively. The
+// platform is given on Qt's command line and not in the environment, which
+// the programs the player starts (a file manager, an editor) inherit. A
+// platform the user chose holds.
+static const char* chosenPlatform() {
+    if (isSet("QT_QPA_PLATFORM"))
+        return nullptr;
+    const char* session = std::getenv("XDG_SESSION_TYPE");
+    if (!isSet("WAYLAND_DISPLAY") && !(session && std::strcmp(session, "wayland") == 0))
+        return nullptr;
+    return isSet("DISPLAY") ? "xcb" : "wayland";
+}
+
+// Where the compositor places the windows (natively on Wayland), the window
+// mapped last lands on top.
+static bool compositorPlacesWindows() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 namespace {
@@ -122,8 +145,10 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
     }
 
     LimitMallocArenas();
-    int qtArgc = 1;
-    QApplication application(qtArgc, argv);
+    char platformOption[] = "-platform";
+    char* qtArgv[] = {argv[0], platformOption, const_cast<char*>(chosenPlatform()), nullptr};
+    int qtArgc = qtArgv[2] ? 3 : 1;
+    QApplication application(qtArgc, qtArgv);
     if (started)
         started(application);
     QApplication::setApplicationName(QStringLiteral("tolvane"));
@@ -152,8 +177,15 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
     }
 
     TForm1 form1;
-    form1.show();
+    // The playlist window shows itself as it is built. Where the compositor
+    // places the windows, the main window comes after it has been drawn, so
+    // that it is not hidden under the playlist window.
+    const bool mainWindowLast = compositorPlacesWindows();
+    if (!mainWindowLast)
+        form1.show();
     TForm2 form2(&form1);
+    if (mainWindowLast)
+        AfterFirstPaint(&form2, [&form1] { form1.show(); });
 
     PlayerControl control(form1);
     QObject::connect(&instance, &SingleInstance::openRequested, &control,

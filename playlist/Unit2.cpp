@@ -10,6 +10,7 @@
 #include "playlist/core/Playlist.h"
 #include "windows/Accessibility.h"
 #include "windows/Controls.h"
+#include "windows/Frames.h"
 #include "windows/MessageBox.h"
 
 #include <QCloseEvent>
@@ -80,7 +81,8 @@ void offerAsContextMenu(QWidget* widget, QMenu* menu) {
 
 // What the window manager adds around the client area (nothing without one).
 QSize frameExtra(const QWidget* window) {
-    return window->frameGeometry().size() - window->size();
+    const QMargins frame = FrameMargins(window);
+    return {frame.left() + frame.right(), frame.top() + frame.bottom()};
 }
 
 unsigned clockSeed() {
@@ -329,6 +331,11 @@ void TForm2::FormCreate() {
     // top of this one: follow the frames as they arrive, for a moment.
     followMainWindow_ = true;
     Form1->installEventFilter(this);
+    for (QWidget* framed : {static_cast<QWidget*>(Form1), static_cast<QWidget*>(this)})
+        WatchFrame(framed, this, [this] {
+            if (followMainWindow_)
+                PlaceBelowMainWindow();
+        });
     QTimer::singleShot(FollowMainWindowMs, this, [this] {
         followMainWindow_ = false;
         Form1->removeEventFilter(this);
@@ -482,9 +489,13 @@ void TForm2::PlaceBelowMainWindow() {
         followMainWindow_ = false;
     // Directly below the main window, as wide as it (outer sizes); the
     // height stays as designed.
-    const QRect main = Form1->frameGeometry();
-    resize(main.width() - frameExtra(this).width(), height());
-    move(main.left(), main.top() + main.height());
+    // The client area is placed, not the frame: where Qt has not yet seen
+    // this window's frame, a move would put the frame's top left corner
+    // where the client's should be, and the title bar over the main window.
+    const QRect main = OuterGeometry(Form1);
+    const QMargins frame = FrameMargins(this);
+    setGeometry(main.left() + frame.left(), main.bottom() + 1 + frame.top(),
+                main.width() - frame.left() - frame.right(), height());
     ApplyMinimumSize();
 }
 
@@ -508,8 +519,8 @@ void TForm2::moveEvent(QMoveEvent* event) {
     if (ListB)
         ApplyMinimumSize();
     if (followMainWindow_ &&
-        frameGeometry().topLeft() !=
-            QPoint(Form1->frameGeometry().left(), Form1->frameGeometry().bottom() + 1))
+        OuterGeometry(this).topLeft() !=
+            QPoint(OuterGeometry(Form1).left(), OuterGeometry(Form1).bottom() + 1))
         PlaceBelowMainWindow();
 }
 

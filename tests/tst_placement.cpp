@@ -1,9 +1,11 @@
-// The two windows' places under a real window manager, which frames them
-// only after they are shown. Runs on a display of its own (a second Xvfb
-// with twm), so that no other test meets a window manager.
+// The two windows' places under real window managers, which frame them
+// only after they are shown. Runs on a display of its own (a second Xvfb,
+// with twm and then Openbox), so that no other test meets a window manager.
 
+#include "TestProgram.h"
 #include "TestSupport.h"
 #include "TestWindows.h"
+#include "XWindows.h"
 
 #include "player/Unit1.h"
 #include "playlist/Unit2.h"
@@ -20,6 +22,7 @@
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
 class PlacementTest : public QObject {
     Q_OBJECT
@@ -63,6 +66,72 @@ private slots:
         QCOMPARE(info->pos(), QPoint(612, 254));
         info->close();
     }
+};
+
+// Openbox frames a window where it stands and says how wide its frame is
+// (_NET_FRAME_EXTENTS); Qt hears of that frame only when the window moves
+// after it. Xfwm4 draws wider frames, and a compositing manager draws the
+// windows itself. The real program is looked at through the X server.
+class ConventionalPlacementTest : public QObject {
+    Q_OBJECT
+public:
+    explicit ConventionalPlacementTest(std::unique_ptr<QProcess>& twm) : twm_(twm) {}
+
+private slots:
+    void initTestCase() {
+        twm_->terminate();
+        twm_->waitForFinished();
+    }
+
+    void playlistWindowSitsBelowTheFramedMainWindowAsWideAsIt_data() {
+        QTest::addColumn<QList<QStringList>>("managers");
+        QTest::newRow("Openbox") << QList<QStringList>{{"openbox", "--sm-disable"}};
+        QTest::newRow("Xfwm4") << QList<QStringList>{{"xfwm4", "--sm-client-disable"}};
+        QTest::newRow("Openbox with picom")
+            << QList<QStringList>{{"openbox", "--sm-disable"}, {"picom", "--backend", "xrender"}};
+    }
+
+    void playlistWindowSitsBelowTheFramedMainWindowAsWideAsIt() {
+        QFETCH(const QList<QStringList>, managers);
+        for (const QStringList& command : managers)
+            if (QStandardPaths::findExecutable(command.first()).isEmpty())
+                QSKIP(qPrintable(command.first() + QStringLiteral(" is not installed")));
+        std::vector<std::unique_ptr<QProcess>> running;
+        for (const QStringList& command : managers) {
+            running.push_back(std::make_unique<QProcess>());
+            running.back()->start(command.first(), command.mid(1));
+            QVERIFY(running.back()->waitForStarted());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(x_.hasConventionalWindowManager(), 10000);
+
+        TestSupport::StateFolder state;
+        QProcess player;
+        TestSupport::StartProgram(player, state.environment());
+        xcb_window_t main = XCB_WINDOW_NONE, list = XCB_WINDOW_NONE;
+        QTRY_VERIFY_WITH_TIMEOUT((main = x_.find("Tolvane")) && (list = x_.find("Play List")),
+                                 10000);
+        // Framed windows are larger than their clients.
+        QTRY_VERIFY_WITH_TIMEOUT(x_.frame(main).height() > 111, 10000);
+        // Directly below the main window's frame, as wide as it; the
+        // height is the playlist window's own.
+        const auto belowMain = [&] {
+            const QRect top = x_.frame(main);
+            return QRect(top.left(), top.bottom() + 1, top.width(), x_.frame(list).height());
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(x_.frame(list), belowMain(), 10000);
+        QTest::qWait(500); // and it stays there
+        QCOMPARE(x_.frame(list), belowMain());
+        player.terminate();
+        QVERIFY(player.waitForFinished(10000));
+        for (auto& process : running) {
+            process->terminate();
+            process->waitForFinished();
+        }
+    }
+
+private:
+    std::unique_ptr<QProcess>& twm_;
+    TestSupport::XWindows x_;
 };
 
 // Starts a private display with a window manager on it; returns its name.
@@ -123,6 +192,8 @@ int main(int argc, char* argv[]) {
         QApplication app(argc, argv);
         PlacementTest test;
         result = QTest::qExec(&test, argc, argv);
+        ConventionalPlacementTest conventional(wm);
+        result |= QTest::qExec(&conventional, argc, argv);
     }
     wm->kill();
     wm->waitForFinished();

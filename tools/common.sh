@@ -8,7 +8,7 @@ TOLVANE_PACKAGES=(
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
     gstreamer1.0-x gstreamer1.0-pulseaudio timgm6mb-soundfont
-    libpulse-dev pulseaudio-utils libtag1-dev
+    libpulse-dev pulseaudio-utils libtag1-dev libxcb1-dev
     fonts-dejavu-core fonts-liberation
 )
 
@@ -16,10 +16,14 @@ TOLVANE_PACKAGES=(
 # server, the tools that make test media, a private session bus, playerctl
 # to drive the player over MPRIS, the validators of the installed desktop
 # files, xdotool to answer a message box of the program run as another
-# user, and clang with its sanitizers and libFuzzer for the sanitized build.
+# user, the window managers and the compositing manager the windows are
+# placed under, a Wayland compositor with XWayland and Qt's Wayland
+# platform for the sessions the windows are tried in, and clang with its
+# sanitizers and libFuzzer for the sanitized build.
 TOLVANE_TEST_PACKAGES=(
-    xvfb xauth x11-utils xdotool twm pulseaudio mjpegtools
-    gstreamer1.0-plugins-base-apps libxcb1-dev
+    xvfb xauth x11-utils xdotool twm openbox xfwm4 picom weston xwayland qt6-wayland
+    pulseaudio mjpegtools
+    gstreamer1.0-plugins-base-apps
     dbus-daemon playerctl desktop-file-utils appstream shared-mime-info
     clang-14 libclang-rt-14-dev llvm-14
 )
