@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -216,6 +218,67 @@ private slots:
         const pid_t again = PlayingChild();
         player.CloseMedia();
         VERIFY_CHILD_ENDED(again);
+    }
+
+    // A sound server that stops taking sound (it hangs) leaves the child
+    // answering and its pipeline playing, while the position stands still:
+    // the track ends as one that broke off.
+    void aTrackThatStandsStillWhilePlayingEndsAsBrokenOff() {
+        if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty())
+            QSKIP("needs pulseaudio");
+        // A server of this test's own: the one of the test world is shared.
+        QTemporaryDir folder;
+        const QString socket = folder.filePath(QStringLiteral("pulse.sock"));
+        QProcess server;
+        // Its bus name is taken by the test world's server.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        server.setProcessEnvironment(environment);
+        server.start(
+            QStringLiteral("pulseaudio"),
+            {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+             QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
+             QStringLiteral("-L"),
+             QStringLiteral("module-native-protocol-unix socket=%1 auth-anonymous=1").arg(socket),
+             QStringLiteral("-L"), QStringLiteral("module-null-sink")});
+        QVERIFY(server.waitForStarted());
+        const auto stopServer = qScopeGuard([&] {
+            ::kill(pid_t(server.processId()), SIGCONT);
+            server.kill();
+            server.waitForFinished();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), PatienceMs);
+        const QByteArray shared = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(socket));
+        const auto restore = qScopeGuard([&] { qputenv("PULSE_SERVER", shared); });
+        // The child kept ready knows the other server: it goes, and the
+        // file gets a new one.
+        for (const Child& child : Children())
+            if (child.pid != pid_t(server.processId()))
+                ::kill(child.pid, SIGKILL);
+        const auto spareGone = [&] {
+            const QList<Child> children = Children();
+            return std::all_of(children.cbegin(), children.cend(), [&](const Child& child) {
+                return child.pid == pid_t(server.processId()) || child.state == 'Z';
+            });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(spareGone(), PatienceMs);
+
+        TMediaPlayer player;
+        Open(player, QStringLiteral("tone.wav"));
+        player.PlayMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+        // Of the children besides the server, the older one plays.
+        QList<Child> children = Children();
+        children.removeIf([&](const Child& c) { return c.pid == pid_t(server.processId()); });
+        QVERIFY(children.size() >= 2);
+        const pid_t playing = children[0].pid;
+        ::kill(pid_t(server.processId()), SIGSTOP);
+        QTRY_COMPARE_WITH_TIMEOUT(player.MediaMode(), TMPModes::mpStopped, 20000);
+        QCOMPARE(player.MediaPosition(), player.MediaLength());
+        QVERIFY(!player.LastError().isEmpty());
+        for (const Child& child : Children())
+            QVERIFY(child.pid != playing);
     }
 };
 

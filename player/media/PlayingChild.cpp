@@ -2,11 +2,11 @@
 // the player's commands, reporting its state as it changes.
 
 #include "player/media/DecoderPolicy.h"
+#include "player/media/LogCap.h"
 #include "player/media/PipelineDevice.h"
 #include "player/media/PlayingProtocol.h"
 #include "player/media/Sinks.h"
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -26,21 +26,6 @@ constexpr int AliveReportMs = 1000;
 // Right after a play the child looks this often until the stream moves, so
 // that the player learns at once that the new track sounds.
 constexpr int StartingReportMs = 5;
-
-// A damaged file can make GStreamer complain for every buffer it meets, in a
-// loop, hundreds of thousands of lines in one play. Each track says this
-// much and no more.
-constexpr int LogLinesPerTrack = 10;
-std::atomic<int> trackLogLines{0};
-
-void CappedLog(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
-    const int line = ++trackLogLines;
-    if (line <= LogLinesPerTrack)
-        g_log_default_handler(domain, level, message, nullptr);
-    else if (line == LogLinesPerTrack + 1)
-        g_log_default_handler(domain, level, "Further messages from this track are left out.",
-                              nullptr);
-}
 
 TPlayingWorker::State StateOf(TPipelineDevice& device) {
     TPlayingWorker::State state;
@@ -67,7 +52,7 @@ QString Carry(TPipelineDevice& device, char command, const QByteArray& argument)
             QByteArray path;
             qint32 width = 0, height = 0;
             in >> path >> width >> height;
-            trackLogLines = 0;
+            StartFileLog();
             SetVideoRoom(width, height);
             device.Open(path);
             break;
@@ -116,7 +101,7 @@ int Wait(int fd, short events, int timeoutMs) {
 
 int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
     AllowEveryDecoderHere();
-    g_log_set_default_handler(CappedLog, nullptr);
+    CapLogPerFile();
     InitGStreamer();
     // Made ready before the first command, which may be a while coming.
     AudioSinkFactory();

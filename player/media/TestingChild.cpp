@@ -1,5 +1,6 @@
 #include "player/media/TestingChild.h"
 
+#include "player/media/LogCap.h"
 #include "player/media/MediaPlayer.h"
 #include "player/media/WorkerChannel.h"
 
@@ -47,6 +48,7 @@ int RunTestingChild(int input, int output, int letGoMs) {
     // player: they load here only for those, and the worker that holds them
     // leaves once idle.
     TMediaPlayer::TryFFmpegLast();
+    CapLogPerFile();
     TMediaPlayer player(nullptr, TMediaPlayer::Output::None);
     for (;;) {
         // Leaving between two files loses nothing: a request sent meanwhile
@@ -57,6 +59,7 @@ int RunTestingChild(int input, int output, int letGoMs) {
         if (!TWorkerChannel::ReadFrame(input, request) || !request.startsWith(TestRequest))
             return 0;
         const QByteArray path = request.mid(TestRequest.size());
+        StartFileLog();
         QString reason = TryToOpen(player, path);
         if (!reason.isEmpty() && player.LackedDecoder())
             TMediaPlayer::WithEveryDecoder([&] {
