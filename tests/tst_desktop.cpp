@@ -180,7 +180,7 @@ class PrivateDisplay {
 public:
     PrivateDisplay() {
         xvfb_.start(u"Xvfb"_s, {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"1280x1024x24"_s,
-                                u"-nolisten"_s, u"tcp"_s});
+                                u"-nolisten"_s, u"tcp"_s, u"-noreset"_s});
         for (QDeadlineTimer deadline(10000); !deadline.hasExpired() && !xvfb_.canReadLine();)
             xvfb_.waitForReadyRead(100);
         if (const QByteArray number = xvfb_.readLine().trimmed(); !number.isEmpty())

@@ -148,7 +148,7 @@ static QByteArray startFramedDisplay(std::unique_ptr<QProcess>& xvfb,
     xvfb->setArguments({QStringLiteral("-displayfd"), QString::number(fds[1]),
                         QStringLiteral("-screen"), QStringLiteral("0"),
                         QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                        QStringLiteral("tcp")});
+                        QStringLiteral("tcp"), QStringLiteral("-noreset")});
     xvfb->start();
     ::close(fds[1]);
     char number[16] = {};
