@@ -8,7 +8,7 @@ TOLVANE_PACKAGES=(
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
     gstreamer1.0-x gstreamer1.0-pulseaudio timgm6mb-soundfont
-    libpulse-dev pulseaudio-utils libtag1-dev
+    libpulse-dev pulseaudio-utils libtag1-dev libxcb1-dev
     fonts-dejavu-core fonts-liberation
 )
 
@@ -19,7 +19,7 @@ TOLVANE_PACKAGES=(
 # user, and clang with its sanitizers and libFuzzer for the sanitized build.
 TOLVANE_TEST_PACKAGES=(
     xvfb xauth x11-utils xdotool twm pulseaudio mjpegtools
-    gstreamer1.0-plugins-base-apps libxcb1-dev
+    gstreamer1.0-plugins-base-apps
     dbus-daemon playerctl desktop-file-utils appstream shared-mime-info
     clang-14 libclang-rt-14-dev llvm-14
 )

@@ -51,6 +51,7 @@ TPlayingWorker::State StateOf(TPipelineDevice& device) {
     state.lastError = device.LastError();
     state.ffmpeg = FFmpegLoadedHere();
     state.spent = AbandonedPipelineCount() > 0;
+    state.videoSize = device.VideoSize();
     return state;
 }
 
@@ -65,10 +66,8 @@ QString Carry(TPipelineDevice& device, char command, const QByteArray& argument)
         switch (command) {
         case OpenCommand: {
             QByteArray path;
-            qint32 width = 0, height = 0;
-            in >> path >> width >> height;
+            in >> path;
             trackLogLines = 0;
-            SetVideoRoom(width, height);
             device.Open(path);
             break;
         }
@@ -91,6 +90,13 @@ QString Carry(TPipelineDevice& device, char command, const QByteArray& argument)
             QString title, artist;
             in >> title >> artist;
             device.SetStreamTitle(title, artist);
+            break;
+        }
+        case VideoWindowCommand: {
+            quint64 window = 0;
+            qint32 width = 0, height = 0;
+            in >> window >> width >> height;
+            device.SetVideoWindow(quintptr(window), QSize(width, height));
             break;
         }
         default:

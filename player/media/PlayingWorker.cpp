@@ -189,7 +189,7 @@ void TPlayingWorker::Open(const QByteArray& given) {
     tracks_ = reuse ? tracks_ + 1 : 1;
     QByteArray argument;
     QDataStream out(&argument, QIODevice::WriteOnly);
-    out << path << qint32(VideoRoomWidth()) << qint32(VideoRoomHeight());
+    out << path;
     const QString error = Call(OpenCommand, argument, TWorkerChannel::OpenLimitMs());
     const QString reason = !broken_ ? error
                            : silent_
@@ -269,6 +269,15 @@ void TPlayingWorker::SetStreamTitle(const QString& title, const QString& artist)
     // Only a name: a child too slow to take it is found out by the commands
     // that matter.
     Call(StreamTitleCommand, argument, TWorkerChannel::CommandLimitMs);
+}
+
+void TPlayingWorker::SetVideoWindow(quintptr window, const QSize& size) {
+    if (!open_ || broken_)
+        return;
+    QByteArray argument;
+    QDataStream out(&argument, QIODevice::WriteOnly);
+    out << quint64(window) << qint32(size.width()) << qint32(size.height());
+    Call(VideoWindowCommand, argument, TWorkerChannel::CommandLimitMs);
 }
 
 qint64 TPlayingWorker::Position() {

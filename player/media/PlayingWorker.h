@@ -36,6 +36,8 @@ public:
         // A pipeline in the child would not stop and was left running: the
         // child is spent, and the next file goes to another.
         bool spent = false;
+        // The open file's pictures at their own size; empty without.
+        QSize videoSize;
     };
 
     TPlayingWorker() = default;
@@ -48,6 +50,8 @@ public:
     void Stop() override;
     void Seek(qint64 ms) override;
     void SetStreamTitle(const QString& title, const QString& artist) override;
+    QSize VideoSize() override { return open_ ? state_.videoSize : QSize(); }
+    void SetVideoWindow(quintptr window, const QSize& size) override;
 
     bool IsOpen() const override { return open_; }
     qint64 Position() override;
