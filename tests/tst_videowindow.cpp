@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
 #include <QWindow>
@@ -192,9 +191,7 @@ private slots:
         QVERIFY(video.window() && video.window()->isVisible());
         QCOMPARE(video.window()->title(), QStringLiteral("clip.avi"));
         const xcb_window_t shown = xcb_window_t(video.window()->winId());
-        QTRY_VERIFY_WITH_TIMEOUT(x.viewable(shown), PatienceMs);
-        QCOMPARE(x.geometry(shown).size(), QSize(160, 120));
-        QTRY_VERIFY_WITH_TIMEOUT(x.litShare(shown) > 0.5, PatienceMs);
+        QTRY_VERIFY_WITH_TIMEOUT(x.viewable(shown) && x.litShare(shown) > 0.5, PatienceMs);
         QCOMPARE(x.strangers(0), 0);
         QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 1300, PatienceMs);
         player.CloseMedia();
@@ -210,6 +207,8 @@ private slots:
         QVERIFY(!doomedVideo.window()->isVisible());
     }
 
+    // A player given no window, and one that only tests files (as the bad-file
+    // scan does) even when given one, show nothing.
     void withoutAWindowAVideoPlaysUnseen() {
         if (!tools({}))
             QSKIP("needs the X display of tools/with-test-env");
@@ -217,27 +216,14 @@ private slots:
         TMediaPlayer player;
         open(player, Media(QStringLiteral("clip.avi")));
         player.PlayMedia();
-        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 800, PatienceMs);
+        TMediaPlayer tester(nullptr, TMediaPlayer::Output::None);
+        TVideoWindow untouched(&tester, nullptr);
+        open(tester, Media(QStringLiteral("clip.mpg")));
+        tester.PlayMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 800 && tester.MediaPosition() >= 800,
+                                 PatienceMs);
+        QVERIFY(!untouched.window());
         QCOMPARE(x.strangers(0), 0);
-    }
-
-    void aVideoLargerThanTheScreenGetsAWindowThatFitsIt() {
-        if (!tools({}))
-            QSKIP("needs the X display of tools/with-test-env");
-        const XScreen x;
-        TMediaPlayer player;
-        TVideoWindow video(&player, nullptr);
-        open(player, Media(QStringLiteral("wide.avi")));
-        player.PlayMedia();
-        QVERIFY(video.window());
-        const QRect room = video.window()->screen()->availableGeometry();
-        const QRect place = x.geometry(xcb_window_t(video.window()->winId()));
-        const QByteArray size =
-            QByteArray::number(place.width()) + 'x' + QByteArray::number(place.height());
-        QVERIFY2(room.contains(place), size.constData());
-        QVERIFY2(qAbs(double(place.width()) / place.height() - 2.0) < 0.01, size.constData());
-        QVERIFY2(place.width() == room.width() || place.height() == room.height(),
-                 size.constData());
     }
 
     // Native Wayland with no X server: nothing can draw into a window of

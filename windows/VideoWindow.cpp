@@ -73,6 +73,8 @@ void TVideoWindow::Show(const QSize& video) {
         owner_ && owner_->screen() ? owner_->screen() : QGuiApplication::primaryScreen();
     if (!window_) {
         window_ = std::make_unique<VideoSurface>(screen);
+        // The keys stay with the player's windows, where they mean something.
+        window_->setFlags(Qt::Window | Qt::WindowDoesNotAcceptFocus);
         window_->setIcon(owner_ ? owner_->windowIcon() : QApplication::windowIcon());
     }
     // The owner's frame tells how much the window manager adds around a
@@ -91,7 +93,8 @@ void TVideoWindow::Show(const QSize& video) {
                                          (room.height() - size.height() - frame.height()) / 2));
     window_->show();
     WaitForTheServer();
-    player_->SetVideoWindow(window_->winId(), size);
+    // The child counts in the screen's own pixels.
+    player_->SetVideoWindow(window_->winId(), size * window_->devicePixelRatio());
 }
 
 void TVideoWindow::Hide() {

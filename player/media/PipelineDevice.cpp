@@ -207,7 +207,9 @@ void TPipelineDevice::OpenPipeline(const QByteArray& path) {
     if (audio + video == 0)
         FailOpen(QStringLiteral("The file holds no sound and no picture."));
     hasVideo_ = video > 0;
-    if (hasVideo_)
+    // A player that only tests files shows nothing, not even a window of
+    // its caller's.
+    if (hasVideo_ && output_ == TMediaPlayer::Output::Real)
         videoSize_ = ShownVideoSize(playbin_);
 
     if (!QueryLength()) {

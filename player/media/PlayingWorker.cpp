@@ -175,6 +175,7 @@ void TPlayingWorker::Open(const QByteArray& given) {
     if (!reuse)
         Close();
     open_ = broken_ = silent_ = false;
+    videoWindow_ = 0;
     const QString unplayable = UnplayablePathReason(path);
     if (!unplayable.isEmpty()) {
         Close();
@@ -226,8 +227,12 @@ void TPlayingWorker::Play() {
     // As a stream that broke off here, the file plays again from its start:
     // in a new child, or it fails as an open would.
     if (broken_) {
+        const quintptr window = videoWindow_;
+        const QSize size = videoWindowSize_;
         Close();
         Open(QByteArray(path_));
+        if (window)
+            SetVideoWindow(window, size);
     }
     // Pictures move to their window when they first play, which takes a
     // preroll of its own.
@@ -277,6 +282,8 @@ void TPlayingWorker::SetVideoWindow(quintptr window, const QSize& size) {
     QByteArray argument;
     QDataStream out(&argument, QIODevice::WriteOnly);
     out << quint64(window) << qint32(size.width()) << qint32(size.height());
+    videoWindow_ = window;
+    videoWindowSize_ = size;
     Call(VideoWindowCommand, argument, TWorkerChannel::CommandLimitMs);
 }
 

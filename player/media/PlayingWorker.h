@@ -90,6 +90,9 @@ private:
     // Files opened by the child so far.
     int tracks_ = 0;
     QByteArray path_;
+    // Where the open file's pictures go, for a child that takes it over.
+    quintptr videoWindow_ = 0;
+    QSize videoWindowSize_;
     bool open_ = false;
     bool broken_ = false;
     // The child broke off by saying nothing in time.
