@@ -18,6 +18,7 @@
 #include "windows/Controls.h"
 #include "windows/MessageBox.h"
 #include "windows/Unit5.h"
+#include "windows/VideoWindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -26,7 +27,6 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QProgressBar>
-#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
@@ -159,6 +159,7 @@ void TForm1::CreateControls() {
                           QStringLiteral("This the web page"), QStringLiteral("webpage"));
 
     MP = new TMediaPlayer(this);
+    VideoWindow = new TVideoWindow(MP, this);
     Tester = new TFileTester(this);
     OD = TLazyFileDialog(this, [](QFileDialog* dialog) {
         dialog->setFileMode(QFileDialog::ExistingFiles);
@@ -208,13 +209,6 @@ void TForm1::FormCreate() {
 
     ShowSystemVolume();
     SetHintLooks(PanelGround, PanelText, 2000);
-
-    // A video larger than the screen would open a window over the player
-    // and past the screen's edges.
-    if (const QScreen* shown = screen()) {
-        const QSize room = shown->availableGeometry().size();
-        TMediaPlayer::SetScreenSize(room.width(), room.height());
-    }
 }
 
 void TForm1::ShowSystemVolume() {

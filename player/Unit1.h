@@ -19,6 +19,7 @@ class TMediaPlayer;
 class TPanel;
 class TSeekBar;
 class TSpeedButton;
+class TVideoWindow;
 class SoundServerVolume;
 
 // Where a click x pixels into a seek bar of barWidth pixels seeks to: the
@@ -65,6 +66,8 @@ public:
     QProgressBar* ProgressBar1 = nullptr;
     TSpeedButton* SpeedButton4 = nullptr;
     TMediaPlayer* MP = nullptr;
+    // Where MP draws the pictures of a video.
+    TVideoWindow* VideoWindow = nullptr;
     // Tries a file before MP opens it, in a process of its own.
     TFileTester* Tester = nullptr;
     TLazyFileDialog OD; // built on first use

@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -27,6 +28,22 @@ void StartProgram(QProcess& player, const QProcessEnvironment& env, const QStrin
     player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     player.start(QStringLiteral(TOLVANE_PROGRAM), arguments);
     QVERIFY(player.waitForStarted());
+}
+
+PrivateDisplay::PrivateDisplay(const QString& screen) {
+    xvfb_.start(QStringLiteral("Xvfb"),
+                {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                 QStringLiteral("0"), screen, QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                 QStringLiteral("-noreset")});
+    for (QDeadlineTimer deadline(10000); !deadline.hasExpired() && !xvfb_.canReadLine();)
+        xvfb_.waitForReadyRead(100);
+    if (const QByteArray number = xvfb_.readLine().trimmed(); !number.isEmpty())
+        name = u':' + QString::fromLatin1(number);
+}
+
+PrivateDisplay::~PrivateDisplay() {
+    xvfb_.terminate();
+    xvfb_.waitForFinished(5000);
 }
 
 } // namespace TestSupport

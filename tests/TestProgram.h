@@ -28,4 +28,16 @@ public:
 void StartProgram(QProcess& player, const QProcessEnvironment& env,
                   const QStringList& arguments = {});
 
+// A display of the test's own (Xvfb of the given screen size), so that no
+// other program's windows meet the player's.
+class PrivateDisplay {
+public:
+    explicit PrivateDisplay(const QString& screen = QStringLiteral("1280x1024x24"));
+    ~PrivateDisplay();
+    QString name; // empty when Xvfb did not start
+
+private:
+    QProcess xvfb_;
+};
+
 } // namespace TestSupport

@@ -174,28 +174,6 @@ qint64 contextSwitches(pid_t pid) {
     return sum;
 }
 
-// A display of the test's own, so that no other program's windows send the
-// player events.
-class PrivateDisplay {
-public:
-    PrivateDisplay() {
-        xvfb_.start(u"Xvfb"_s, {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"1280x1024x24"_s,
-                                u"-nolisten"_s, u"tcp"_s, u"-noreset"_s});
-        for (QDeadlineTimer deadline(10000); !deadline.hasExpired() && !xvfb_.canReadLine();)
-            xvfb_.waitForReadyRead(100);
-        if (const QByteArray number = xvfb_.readLine().trimmed(); !number.isEmpty())
-            name = u':' + QString::fromLatin1(number);
-    }
-    ~PrivateDisplay() {
-        xvfb_.terminate();
-        xvfb_.waitForFinished(5000);
-    }
-    QString name; // empty when Xvfb did not start
-
-private:
-    QProcess xvfb_;
-};
-
 // What the player tells the bus, as a desktop's sound menu hears it.
 class BusListener : public QObject {
     Q_OBJECT
@@ -635,7 +613,7 @@ private slots:
 
     void anIdlePlayerDoesNotWakeUp() {
         QFile::remove(state.filePath(u"tolvane/PlayList.plf"_s));
-        const PrivateDisplay display;
+        const TestSupport::PrivateDisplay display;
         QVERIFY(!display.name.isEmpty());
         QProcessEnvironment env = playerEnv;
         env.insert(u"DISPLAY"_s, display.name);

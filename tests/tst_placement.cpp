@@ -8,9 +8,11 @@
 #include "XWindows.h"
 
 #include "player/Unit1.h"
+#include "player/media/MediaPlayer.h"
 #include "playlist/Unit2.h"
 #include "trackinfo/Unit4.h"
 #include "windows/Unit5.h"
+#include "windows/VideoWindow.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -19,6 +21,7 @@
 #include <QTemporaryFile>
 #include <QTest>
 #include <QThread>
+#include <QWindow>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -65,6 +68,27 @@ private slots:
         QTest::qWait(200); // what the window manager does after framing
         QCOMPARE(info->pos(), QPoint(612, 254));
         info->close();
+    }
+
+    // A video as large as the screen comes framed and whole inside the
+    // screen's free area, in its own shape.
+    void aVideoWindowStaysWholeOnTheScreenWithItsFrame() {
+        if (!TestSupport::MediaDeviceWorks())
+            QSKIP("needs the media of tools/with-test-env");
+        TestSupport::PlaylistWindow f2;
+        TForm1& f1 = f2.mainWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(f1.frameGeometry().height() > f1.height(), 5000);
+        f1.MP->FileName = TestSupport::Media(QStringLiteral("wide.avi"));
+        f1.MP->OpenMedia();
+        f1.MP->PlayMedia();
+        QWindow* video = f1.VideoWindow->window();
+        QVERIFY(video && video->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(video->frameGeometry().height() > video->height(), 5000);
+        const QRect room = video->screen()->availableGeometry();
+        QTRY_VERIFY_WITH_TIMEOUT(room.contains(video->frameGeometry()), 5000);
+        QVERIFY(qAbs(double(video->width()) / video->height() - 2.0) < 0.01);
+        f1.MP->CloseMedia();
+        QVERIFY(!video->isVisible());
     }
 };
 

@@ -3,6 +3,7 @@
 #include "player/media/MediaPlayer.h"
 
 #include <QByteArray>
+#include <QSize>
 #include <QString>
 
 // What plays for a TMediaPlayer: a pipeline in this process
@@ -30,4 +31,10 @@ public:
     // What the sound server calls the open file's stream (the title) and
     // the artist it shows with it; kept for the open file only.
     virtual void SetStreamTitle(const QString& title, const QString& artist) = 0;
+    // The open file's pictures at their own size and shape; empty when it
+    // has none.
+    virtual QSize VideoSize() { return {}; }
+    // Where the open file's pictures go from its next play on: the native
+    // window `window`, filled at `size`. Without one they are not shown.
+    virtual void SetVideoWindow(quintptr window, const QSize& size) = 0;
 };

@@ -14,6 +14,8 @@ const char* const NoDeviceOpen = "No MCI device open";
 
 struct TMediaPlayer::Private {
     std::unique_ptr<TMediaDevice> device;
+    // The open file's pictures have been announced to the window's owner.
+    bool videoShown = false;
 };
 
 // A player that plays keeps every decoder out of its own process; only
@@ -32,17 +34,38 @@ TMediaPlayer::~TMediaPlayer() {
 }
 
 void TMediaPlayer::OpenMedia() {
+    HideVideo();
     d->device->Open(FileName);
 }
 
 void TMediaPlayer::CloseMedia() {
     d->device->Close();
+    HideVideo();
+}
+
+void TMediaPlayer::HideVideo() {
+    if (d->videoShown) {
+        d->videoShown = false;
+        emit videoHidden();
+    }
 }
 
 void TMediaPlayer::PlayMedia() {
     if (!d->device->IsOpen())
         throw EMCIDeviceError(NoDeviceOpen);
+    if (!d->videoShown) {
+        const QSize size = d->device->VideoSize();
+        if (!size.isEmpty()) {
+            d->videoShown = true;
+            emit videoAboutToShow(size);
+        }
+    }
     d->device->Play();
+}
+
+void TMediaPlayer::SetVideoWindow(quintptr window, const QSize& size) {
+    if (d->device->IsOpen())
+        d->device->SetVideoWindow(window, size);
 }
 
 void TMediaPlayer::PauseMedia() {
@@ -122,8 +145,4 @@ QByteArray TMediaPlayer::VideoSinkName() {
 
 int TMediaPlayer::AbandonedPipelines() {
     return AbandonedPipelineCount();
-}
-
-void TMediaPlayer::SetScreenSize(int width, int height) {
-    SetVideoRoom(width, height);
 }

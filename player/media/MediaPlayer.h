@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QSize>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -76,10 +77,6 @@ public:
     // run).
     static int AbandonedPipelines();
 
-    // The room a video window may take; a larger video is shown scaled down
-    // to it, keeping its aspect. 0 x 0: no limit.
-    static void SetScreenSize(int width, int height);
-
     // A player that plays (Output::Real) plays each file in a child process
     // of its own (TPlayingWorker), unseen by the callers: no decoder runs in
     // the caller's process, and a file that crashes or hangs one costs that
@@ -99,7 +96,22 @@ public:
     bool LackedDecoder() const;
     static void WithEveryDecoder(const std::function<void()>& work);
 
+    // Pictures are drawn into a window of the caller's, never into one of
+    // the device's own. When a file with pictures first plays,
+    // videoAboutToShow tells their size (their pixels at their shape); a
+    // slot connected directly shows a window for them and names it with
+    // SetVideoWindow, with the size the pictures are to fill there. Without
+    // a window the file plays unseen. videoHidden: the file is closed and
+    // nothing draws into that window any more.
+    void SetVideoWindow(quintptr window, const QSize& size);
+
+signals:
+    void videoAboutToShow(const QSize& size);
+    void videoHidden();
+
 private:
+    void HideVideo();
+
     struct Private;
     std::unique_ptr<Private> d;
 };

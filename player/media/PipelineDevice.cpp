@@ -104,6 +104,8 @@ void TPipelineDevice::Shut() {
     mode_ = TMPModes::mpNotReady;
     length_ = lastPosition_ = 0;
     ended_ = parkedAtEnd_ = lengthScanned_ = hasVideo_ = false;
+    videoSize_ = videoWindowSize_ = {};
+    videoWindow_ = 0;
     seekPending_ = standingAtTarget_ = false;
 }
 
@@ -205,6 +207,10 @@ void TPipelineDevice::OpenPipeline(const QByteArray& path) {
     if (audio + video == 0)
         FailOpen(QStringLiteral("The file holds no sound and no picture."));
     hasVideo_ = video > 0;
+    // A player that only tests files shows nothing, not even a window of
+    // its caller's.
+    if (hasVideo_ && output_ == TMediaPlayer::Output::Real)
+        videoSize_ = ShownVideoSize(playbin_);
 
     if (!QueryLength()) {
         length_ = ScanLength(path, deadline);
@@ -217,16 +223,26 @@ void TPipelineDevice::OpenPipeline(const QByteArray& path) {
     lastError_.clear();
 }
 
+void TPipelineDevice::SetVideoWindow(quintptr window, const QSize& size) {
+    if (open_ && hasVideo_) {
+        videoWindow_ = window;
+        videoWindowSize_ = size;
+    }
+}
+
 // Before pictures first play: the pipeline is taken back to READY, given the
 // window sink and brought to the same place again. Should the window fail,
-// the video plays on unseen rather than not at all.
+// the video plays on unseen rather than not at all. Without a window of the
+// player's to draw into, the sink would open one of its own: the pictures
+// then stay unseen.
 void TPipelineDevice::MoveVideoToWindow(qint64 at) {
-    if (!hasVideo_ || !windowSink_ || videoSink_ == windowSink_)
+    if (!hasVideo_ || !windowSink_ || !videoWindow_ || videoSink_ == windowSink_)
         return;
     seeker_.Wait();
     const auto deadline =
         MediaClock::now() + std::chrono::milliseconds(TMediaPlayer::OpenTimeoutMs);
-    FitToScreen(playbin_, fitFilter_);
+    ScaleVideo(fitFilter_, videoWindowSize_);
+    DrawInto(windowSink_, videoWindow_);
     gst_element_set_state(playbin_, GST_STATE_READY);
     ShowVideoInWindow(true);
     QString failure = Preroll(deadline);

@@ -32,6 +32,8 @@ public:
     void SetStreamTitle(const QString& title, const QString& artist) override;
     // Whether the open file shows pictures.
     bool HasVideo() const { return hasVideo_; }
+    QSize VideoSize() override { return videoSize_; }
+    void SetVideoWindow(quintptr window, const QSize& size) override;
 
     // Builds the pipeline ahead of the first file.
     void MakePipeline();
@@ -97,9 +99,14 @@ private:
     GstElement* windowSink_ = nullptr;
     GstElement* hiddenSink_ = nullptr;
     GstElement* videoSink_ = nullptr;
-    // In front of the window sink: scales a video larger than the room.
+    // In front of the window sink: scales the video to its window's size.
     GstElement* fitFilter_ = nullptr;
     bool hasVideo_ = false;
+    QSize videoSize_;
+    // The window the open file's pictures go to (0: none, so they are not
+    // shown), and the size they fill there.
+    quintptr videoWindow_ = 0;
+    QSize videoWindowSize_;
 
     // The last preroll asked for a plugin that is not at hand.
     bool pluginMissing_ = false;

@@ -36,6 +36,7 @@ TPlayingWorker::State StateOf(TPipelineDevice& device) {
     state.lastError = device.LastError();
     state.ffmpeg = FFmpegLoadedHere();
     state.spent = AbandonedPipelineCount() > 0;
+    state.videoSize = device.VideoSize();
     return state;
 }
 
@@ -50,10 +51,8 @@ QString Carry(TPipelineDevice& device, char command, const QByteArray& argument)
         switch (command) {
         case OpenCommand: {
             QByteArray path;
-            qint32 width = 0, height = 0;
-            in >> path >> width >> height;
+            in >> path;
             StartFileLog();
-            SetVideoRoom(width, height);
             device.Open(path);
             break;
         }
@@ -76,6 +75,13 @@ QString Carry(TPipelineDevice& device, char command, const QByteArray& argument)
             QString title, artist;
             in >> title >> artist;
             device.SetStreamTitle(title, artist);
+            break;
+        }
+        case VideoWindowCommand: {
+            quint64 window = 0;
+            qint32 width = 0, height = 0;
+            in >> window >> width >> height;
+            device.SetVideoWindow(quintptr(window), QSize(width, height));
             break;
         }
         default:

@@ -18,6 +18,9 @@ constexpr char StopCommand = 's';
 constexpr char SeekCommand = 'k';
 // The open file's stream title and artist, as two strings.
 constexpr char StreamTitleCommand = 'n';
+// The native window the open file's pictures go to and the size they fill
+// there (a quint64 and two qint32).
+constexpr char VideoWindowCommand = 'w';
 
 constexpr char Answer = 'A';
 constexpr char Report = 'R';
@@ -28,7 +31,8 @@ inline QByteArray Message(char kind, const QString* error, const TPlayingWorker:
     if (error)
         out << *error;
     out << state.open << quint8(state.mode) << state.position << state.length << state.lastError
-        << state.ffmpeg << state.spent;
+        << state.ffmpeg << state.spent << qint32(state.videoSize.width())
+        << qint32(state.videoSize.height());
     return body;
 }
 
@@ -39,9 +43,11 @@ inline void Read(const QByteArray& body, TPlayingWorker::State& state, QString* 
     if (body.startsWith(Answer))
         in >> raised;
     quint8 mode = 0;
+    qint32 videoWidth = 0, videoHeight = 0;
     in >> state.open >> mode >> state.position >> state.length >> state.lastError >> state.ffmpeg >>
-        state.spent;
+        state.spent >> videoWidth >> videoHeight;
     state.mode = TMPModes(mode);
+    state.videoSize = QSize(videoWidth, videoHeight);
     if (error)
         *error = raised;
 }

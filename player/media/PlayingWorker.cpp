@@ -175,6 +175,7 @@ void TPlayingWorker::Open(const QByteArray& given) {
     if (!reuse)
         Close();
     open_ = broken_ = silent_ = false;
+    videoWindow_ = 0;
     const QString unplayable = UnplayablePathReason(path);
     if (!unplayable.isEmpty()) {
         Close();
@@ -189,7 +190,7 @@ void TPlayingWorker::Open(const QByteArray& given) {
     tracks_ = reuse ? tracks_ + 1 : 1;
     QByteArray argument;
     QDataStream out(&argument, QIODevice::WriteOnly);
-    out << path << qint32(VideoRoomWidth()) << qint32(VideoRoomHeight());
+    out << path;
     const QString error = Call(OpenCommand, argument, TWorkerChannel::OpenLimitMs());
     const QString reason = !broken_ ? error
                            : silent_
@@ -226,8 +227,12 @@ void TPlayingWorker::Play() {
     // As a stream that broke off here, the file plays again from its start:
     // in a new child, or it fails as an open would.
     if (broken_) {
+        const quintptr window = videoWindow_;
+        const QSize size = videoWindowSize_;
         Close();
         Open(QByteArray(path_));
+        if (window)
+            SetVideoWindow(window, size);
     }
     // Pictures move to their window when they first play, which takes a
     // preroll of its own.
@@ -269,6 +274,17 @@ void TPlayingWorker::SetStreamTitle(const QString& title, const QString& artist)
     // Only a name: a child too slow to take it is found out by the commands
     // that matter.
     Call(StreamTitleCommand, argument, TWorkerChannel::CommandLimitMs);
+}
+
+void TPlayingWorker::SetVideoWindow(quintptr window, const QSize& size) {
+    if (!open_ || broken_)
+        return;
+    QByteArray argument;
+    QDataStream out(&argument, QIODevice::WriteOnly);
+    out << quint64(window) << qint32(size.width()) << qint32(size.height());
+    videoWindow_ = window;
+    videoWindowSize_ = size;
+    Call(VideoWindowCommand, argument, TWorkerChannel::CommandLimitMs);
 }
 
 qint64 TPlayingWorker::Position() {

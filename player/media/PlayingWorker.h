@@ -36,6 +36,8 @@ public:
         // A pipeline in the child would not stop and was left running: the
         // child is spent, and the next file goes to another.
         bool spent = false;
+        // The open file's pictures at their own size; empty without.
+        QSize videoSize;
     };
 
     TPlayingWorker() = default;
@@ -48,6 +50,8 @@ public:
     void Stop() override;
     void Seek(qint64 ms) override;
     void SetStreamTitle(const QString& title, const QString& artist) override;
+    QSize VideoSize() override { return open_ ? state_.videoSize : QSize(); }
+    void SetVideoWindow(quintptr window, const QSize& size) override;
 
     bool IsOpen() const override { return open_; }
     qint64 Position() override;
@@ -86,6 +90,9 @@ private:
     // Files opened by the child so far.
     int tracks_ = 0;
     QByteArray path_;
+    // Where the open file's pictures go, for a child that takes it over.
+    quintptr videoWindow_ = 0;
+    QSize videoWindowSize_;
     bool open_ = false;
     bool broken_ = false;
     // The child broke off by saying nothing in time.

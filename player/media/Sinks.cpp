@@ -2,14 +2,14 @@
 
 #include <QtGlobal>
 
+#include <gst/video/videooverlay.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <mutex>
 
 namespace {
-
-std::atomic<int> screenWidth{0}, screenHeight{0};
 
 // The device a sink reaches is opened on the way to READY: that is where a
 // missing sound server or display shows, quickly and without playing.
@@ -165,19 +165,6 @@ GstElement* MakeSink(const QByteArray& factory) {
     return sink;
 }
 
-void SetVideoRoom(int width, int height) {
-    screenWidth = width;
-    screenHeight = height;
-}
-
-int VideoRoomWidth() {
-    return screenWidth;
-}
-
-int VideoRoomHeight() {
-    return screenHeight;
-}
-
 GstElement* MakeWindowSink(GstElement*& fitFilter) {
     GstElement* sink = MakeSink(VideoSinkFactory());
     GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
@@ -196,36 +183,48 @@ GstElement* MakeWindowSink(GstElement*& fitFilter) {
     return bin;
 }
 
-void FitToScreen(GstElement* playbin, GstElement* fitFilter) {
-    if (!fitFilter)
-        return;
-    GstCaps* fit = nullptr;
+QSize ShownVideoSize(GstElement* playbin) {
     GstPad* pad = nullptr;
     g_signal_emit_by_name(playbin, "get-video-pad", 0, &pad);
     GstCaps* caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
-    const int roomWidth = screenWidth, roomHeight = screenHeight;
     int width = 0, height = 0, parN = 1, parD = 1;
-    if (caps && roomWidth > 0 && roomHeight > 0) {
+    if (caps) {
         const GstStructure* format = gst_caps_get_structure(caps, 0);
         gst_structure_get_int(format, "width", &width);
         gst_structure_get_int(format, "height", &height);
         if (!gst_structure_get_fraction(format, "pixel-aspect-ratio", &parN, &parD) || parN <= 0 ||
             parD <= 0)
             parN = parD = 1;
+        gst_caps_unref(caps);
     }
-    const double shownWidth = double(width) * parN / parD;
-    if (width > 0 && height > 0 && (shownWidth > roomWidth || height > roomHeight)) {
-        const double scale = std::min(roomWidth / shownWidth, double(roomHeight) / height);
-        fit = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT,
-                                  std::max(2, int(std::floor(shownWidth * scale))), "height",
-                                  G_TYPE_INT, std::max(2, int(std::floor(height * scale))),
-                                  "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
-    }
+    if (pad)
+        gst_object_unref(pad);
+    if (width <= 0 || height <= 0)
+        return {};
+    return {std::max(1, int(std::lround(double(width) * parN / parD))), height};
+}
+
+void ScaleVideo(GstElement* fitFilter, const QSize& size) {
+    if (!fitFilter)
+        return;
+    GstCaps* fit = size.isEmpty() ? nullptr
+                                  : gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT,
+                                                        size.width(), "height", G_TYPE_INT,
+                                                        size.height(), "pixel-aspect-ratio",
+                                                        GST_TYPE_FRACTION, 1, 1, nullptr);
     g_object_set(fitFilter, "caps", fit, nullptr);
     if (fit)
         gst_caps_unref(fit);
-    if (caps)
-        gst_caps_unref(caps);
-    if (pad)
-        gst_object_unref(pad);
+}
+
+void DrawInto(GstElement* windowSink, quintptr window) {
+    GstElement* overlay =
+        GST_IS_BIN(windowSink)
+            ? gst_bin_get_by_interface(GST_BIN(windowSink), GST_TYPE_VIDEO_OVERLAY)
+        : GST_IS_VIDEO_OVERLAY(windowSink) ? GST_ELEMENT(gst_object_ref(windowSink))
+                                           : nullptr;
+    if (!overlay)
+        return;
+    gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(overlay), guintptr(window));
+    gst_object_unref(overlay);
 }

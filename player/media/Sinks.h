@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSize>
 #include <QString>
 
 #include <gst/gst.h>
@@ -31,14 +32,16 @@ void TakeStreamName(GstElement* audioSink);
 // the name again.
 void NameStream(GstElement* audioSink, const QString& title, const QString& artist);
 
-// The room a video window may take (0 x 0: no limit).
-void SetVideoRoom(int width, int height);
-int VideoRoomWidth();
-int VideoRoomHeight();
+// The size the video of a prerolled playbin is shown at: its pixels at
+// their shape. Empty without video.
+QSize ShownVideoSize(GstElement* playbin);
 
 // The window sink behind a caps filter (returned in fitFilter), which is
-// left open unless a video must be made smaller (FitToScreen).
+// left open unless the video must take another size (ScaleVideo).
 GstElement* MakeWindowSink(GstElement*& fitFilter);
-// Asks the converter in front of the window for a picture that fits the
-// room, in the video's own shape, when the video is larger.
-void FitToScreen(GstElement* playbin, GstElement* fitFilter);
+// Asks the converter in front of the window for pictures of that size in
+// square pixels; an empty size leaves the video as it comes.
+void ScaleVideo(GstElement* fitFilter, const QSize& size);
+// Makes the window sink draw into the native window given, a window of the
+// player's. Without one it would open a window of its own.
+void DrawInto(GstElement* windowSink, quintptr window);

@@ -1,0 +1,118 @@
+#include "windows/VideoWindow.h"
+
+#include "platform/PathNames.h"
+#include "player/media/MediaPlayer.h"
+#include "windows/MessageBox.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include <xcb/xcb.h>
+
+QSize FittedVideoSize(const QSize& video, const QSize& room) {
+    if (video.isEmpty() || room.isEmpty() ||
+        (video.width() <= room.width() && video.height() <= room.height()))
+        return video;
+    const double scale =
+        std::min(double(room.width()) / video.width(), double(room.height()) / video.height());
+    return {std::clamp(int(std::lround(video.width() * scale)), 1, room.width()),
+            std::clamp(int(std::lround(video.height() * scale)), 1, room.height())};
+}
+
+namespace {
+
+// Qt paints nothing into a plain window without a backing store, so the
+// pictures the child draws stay as they are. Closed by the user, the window
+// only hides: the device's own window did the same, and the sound plays on.
+class VideoSurface : public QWindow {
+public:
+    using QWindow::QWindow;
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        event->ignore();
+        hide();
+    }
+};
+
+// The child draws through a connection of its own to the X server, which
+// must know the window before the child names it: a window that is not
+// there yet is an X error, and that ends the child.
+void WaitForTheServer() {
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (xcb_connection_t* connection = x11 ? x11->connection() : nullptr)
+        std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
+
+} // namespace
+
+TVideoWindow::TVideoWindow(TMediaPlayer* player, QWidget* owner)
+    : QObject(owner), player_(player), owner_(owner) {
+    // Directly: the window must be there before the player goes on to play.
+    connect(player, &TMediaPlayer::videoAboutToShow, this, &TVideoWindow::Show,
+            Qt::DirectConnection);
+    connect(player, &TMediaPlayer::videoHidden, this, &TVideoWindow::Hide, Qt::DirectConnection);
+}
+
+TVideoWindow::~TVideoWindow() = default;
+
+void TVideoWindow::Show(const QSize& video) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        SayNoDisplay();
+        return;
+    }
+    QScreen* screen =
+        owner_ && owner_->screen() ? owner_->screen() : QGuiApplication::primaryScreen();
+    if (!window_) {
+        window_ = std::make_unique<VideoSurface>(screen);
+        // The keys stay with the player's windows, where they mean something.
+        window_->setFlags(Qt::Window | Qt::WindowDoesNotAcceptFocus);
+        window_->setIcon(owner_ ? owner_->windowIcon() : QApplication::windowIcon());
+    }
+    // The owner's frame tells how much the window manager adds around a
+    // window; the whole framed window must fit the screen's free area.
+    const QRect room = screen ? screen->availableGeometry() : QRect();
+    const QSize frame = owner_ && owner_->isVisible()
+                            ? owner_->frameGeometry().size() - owner_->size()
+                            : QSize(0, 0);
+    const QSize size = FittedVideoSize(video, room.size() - frame);
+    window_->setScreen(screen);
+    window_->setTitle(PathText(DisplayName(player_->FileName)));
+    window_->resize(size);
+    if (room.isValid())
+        window_->setFramePosition(room.topLeft() +
+                                  QPoint((room.width() - size.width() - frame.width()) / 2,
+                                         (room.height() - size.height() - frame.height()) / 2));
+    window_->show();
+    WaitForTheServer();
+    // The child counts in the screen's own pixels.
+    player_->SetVideoWindow(window_->winId(), size * window_->devicePixelRatio());
+}
+
+void TVideoWindow::Hide() {
+    if (window_)
+        window_->hide();
+}
+
+// Said after the track has started, not in the middle of starting it, and
+// once for each file as long as the message is not answered.
+void TVideoWindow::SayNoDisplay() {
+    if (saying_)
+        return;
+    saying_ = true;
+    const QString name = PathText(DisplayName(player_->FileName));
+    QTimer::singleShot(0, this, [this, name] {
+        ShowMessage(QStringLiteral("Video needs an X display, and this session has none: "
+                                   "only the sound of %1 plays.")
+                        .arg(name));
+        saying_ = false;
+    });
+}
