@@ -28,7 +28,7 @@ inline QByteArray Message(char kind, const QString* error, const TPlayingWorker:
     if (error)
         out << *error;
     out << state.open << quint8(state.mode) << state.position << state.length << state.lastError
-        << state.ffmpeg << state.spent;
+        << state.ffmpeg << state.spent << state.at;
     return body;
 }
 
@@ -40,7 +40,7 @@ inline void Read(const QByteArray& body, TPlayingWorker::State& state, QString* 
         in >> raised;
     quint8 mode = 0;
     in >> state.open >> mode >> state.position >> state.length >> state.lastError >> state.ffmpeg >>
-        state.spent;
+        state.spent >> state.at;
     state.mode = TMPModes(mode);
     if (error)
         *error = raised;

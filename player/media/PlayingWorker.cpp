@@ -81,6 +81,9 @@ bool TPlayingWorker::Available() {
 void TPlayingWorker::Take(const QByteArray& frame, QString* error) {
     if (frame.startsWith(Answer) || frame.startsWith(Report))
         Read(frame, state_, error);
+    // The answer to a play comes before the sound does: the position runs
+    // from the first report that finds the track moving.
+    running_ = frame.startsWith(Report) && state_.mode == TMPModes::mpPlaying;
 }
 
 void TPlayingWorker::Listen() {
@@ -113,6 +116,7 @@ void TPlayingWorker::Listen() {
 QString TPlayingWorker::Call(char command, const QByteArray& argument, int timeoutMs) {
     // A track that was paused or moved may stand still for a moment after.
     stillSince_ = Clock::now();
+    running_ = false;
     if (!channel_.Send(QByteArray(1, command) + argument)) {
         BreakOff();
         return {};
@@ -273,7 +277,15 @@ void TPlayingWorker::SetStreamTitle(const QString& title, const QString& artist)
 
 qint64 TPlayingWorker::Position() {
     Listen();
-    return state_.position;
+    if (!running_ || broken_)
+        return state_.position;
+    const qint64 since = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             Clock::now() - Clock::time_point(Clock::duration(state_.at)))
+                             .count();
+    // Only the child tells the end: the player closes a track whose
+    // position has come to its length.
+    return std::max(state_.position,
+                    std::min(state_.position + std::max<qint64>(0, since), state_.length - 1));
 }
 
 qint64 TPlayingWorker::Length() {

@@ -17,10 +17,10 @@
 //
 // The child reports its state (position, mode, length, errors) as it
 // changes, at least once a second; what the device answers about its state
-// is the last report, read without waiting. Commands wait for the child a
-// bounded time. A child that dies, goes silent or overruns a limit is killed
-// and reaped at once, and the file counts as broken off (Broken()): at its
-// end, stopped, as a stream that broke off while playing.
+// is the last report, read without waiting, and a playing track's position
+// counted on from it. Commands wait for the child a bounded time. A child that dies, goes silent or
+// overruns a limit is killed and reaped at once, and the file counts as broken off (Broken()): at
+// its end, stopped, as a stream that broke off while playing.
 class TPlayingWorker : public TMediaDevice {
 public:
     // What the child's device reports.
@@ -36,6 +36,8 @@ public:
         // A pipeline in the child would not stop and was left running: the
         // child is spent, and the next file goes to another.
         bool spent = false;
+        // When the child took this state, on the steady clock both share.
+        qint64 at = 0;
     };
 
     TPlayingWorker() = default;
@@ -91,6 +93,9 @@ private:
     // The child broke off by saying nothing in time.
     bool silent_ = false;
     State state_;
+    // The last state came in a report of a track that sounds, whose
+    // position runs on with the clock until the next report.
+    bool running_ = false;
     std::chrono::steady_clock::time_point heard_;
     // A playing track whose position has not moved for this long has stopped.
     static constexpr int StandingStillLimitMs = 5000;
