@@ -11,6 +11,7 @@
 #include "platform/Termination.h"
 #include "player/PlayerControl.h"
 #include "player/Unit1.h"
+#include "player/media/MediaPlayer.h"
 #include "playlist/ListBox.h"
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
@@ -151,6 +152,9 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
         break;
     }
 
+    // The first file's child loads GStreamer while the windows are built.
+    if (!command.paths.isEmpty())
+        TMediaPlayer::PrepareToPlay();
     TForm1 form1;
     form1.show();
     TForm2 form2(&form1);

@@ -36,7 +36,8 @@ std::vector<QByteArray> StreamIdentity() {
 // A child started ahead of the file that needs it, so that opening costs the
 // window no more than prerolling: starting the program and GStreamer takes
 // some 50 ms, loading FFmpeg's libraries as long again. It loads them when
-// the file before needed them.
+// the file before needed them. Only started when a file will need it: an
+// idle child costs its start and its memory for nothing.
 TWorkerChannel spare;
 
 bool Spawn(TWorkerChannel& child, bool withDecoders) {
@@ -78,6 +79,10 @@ bool TPlayingWorker::Available() {
     return there;
 }
 
+void TPlayingWorker::Prepare() {
+    StartSpare(false);
+}
+
 void TPlayingWorker::Take(const QByteArray& frame, QString* error) {
     if (frame.startsWith(Answer) || frame.startsWith(Report))
         Read(frame, state_, error);
@@ -97,6 +102,9 @@ void TPlayingWorker::Listen() {
     if (!frames.empty())
         heard_ = now;
     const bool atEnd = state_.length > 0 && state_.position >= state_.length;
+    // The track closes at its end, and the next one opens in a new child.
+    if (running_ && !atEnd && state_.length - state_.position <= SpareLeadMs)
+        StartSpare(state_.ffmpeg);
     if (state_.mode != TMPModes::mpPlaying || state_.position != stillAt_ || atEnd) {
         stillAt_ = state_.position;
         stillSince_ = now;
@@ -194,14 +202,16 @@ void TPlayingWorker::Open(const QByteArray& given) {
     QByteArray argument;
     QDataStream out(&argument, QIODevice::WriteOnly);
     out << path << qint32(VideoRoomWidth()) << qint32(VideoRoomHeight());
-    const QString error = Call(OpenCommand, argument, TWorkerChannel::OpenLimitMs());
+    const QString error = Call(OpenCommand, argument,
+                               openLimitMs_ > 0 ? openLimitMs_ : TWorkerChannel::OpenLimitMs());
     const QString reason = !broken_ ? error
                            : silent_
                                ? TWorkerChannel::NotOpenedWithinText(TMediaPlayer::OpenTimeoutMs)
                                : TWorkerChannel::StoppedText();
     // The next file's child starts once this one has opened, not while it
     // opens: the two would share the processor.
-    StartSpare(state_.ffmpeg);
+    if (tracks_ >= TracksPerChild || state_.spent)
+        StartSpare(state_.ffmpeg);
     if (!reason.isEmpty() || !state_.open) {
         // A file that fails may have left a pipeline running in the child.
         Close();
@@ -211,6 +221,24 @@ void TPlayingWorker::Open(const QByteArray& given) {
     }
     path_ = path;
     open_ = true;
+}
+
+bool TPlayingWorker::OpenWithin(const QByteArray& path, int limitMs) {
+    openLimitMs_ = limitMs;
+    try {
+        Open(path);
+    } catch (const EMCIDeviceError&) {
+        openLimitMs_ = 0;
+        if (!silent_)
+            throw;
+        state_ = {};
+        // The file goes elsewhere for as long as it takes; a child for
+        // the open that may follow loads meanwhile.
+        StartSpare(false);
+        return false;
+    }
+    openLimitMs_ = 0;
+    return true;
 }
 
 void TPlayingWorker::Close() {

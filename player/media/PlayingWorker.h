@@ -13,7 +13,8 @@
 // child with it. The next file goes to the same child; the child ends when
 // the file is closed, after a number of files, or with a file that fails,
 // so that its memory (FFmpeg's libraries, say) really comes back. Another
-// one is kept ready meanwhile.
+// one is made ready when it will be needed: as a track nears its end, and
+// when the child will not take the next file.
 //
 // The child reports its state (position, mode, length, errors) as it
 // changes, at least once a second; what the device answers about its state
@@ -44,6 +45,9 @@ public:
     ~TPlayingWorker() override;
 
     void Open(const QByteArray& path) override;
+    // As Open, but a child that has not opened the file within limitMs is
+    // killed, and false returned with nothing open.
+    bool OpenWithin(const QByteArray& path, int limitMs);
     void Close() override;
     void Play() override;
     void Pause() override;
@@ -66,6 +70,8 @@ public:
     // whether it is there (without it files play in the player itself).
     static QByteArray Program();
     static bool Available();
+    // Starts a child for the next file that opens, unless one is ready.
+    static void Prepare();
 
     // The child's side: carries out the commands read from input and
     // reports on output, until input ends. loadDecoders: loads FFmpeg's
@@ -83,6 +89,9 @@ private:
 
     // How many files a child opens before it is let go.
     static constexpr int TracksPerChild = 50;
+    // The next child starts this long before the playing track ends: time
+    // enough to load, and none spent on a child that may never play.
+    static constexpr int SpareLeadMs = 2000;
 
     TWorkerChannel channel_;
     // Files opened by the child so far.
@@ -92,6 +101,8 @@ private:
     bool broken_ = false;
     // The child broke off by saying nothing in time.
     bool silent_ = false;
+    // How long an open may take; 0: the media device's own limit.
+    int openLimitMs_ = 0;
     State state_;
     // The last state came in a report of a track that sounds, whose
     // position runs on with the clock until the next report.
