@@ -158,6 +158,9 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
     TForm1 form1;
     form1.show();
     TForm2 form2(&form1);
+    // A playlist to play: the child is ready by the time Play is pressed.
+    if (form2.EntryCount() > 0)
+        TMediaPlayer::PrepareToPlay();
 
     PlayerControl control(form1);
     QObject::connect(&instance, &SingleInstance::openRequested, &control,

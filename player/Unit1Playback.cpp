@@ -27,7 +27,7 @@ static const QString StoppedText = QStringLiteral("=> Korvu Player <=");
 static const QString NoTimeText = QStringLiteral("- - : - -");
 // How long the window waits for a file to open in the playing child, its
 // start included on a busy machine, before it hands the file to the tester.
-constexpr int QuickOpenMs = 500;
+constexpr int QuickOpenMs = 400;
 
 // A timer that is already running keeps its rhythm when enabled again.
 static void enable(QTimer* timer) {

@@ -155,6 +155,8 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
     } catch (const EMCIDeviceError&) {
         // The open says why.
     }
+    if (!TWorkerChannel::WriteFrame(output, QByteArray(1, Ready)))
+        return 0;
     State reported;
     qint64 playedFrom = -1;
     auto lastReport = Clock::now();

@@ -21,6 +21,8 @@ constexpr char StreamTitleCommand = 'n';
 
 constexpr char Answer = 'A';
 constexpr char Report = 'R';
+// Once, when the child has loaded and waits for its first command.
+constexpr char Ready = 'Y';
 
 inline QByteArray Message(char kind, const QString* error, const TPlayingWorker::State& state) {
     QByteArray body(1, kind);

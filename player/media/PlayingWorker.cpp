@@ -53,12 +53,17 @@ void StartSpare(bool withDecoders) {
 }
 
 // The spare, unless it has died meanwhile; else a new child.
-bool TakeChild(TWorkerChannel& child) {
+// ready: the child has said it is ready for its first file.
+bool TakeChild(TWorkerChannel& child, bool& ready) {
+    ready = false;
     if (spare.Running()) {
         child = std::move(spare);
         std::vector<QByteArray> early;
-        if (child.Collect(early))
+        if (child.Collect(early)) {
+            for (const QByteArray& frame : early)
+                ready = ready || frame.startsWith(Ready);
             return true;
+        }
         child.Kill();
     }
     return Spawn(child, false);
@@ -102,7 +107,8 @@ void TPlayingWorker::Listen() {
     if (!frames.empty())
         heard_ = now;
     const bool atEnd = state_.length > 0 && state_.position >= state_.length;
-    // The track closes at its end, and the next one opens in a new child.
+    // The track is closed at its end, and the next one opens in a new child,
+    // which should not keep the window waiting while it loads.
     if (running_ && !atEnd && state_.length - state_.position <= SpareLeadMs)
         StartSpare(state_.ffmpeg);
     if (state_.mode != TMPModes::mpPlaying || state_.position != stillAt_ || atEnd) {
@@ -129,7 +135,7 @@ QString TPlayingWorker::Call(char command, const QByteArray& argument, int timeo
         BreakOff();
         return {};
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         QByteArray frame;
         const int left = int(
@@ -137,6 +143,12 @@ QString TPlayingWorker::Call(char command, const QByteArray& argument, int timeo
         switch (channel_.Receive(frame, std::max(0, left))) {
         case TWorkerChannel::Heard::Frame:
             heard_ = Clock::now();
+            if (frame.startsWith(Ready)) {
+                ready_ = true;
+                if (command == OpenCommand && openLimitMs_ > 0)
+                    deadline = heard_ + std::chrono::milliseconds(openLimitMs_);
+                break;
+            }
             if (frame.startsWith(Answer)) {
                 QString error;
                 Take(frame, &error);
@@ -194,7 +206,7 @@ void TPlayingWorker::Open(const QByteArray& given) {
         throw EMCIDeviceError(unplayable.toStdString());
     }
     state_ = {};
-    if (!reuse && !TakeChild(channel_)) {
+    if (!reuse && !TakeChild(channel_, ready_)) {
         state_.lastError = TWorkerChannel::CannotStartText();
         throw EMCIDeviceError(state_.lastError.toStdString());
     }
@@ -202,8 +214,12 @@ void TPlayingWorker::Open(const QByteArray& given) {
     QByteArray argument;
     QDataStream out(&argument, QIODevice::WriteOnly);
     out << path << qint32(VideoRoomWidth()) << qint32(VideoRoomHeight());
-    const QString error = Call(OpenCommand, argument,
-                               openLimitMs_ > 0 ? openLimitMs_ : TWorkerChannel::OpenLimitMs());
+    // A bound of the caller's own is meant for the open: a child that is
+    // still starting (slowly on a busy machine) has as long again for that.
+    int limitMs = TWorkerChannel::OpenLimitMs();
+    if (openLimitMs_ > 0)
+        limitMs = ready_ ? openLimitMs_ : 2 * openLimitMs_;
+    const QString error = Call(OpenCommand, argument, limitMs);
     const QString reason = !broken_ ? error
                            : silent_
                                ? TWorkerChannel::NotOpenedWithinText(TMediaPlayer::OpenTimeoutMs)

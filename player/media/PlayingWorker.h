@@ -13,8 +13,10 @@
 // child with it. The next file goes to the same child; the child ends when
 // the file is closed, after a number of files, or with a file that fails,
 // so that its memory (FFmpeg's libraries, say) really comes back. Another
-// one is made ready when it will be needed: as a track nears its end, and
-// when the child will not take the next file.
+// one is made ready only when one will be needed: for the first file of a
+// program started with files or a playlist, as a track nears its end, when
+// the child will not take the next file, and while a file too slow to open
+// goes to the tester.
 //
 // The child reports its state (position, mode, length, errors) as it
 // changes, at least once a second; what the device answers about its state
@@ -90,7 +92,8 @@ private:
     // How many files a child opens before it is let go.
     static constexpr int TracksPerChild = 50;
     // The next child starts this long before the playing track ends: time
-    // enough to load, and none spent on a child that may never play.
+    // enough to load on a busy machine, and none spent on a child while a
+    // track plays on.
     static constexpr int SpareLeadMs = 2000;
 
     TWorkerChannel channel_;
@@ -103,6 +106,8 @@ private:
     bool silent_ = false;
     // How long an open may take; 0: the media device's own limit.
     int openLimitMs_ = 0;
+    // The child has loaded and waits for files.
+    bool ready_ = false;
     State state_;
     // The last state came in a report of a track that sounds, whose
     // position runs on with the clock until the next report.
