@@ -25,8 +25,9 @@ static const QString PausedText = QStringLiteral("Paused");
 static const QString EndText = QStringLiteral("==> Korvu Player <==");
 static const QString StoppedText = QStringLiteral("=> Korvu Player <=");
 static const QString NoTimeText = QStringLiteral("- - : - -");
-// How long the window waits for a file to open in the playing child, its
-// start included on a busy machine, before it hands the file to the tester.
+// How long the window waits for a file to open in the playing child before
+// it hands the file to the tester: well within what a user takes for a
+// window that still answers.
 constexpr int QuickOpenMs = 400;
 
 // A timer that is already running keeps its rhythm when enabled again.
