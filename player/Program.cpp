@@ -11,6 +11,7 @@
 #include "platform/Termination.h"
 #include "player/PlayerControl.h"
 #include "player/Unit1.h"
+#include "player/media/MediaPlayer.h"
 #include "playlist/ListBox.h"
 #include "playlist/Unit2.h"
 #include "windows/Controls.h"
@@ -176,6 +177,9 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
         break;
     }
 
+    // The first file's child loads GStreamer while the windows are built.
+    if (!command.paths.isEmpty())
+        TMediaPlayer::PrepareToPlay();
     TForm1 form1;
     // The playlist window shows itself as it is built. Where the compositor
     // places the windows, the main window comes after it has been drawn, so
@@ -186,6 +190,9 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
     TForm2 form2(&form1);
     if (mainWindowLast)
         AfterFirstPaint(&form2, [&form1] { form1.show(); });
+    // A playlist to play: the child is ready by the time Play is pressed.
+    if (form2.EntryCount() > 0)
+        TMediaPlayer::PrepareToPlay();
 
     PlayerControl control(form1);
     QObject::connect(&instance, &SingleInstance::openRequested, &control,

@@ -50,11 +50,11 @@ bool Maps(const QByteArray& library, const QString& pid = QStringLiteral("self")
     return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(library);
 }
 
-// The child that plays the open file: the one started before the one kept
+// The child that plays the open file: the first started, before any kept
 // ready for the next file.
 pid_t PlayingChild() {
     const QList<Child> children = Children();
-    return children.size() >= 2 ? children[0].pid : 0;
+    return children.isEmpty() ? 0 : children[0].pid;
 }
 
 // The child that played is gone and reaped; what is left is at most the one

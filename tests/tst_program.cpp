@@ -8,14 +8,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMultiHash>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -86,6 +90,37 @@ void dismiss(QProcess& player, qulonglong box) {
         }
         QTest::qWait(300);
     }
+}
+
+// The processes under pid, children and theirs.
+QSet<pid_t> childrenOf(pid_t pid) {
+    QMultiHash<QByteArray, pid_t> byParent;
+    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t each = pid_t(name.toInt(&number));
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(name));
+        if (!number || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // pid (comm) state ppid ...
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1)
+            byParent.insert(fields[1], each);
+    }
+    QSet<pid_t> found;
+    QList<pid_t> next{pid};
+    while (!next.isEmpty())
+        for (pid_t child : byParent.values(QByteArray::number(next.takeFirst())))
+            if (!found.contains(child)) {
+                found.insert(child);
+                next << child;
+            }
+    return found;
+}
+
+QByteArray commandOf(pid_t pid) {
+    QFile command(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    return command.open(QIODevice::ReadOnly) ? command.readAll().replace('\0', ' ') : QByteArray();
 }
 
 } // namespace
@@ -299,6 +334,66 @@ private slots:
         QVERIFY(!killedLeft);
         QVERIFY(savingLeft);
         QCOMPARE(readAll(QFile::encodeName(playlistPath())), QByteArray("/music/a.mp3\r\n"));
+    }
+
+    // The children (the one that plays, the one kept ready, the testers) and
+    // theirs are gone by the time the player's own process is: none is left
+    // to end later, by the kernel's notice of the player's death or of its
+    // own accord. The test adopts the player's orphans, so that one left
+    // over stays visible here even after it has ended.
+    void terminationLeavesNoChildBehind_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void terminationLeavesNoChildBehind() {
+        QFETCH(int, signal);
+        if (TestSupport::MediaDir().isEmpty())
+            QSKIP("needs the media of tools/with-test-env");
+        QVERIFY(::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0);
+        state.writePlaylist({});
+        // A registry of GStreamer's own to build, as at the first start: the
+        // children have plugin scanners of their own then.
+        QTemporaryDir cache;
+        QProcessEnvironment env = state.environment();
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), cache.path());
+        QProcess player;
+        TestSupport::StartProgram(
+            player, env, {QFile::decodeName(TestSupport::Media(QStringLiteral("tone.wma")))});
+        QVERIFY(waitForWindow(player, "Tolvane"));
+        const pid_t pid = pid_t(player.processId());
+        // Ended while a child builds GStreamer's registry (its plugin
+        // scanner runs), or once one plays the file.
+        QSet<pid_t> children;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                children = childrenOf(pid);
+                for (pid_t child : children) {
+                    const QByteArray command = commandOf(child);
+                    if (command.contains("gst-plugin-scanner") || command.contains("--play"))
+                        return true;
+                }
+                return false;
+            }(),
+            15000);
+        QStringList seen;
+        for (pid_t child : children)
+            seen << QString::fromLocal8Bit(commandOf(child));
+        qInfo("children: %s", qPrintable(seen.join(QLatin1String(", "))));
+        ::kill(pid, signal);
+        QVERIFY(player.waitForFinished(10000));
+        QCOMPARE(player.exitStatus(), QProcess::NormalExit);
+        QStringList left;
+        for (pid_t child : children)
+            if (QFile::exists(QStringLiteral("/proc/%1").arg(child)))
+                left << QString::number(child) + QLatin1Char(' ') +
+                            QString::fromLocal8Bit(commandOf(child));
+        // What was left came to the test, which ends it.
+        for (pid_t child : childrenOf(::getpid())) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1String(", "))));
     }
 
     void firstRunStartsEmptyAndLeavesAnEmptyPlaylist() {

@@ -38,6 +38,11 @@ void TMediaPlayer::OpenMedia() {
     d->device->Open(FileName);
 }
 
+bool TMediaPlayer::OpenMediaWithin(int limitMs) {
+    auto* child = dynamic_cast<TPlayingWorker*>(d->device.get());
+    return child && child->OpenWithin(FileName, limitMs);
+}
+
 void TMediaPlayer::CloseMedia() {
     d->device->Close();
     HideVideo();
@@ -119,6 +124,11 @@ bool TMediaPlayer::LackedDecoder() const {
 
 void TMediaPlayer::AllowEveryDecoder() {
     AllowEveryDecoderHere();
+}
+
+void TMediaPlayer::PrepareToPlay() {
+    if (TPlayingWorker::Available())
+        TPlayingWorker::Prepare();
 }
 
 void TMediaPlayer::TryFFmpegLast() {

@@ -38,6 +38,11 @@ public:
     QByteArray FileName;
 
     void OpenMedia();
+    // As OpenMedia, from a child that is given up when the file has not
+    // opened within limitMs: false then, with nothing open (the file may
+    // hang whatever opens it, which the caller finds out in its own time).
+    // Always false where files open in this process, which cannot give up.
+    bool OpenMediaWithin(int limitMs);
     void CloseMedia();
     void PlayMedia();
     void PauseMedia();
@@ -84,6 +89,9 @@ public:
     // The child keeps every decoder; this says so for a process that plays
     // files itself.
     static void AllowEveryDecoder();
+    // Starts the child that will play the first file, for a program about
+    // to play one: its start then runs beside the caller's own.
+    static void PrepareToPlay();
     // Whether FFmpeg's decoders have been loaded into this process.
     static bool HoldsFFmpegDecoders();
     // For a process that tests files for a playing one: FFmpeg's decoders

@@ -37,6 +37,9 @@ public:
 
     // Builds the pipeline ahead of the first file.
     void MakePipeline();
+    // The pipeline's bus, whose messages the device takes whenever it is
+    // asked about its state; null before the first pipeline.
+    GstBus* Bus() const { return bus_; }
 
 private:
     void Release();

@@ -18,10 +18,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// While a track plays its position is reported this often, so that the
-// player's clock and position bar move smoothly.
-constexpr int PlayingReportMs = 50;
-// Otherwise a report comes at least this often, to show the child alive.
+// A report comes at least this often, to show the child alive and where a
+// playing track is; between two the player counts on from the last. Other
+// reports come when the pipeline has something to say (its end, an error):
+// a child that looked more often would wake the machine for nothing.
 constexpr int AliveReportMs = 1000;
 // Right after a play the child looks this often until the stream moves, so
 // that the player learns at once that the new track sounds.
@@ -37,6 +37,7 @@ TPlayingWorker::State StateOf(TPipelineDevice& device) {
     state.ffmpeg = FFmpegLoadedHere();
     state.spent = AbandonedPipelineCount() > 0;
     state.videoSize = device.VideoSize();
+    state.at = Clock::now().time_since_epoch().count();
     return state;
 }
 
@@ -103,6 +104,24 @@ int Wait(int fd, short events, int timeoutMs) {
     return ready;
 }
 
+// Waits for a command on input or a message on the open pipeline's bus;
+// returns whether a command came, or -1 when input failed.
+int WaitForWork(int input, GstBus* bus, int timeoutMs) {
+    pollfd waits[2] = {{input, POLLIN, 0}, {-1, POLLIN, 0}};
+    GPollFD busFd{-1, 0, 0};
+    if (bus) {
+        gst_bus_get_pollfd(bus, &busFd);
+        waits[1].fd = busFd.fd;
+    }
+    int ready;
+    do
+        ready = ::poll(waits, bus ? 2 : 1, timeoutMs);
+    while (ready < 0 && errno == EINTR);
+    if (ready < 0)
+        return -1;
+    return waits[0].revents != 0 ? 1 : 0;
+}
+
 } // namespace
 
 int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
@@ -127,17 +146,25 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
     } catch (const EMCIDeviceError&) {
         // The open says why.
     }
+    if (!TWorkerChannel::WriteFrame(output, QByteArray(1, Ready)))
+        return 0;
     State reported;
     qint64 playedFrom = -1;
     auto lastReport = Clock::now();
     for (;;) {
-        const bool playing = reported.mode == TMPModes::mpPlaying;
-        int every = AliveReportMs;
-        if (!device.IsOpen())
-            every = -1;
-        else if (playing)
-            every = reported.position == playedFrom ? StartingReportMs : PlayingReportMs;
-        const int ready = Wait(input, POLLIN, every);
+        const bool starting =
+            reported.mode == TMPModes::mpPlaying && reported.position == playedFrom;
+        int every = -1;
+        if (starting) {
+            every = StartingReportMs;
+        } else if (device.IsOpen()) {
+            const auto since =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastReport);
+            every = int(std::max<qint64>(0, AliveReportMs - since.count()));
+        }
+        // The bus says when the pipeline ends, fails or settles; the device
+        // takes its messages as it reports.
+        const int ready = WaitForWork(input, device.IsOpen() ? device.Bus() : nullptr, every);
         if (ready < 0)
             break;
         if (ready > 0) {

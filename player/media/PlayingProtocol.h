@@ -24,6 +24,8 @@ constexpr char VideoWindowCommand = 'w';
 
 constexpr char Answer = 'A';
 constexpr char Report = 'R';
+// Once, when the child has loaded and waits for its first command.
+constexpr char Ready = 'Y';
 
 inline QByteArray Message(char kind, const QString* error, const TPlayingWorker::State& state) {
     QByteArray body(1, kind);
@@ -32,7 +34,7 @@ inline QByteArray Message(char kind, const QString* error, const TPlayingWorker:
         out << *error;
     out << state.open << quint8(state.mode) << state.position << state.length << state.lastError
         << state.ffmpeg << state.spent << qint32(state.videoSize.width())
-        << qint32(state.videoSize.height());
+        << qint32(state.videoSize.height()) << state.at;
     return body;
 }
 
@@ -45,7 +47,7 @@ inline void Read(const QByteArray& body, TPlayingWorker::State& state, QString* 
     quint8 mode = 0;
     qint32 videoWidth = 0, videoHeight = 0;
     in >> state.open >> mode >> state.position >> state.length >> state.lastError >> state.ffmpeg >>
-        state.spent >> videoWidth >> videoHeight;
+        state.spent >> videoWidth >> videoHeight >> state.at;
     state.mode = TMPModes(mode);
     state.videoSize = QSize(videoWidth, videoHeight);
     if (error)

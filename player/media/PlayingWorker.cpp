@@ -36,7 +36,8 @@ std::vector<QByteArray> StreamIdentity() {
 // A child started ahead of the file that needs it, so that opening costs the
 // window no more than prerolling: starting the program and GStreamer takes
 // some 50 ms, loading FFmpeg's libraries as long again. It loads them when
-// the file before needed them.
+// the file before needed them. Only started when a file will need it: an
+// idle child costs its start and its memory for nothing.
 TWorkerChannel spare;
 
 bool Spawn(TWorkerChannel& child, bool withDecoders) {
@@ -52,12 +53,17 @@ void StartSpare(bool withDecoders) {
 }
 
 // The spare, unless it has died meanwhile; else a new child.
-bool TakeChild(TWorkerChannel& child) {
+// ready: the child has said it is ready for its first file.
+bool TakeChild(TWorkerChannel& child, bool& ready) {
+    ready = false;
     if (spare.Running()) {
         child = std::move(spare);
         std::vector<QByteArray> early;
-        if (child.Collect(early))
+        if (child.Collect(early)) {
+            for (const QByteArray& frame : early)
+                ready = ready || frame.startsWith(Ready);
             return true;
+        }
         child.Kill();
     }
     return Spawn(child, false);
@@ -78,9 +84,16 @@ bool TPlayingWorker::Available() {
     return there;
 }
 
+void TPlayingWorker::Prepare() {
+    StartSpare(false);
+}
+
 void TPlayingWorker::Take(const QByteArray& frame, QString* error) {
     if (frame.startsWith(Answer) || frame.startsWith(Report))
         Read(frame, state_, error);
+    // The answer to a play comes before the sound does: the position runs
+    // from the first report that finds the track moving.
+    running_ = frame.startsWith(Report) && state_.mode == TMPModes::mpPlaying;
 }
 
 void TPlayingWorker::Listen() {
@@ -94,6 +107,10 @@ void TPlayingWorker::Listen() {
     if (!frames.empty())
         heard_ = now;
     const bool atEnd = state_.length > 0 && state_.position >= state_.length;
+    // The track is closed at its end, and the next one opens in a new child,
+    // which should not keep the window waiting while it loads.
+    if (running_ && !atEnd && state_.length - state_.position <= SpareLeadMs)
+        StartSpare(state_.ffmpeg);
     if (state_.mode != TMPModes::mpPlaying || state_.position != stillAt_ || atEnd) {
         stillAt_ = state_.position;
         stillSince_ = now;
@@ -113,11 +130,12 @@ void TPlayingWorker::Listen() {
 QString TPlayingWorker::Call(char command, const QByteArray& argument, int timeoutMs) {
     // A track that was paused or moved may stand still for a moment after.
     stillSince_ = Clock::now();
+    running_ = false;
     if (!channel_.Send(QByteArray(1, command) + argument)) {
         BreakOff();
         return {};
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         QByteArray frame;
         const int left = int(
@@ -125,6 +143,12 @@ QString TPlayingWorker::Call(char command, const QByteArray& argument, int timeo
         switch (channel_.Receive(frame, std::max(0, left))) {
         case TWorkerChannel::Heard::Frame:
             heard_ = Clock::now();
+            if (frame.startsWith(Ready)) {
+                ready_ = true;
+                if (command == OpenCommand && openLimitMs_ > 0)
+                    deadline = heard_ + std::chrono::milliseconds(openLimitMs_);
+                break;
+            }
             if (frame.startsWith(Answer)) {
                 QString error;
                 Take(frame, &error);
@@ -183,7 +207,7 @@ void TPlayingWorker::Open(const QByteArray& given) {
         throw EMCIDeviceError(unplayable.toStdString());
     }
     state_ = {};
-    if (!reuse && !TakeChild(channel_)) {
+    if (!reuse && !TakeChild(channel_, ready_)) {
         state_.lastError = TWorkerChannel::CannotStartText();
         throw EMCIDeviceError(state_.lastError.toStdString());
     }
@@ -191,14 +215,20 @@ void TPlayingWorker::Open(const QByteArray& given) {
     QByteArray argument;
     QDataStream out(&argument, QIODevice::WriteOnly);
     out << path;
-    const QString error = Call(OpenCommand, argument, TWorkerChannel::OpenLimitMs());
+    // A bound of the caller's own is meant for the open: a child that is
+    // still starting (slowly on a busy machine) has as long again for that.
+    int limitMs = TWorkerChannel::OpenLimitMs();
+    if (openLimitMs_ > 0)
+        limitMs = ready_ ? openLimitMs_ : 2 * openLimitMs_;
+    const QString error = Call(OpenCommand, argument, limitMs);
     const QString reason = !broken_ ? error
                            : silent_
                                ? TWorkerChannel::NotOpenedWithinText(TMediaPlayer::OpenTimeoutMs)
                                : TWorkerChannel::StoppedText();
     // The next file's child starts once this one has opened, not while it
     // opens: the two would share the processor.
-    StartSpare(state_.ffmpeg);
+    if (tracks_ >= TracksPerChild || state_.spent)
+        StartSpare(state_.ffmpeg);
     if (!reason.isEmpty() || !state_.open) {
         // A file that fails may have left a pipeline running in the child.
         Close();
@@ -208,6 +238,24 @@ void TPlayingWorker::Open(const QByteArray& given) {
     }
     path_ = path;
     open_ = true;
+}
+
+bool TPlayingWorker::OpenWithin(const QByteArray& path, int limitMs) {
+    openLimitMs_ = limitMs;
+    try {
+        Open(path);
+    } catch (const EMCIDeviceError&) {
+        openLimitMs_ = 0;
+        if (!silent_)
+            throw;
+        state_ = {};
+        // The file goes elsewhere for as long as it takes; a child for
+        // the open that may follow loads meanwhile.
+        StartSpare(false);
+        return false;
+    }
+    openLimitMs_ = 0;
+    return true;
 }
 
 void TPlayingWorker::Close() {
@@ -289,7 +337,15 @@ void TPlayingWorker::SetVideoWindow(quintptr window, const QSize& size) {
 
 qint64 TPlayingWorker::Position() {
     Listen();
-    return state_.position;
+    if (!running_ || broken_)
+        return state_.position;
+    const qint64 since = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             Clock::now() - Clock::time_point(Clock::duration(state_.at)))
+                             .count();
+    // Only the child tells the end: the player closes a track whose
+    // position has come to its length.
+    return std::max(state_.position,
+                    std::min(state_.position + std::max<qint64>(0, since), state_.length - 1));
 }
 
 qint64 TPlayingWorker::Length() {

@@ -13,14 +13,17 @@
 // child with it. The next file goes to the same child; the child ends when
 // the file is closed, after a number of files, or with a file that fails,
 // so that its memory (FFmpeg's libraries, say) really comes back. Another
-// one is kept ready meanwhile.
+// one is made ready only when one will be needed: for the first file of a
+// program started with files or a playlist, as a track nears its end, when
+// the child will not take the next file, and while a file too slow to open
+// goes to the tester.
 //
 // The child reports its state (position, mode, length, errors) as it
 // changes, at least once a second; what the device answers about its state
-// is the last report, read without waiting. Commands wait for the child a
-// bounded time. A child that dies, goes silent or overruns a limit is killed
-// and reaped at once, and the file counts as broken off (Broken()): at its
-// end, stopped, as a stream that broke off while playing.
+// is the last report, read without waiting, and a playing track's position
+// counted on from it. Commands wait for the child a bounded time. A child that dies, goes silent or
+// overruns a limit is killed and reaped at once, and the file counts as broken off (Broken()): at
+// its end, stopped, as a stream that broke off while playing.
 class TPlayingWorker : public TMediaDevice {
 public:
     // What the child's device reports.
@@ -38,12 +41,17 @@ public:
         bool spent = false;
         // The open file's pictures at their own size; empty without.
         QSize videoSize;
+        // When the child took this state, on the steady clock both share.
+        qint64 at = 0;
     };
 
     TPlayingWorker() = default;
     ~TPlayingWorker() override;
 
     void Open(const QByteArray& path) override;
+    // As Open, but a child that has not opened the file within limitMs is
+    // killed, and false returned with nothing open.
+    bool OpenWithin(const QByteArray& path, int limitMs);
     void Close() override;
     void Play() override;
     void Pause() override;
@@ -68,6 +76,8 @@ public:
     // whether it is there (without it files play in the player itself).
     static QByteArray Program();
     static bool Available();
+    // Starts a child for the next file that opens, unless one is ready.
+    static void Prepare();
 
     // The child's side: carries out the commands read from input and
     // reports on output, until input ends. loadDecoders: loads FFmpeg's
@@ -85,6 +95,10 @@ private:
 
     // How many files a child opens before it is let go.
     static constexpr int TracksPerChild = 50;
+    // The next child starts this long before the playing track ends: time
+    // enough to load on a busy machine, and none spent on a child while a
+    // track plays on.
+    static constexpr int SpareLeadMs = 2000;
 
     TWorkerChannel channel_;
     // Files opened by the child so far.
@@ -97,7 +111,14 @@ private:
     bool broken_ = false;
     // The child broke off by saying nothing in time.
     bool silent_ = false;
+    // How long an open may take; 0: the media device's own limit.
+    int openLimitMs_ = 0;
+    // The child has loaded and waits for files.
+    bool ready_ = false;
     State state_;
+    // The last state came in a report of a track that sounds, whose
+    // position runs on with the clock until the next report.
+    bool running_ = false;
     std::chrono::steady_clock::time_point heard_;
     // A playing track whose position has not moved for this long has stopped.
     static constexpr int StandingStillLimitMs = 5000;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -33,6 +34,21 @@ bool WaitFor(pid_t pid, int& status, bool block) {
         if (ended < 0 && errno == EINTR)
             continue;
         return ended == pid || ended < 0;
+    }
+}
+
+// Kills the worker's process group: the worker and what it started (the
+// plugin scanner GStreamer runs while it builds its registry, say), which
+// would otherwise live on after it. The group's id stays taken while any of
+// them, or the worker's unreaped remains, is there.
+void KillGroup(pid_t worker) {
+    ::kill(-worker, SIGKILL);
+}
+
+// Reaps what the worker left of its group, once it has been reaped: while
+// this process is a subreaper its orphans come here.
+void ReapGroup(pid_t worker) {
+    while (::waitpid(-worker, nullptr, 0) > 0 || errno == EINTR) {
     }
 }
 
@@ -87,7 +103,9 @@ bool TWorkerChannel::Start(const QByteArray& program, const QList<QByteArray>& a
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    // A group of its own, so that what it starts is killed with it.
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
     pid_t pid = 0;
     const int failed =
         posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), envp.data());
@@ -172,12 +190,26 @@ bool TWorkerChannel::Kill() {
     received_.clear();
     if (pid_ <= 0)
         return false;
+    // The worker's children are orphaned as it dies: they come to this
+    // process then, and are gone, reaped, when Kill returns, also at the end
+    // of the program, rather than later by the kernel's notice of a parent's
+    // death. Not for good: a program this one starts detached would come
+    // here too when its starter leaves, and never be reaped.
+    int subreaper = 0;
+    prctl(PR_GET_CHILD_SUBREAPER, &subreaper);
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
     int status = 0;
     bool crashed = false;
-    if (WaitFor(pid_, status, false))
+    if (WaitFor(pid_, status, false)) {
         crashed = WIFSIGNALED(status);
-    else if (::kill(pid_, SIGKILL) == 0)
+    } else {
+        KillGroup(pid_);
+        ::kill(pid_, SIGKILL);
         WaitFor(pid_, status, true);
+    }
+    KillGroup(pid_);
+    ReapGroup(pid_);
+    prctl(PR_SET_CHILD_SUBREAPER, subreaper);
     pid_ = 0;
     return crashed;
 }
@@ -194,6 +226,8 @@ bool TWorkerChannel::Reap() {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    // What it started goes with it.
+    KillGroup(pid_);
     pid_ = 0;
     Kill();
     return WIFSIGNALED(status);

@@ -44,8 +44,9 @@ public:
     // has gone or garbled a frame (what came before is still given).
     bool Collect(std::vector<QByteArray>& bodies);
 
-    // Kills the worker and reaps it; returns whether it had ended of itself
-    // by a signal (a crash) before.
+    // Kills the worker and the processes it started, and reaps them before
+    // it returns; returns whether the worker had ended of itself by a
+    // signal (a crash) before.
     bool Kill();
     // The worker has closed its end: reaps it, killing it should it linger;
     // returns whether it ended by a signal.
