@@ -75,13 +75,14 @@ void TPipelineDevice::MakePipeline() {
     if (GstElement* sink = MakeSink(
             output_ == TMediaPlayer::Output::Real ? AudioSinkFactory() : QByteArray("fakesink"))) {
         TakeStreamName(sink);
+        AnswerFormatQueries(sink);
         audioSink_ = sink;
         g_object_set(playbin_, "audio-sink", sink, nullptr);
     }
     g_signal_connect(playbin_, "element-setup", G_CALLBACK(SetUpMidiSynth), nullptr);
 }
 
-// Only while the pipeline stands in NULL.
+// Only while the pipeline stands below PAUSED.
 void TPipelineDevice::ShowVideoInWindow(bool window) {
     GstElement* sink = window && windowSink_ ? windowSink_ : hiddenSink_;
     if (sink != videoSink_)
@@ -89,15 +90,16 @@ void TPipelineDevice::ShowVideoInWindow(bool window) {
     videoSink_ = sink;
 }
 
-// NULL, not READY: only NULL closes the video window and lets go of the
-// sound server's stream, and reopening from NULL costs no more.
+// READY, not NULL: playbin takes its sinks down to NULL either way (the
+// video window closes, the sound server's stream goes), but keeps its own
+// elements for the next file.
 void TPipelineDevice::Shut() {
     seeker_.Wait();
     // A file turned down before the pipeline was started leaves nothing to
     // stop.
-    if (playbin_ && GST_STATE(playbin_) == GST_STATE_NULL &&
+    if (playbin_ && GST_STATE(playbin_) <= GST_STATE_READY &&
         GST_STATE_PENDING(playbin_) == GST_STATE_VOID_PENDING) {
-    } else if (playbin_ && !StopPipeline(playbin_)) {
+    } else if (playbin_ && !StopPipeline(playbin_, GST_STATE_READY)) {
         Release();
     }
     open_ = false;
