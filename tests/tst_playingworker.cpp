@@ -92,6 +92,24 @@ public:
         if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty() ||
             QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty() || !folder_.isValid())
             return;
+        Start();
+    }
+    ~SoundServer() { Stop(); }
+    // As a desktop's server restarts: every connection to it breaks.
+    void Restart() {
+        Stop();
+        QFile::remove(folder_.filePath(QStringLiteral("pulse.sock")));
+        Start();
+    }
+    bool running = false;
+
+private:
+    void Stop() {
+        server_.terminate();
+        server_.waitForFinished(5000);
+        running = false;
+    }
+    void Start() {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder_.path());
         // The session bus has a server's name already.
@@ -118,13 +136,6 @@ public:
             }
         }
     }
-    ~SoundServer() {
-        server_.terminate();
-        server_.waitForFinished(5000);
-    }
-    bool running = false;
-
-private:
     QTemporaryDir folder_;
     QProcess server_;
 };
@@ -205,6 +216,25 @@ private slots:
             for (const QString& made : seen.filter(QStringLiteral("new")))
                 QVERIFY2(!seen.contains(QStringLiteral("remove") + made.mid(3)), qPrintable(told));
         }
+    }
+
+    // The child keeps its connection to the sound server from track to
+    // track; when the server restarts, the next track connects anew.
+    void theNextTrackPlaysAfterTheSoundServerRestarted() {
+        if (!soundServer.running)
+            QSKIP("pulseaudio and pactl (pulseaudio-utils) are needed");
+        TMediaPlayer player;
+        Open(player, QStringLiteral("tone.wav"));
+        player.PlayMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+        const pid_t playing = PlayingChild();
+        soundServer.Restart();
+        QVERIFY(soundServer.running);
+        Open(player, QStringLiteral("tone.mp3"));
+        QCOMPARE(PlayingChild(), playing);
+        player.PlayMedia();
+        QTRY_COMPARE_WITH_TIMEOUT(Corked(), QStringLiteral("no"), PatienceMs);
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
     }
 
     void wmaPlaysInAChildThatEndsWithTheFile() {

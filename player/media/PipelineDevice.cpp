@@ -7,6 +7,7 @@
 #include "player/media/Sinks.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -195,13 +196,26 @@ void TPipelineDevice::OpenPipeline(const QByteArray& path) {
         g_clear_error(&error);
         FailOpen(reason);
     }
-    g_object_set(playbin_, "uri", uri, nullptr);
-    g_free(uri);
-
-    ShowVideoInWindow(false);
-    const QString failure = Preroll(deadline);
+    const std::unique_ptr<gchar, decltype(&g_free)> address(uri, g_free);
+    const auto preroll = [&] {
+        g_object_set(playbin_, "uri", uri, nullptr);
+        ShowVideoInWindow(false);
+        return Preroll(deadline);
+    };
+    QString failure = preroll();
+    // The server behind the kept connection has gone (restarted): the file is
+    // tried once more in a new pipeline, whose sink connects anew.
+    if (!failure.isEmpty() && output_ == TMediaPlayer::Output::Real &&
+        LetGoDeadSoundServerConnection()) {
+        StopPipeline(playbin_);
+        Release();
+        MakePipeline();
+        failure = preroll();
+    }
     if (!failure.isEmpty())
         FailOpen(failure);
+    if (output_ == TMediaPlayer::Output::Real)
+        HoldSoundServerConnection();
     gint audio = 0, video = 0;
     g_object_get(playbin_, "n-audio", &audio, "n-video", &video, nullptr);
     if (audio + video == 0)

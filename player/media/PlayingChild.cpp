@@ -120,7 +120,6 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
     InitGStreamer();
     // Made ready before the first command, which may be a while coming.
     AudioSinkFactory();
-    HoldSoundServerConnection();
     VideoSinkFactory();
     // The plugins every file here needs; FFmpeg's when asked for. Loading
     // them is most of the first open's time.

@@ -206,21 +206,43 @@ const QByteArray& VideoSinkFactory() {
     return choice;
 }
 
+namespace {
+
+// A sound server's sink in READY, which holds the connection; only the
+// thread that opens files touches it.
+GstElement* connectionHolder = nullptr;
+
+} // namespace
+
 void HoldSoundServerConnection() {
-    static GstElement* holder = [] {
-        GstElement* sink = AudioSinkFactory() == "pulsesink"
-                               ? gst_element_factory_make("pulsesink", nullptr)
-                               : nullptr;
-        if (sink)
-            gst_object_ref_sink(sink);
-        if (sink && gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_SUCCESS) {
-            gst_element_set_state(sink, GST_STATE_NULL);
-            gst_object_unref(sink);
-            sink = nullptr;
-        }
-        return sink;
-    }();
-    Q_UNUSED(holder);
+    if (connectionHolder || AudioSinkFactory() != "pulsesink")
+        return;
+    GstElement* sink = gst_element_factory_make("pulsesink", nullptr);
+    if (!sink)
+        return;
+    gst_object_ref_sink(sink);
+    if (gst_element_set_state(sink, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS) {
+        connectionHolder = sink;
+        return;
+    }
+    gst_element_set_state(sink, GST_STATE_NULL);
+    gst_object_unref(sink);
+}
+
+bool LetGoDeadSoundServerConnection() {
+    if (!connectionHolder)
+        return false;
+    // The sink asks the server about its output; a dead connection cannot.
+    gchar* output = nullptr;
+    g_object_get(connectionHolder, "device-name", &output, nullptr);
+    const bool alive = output != nullptr;
+    g_free(output);
+    if (alive)
+        return false;
+    gst_element_set_state(connectionHolder, GST_STATE_NULL);
+    gst_object_unref(connectionHolder);
+    connectionHolder = nullptr;
+    return true;
 }
 
 GstElement* MakeSink(const QByteArray& factory) {

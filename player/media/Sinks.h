@@ -19,11 +19,15 @@ const QByteArray& AudioSinkFactory();
 // sink crashes; off a display video is decoded and dropped in real time.
 const QByteArray& VideoSinkFactory();
 
-// Keeps this process's connection to the sound server open for as long as
-// the process lives. The server's sinks share one connection, which the last
-// one to close ends: with none kept, every track (whose sink playbin takes
-// down to NULL between files) connected anew.
+// Keeps this process's connection to the sound server open, once a track
+// has made one. The server's sinks share one connection, which the last one
+// to close ends: with none kept, every track (whose sink playbin takes down
+// to NULL between files) connected anew.
 void HoldSoundServerConnection();
+// Lets the kept connection go when the server behind it has gone (it
+// restarted, say): a sink that shares a dead connection fails at once.
+// Returns whether it did.
+bool LetGoDeadSoundServerConnection();
 
 // A sink of the factory; a fake one keeps the track's own time.
 GstElement* MakeSink(const QByteArray& factory);
