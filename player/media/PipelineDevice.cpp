@@ -58,6 +58,7 @@ void TPipelineDevice::MakePipeline() {
         throw EMCIDeviceError("GStreamer's playbin or fakesink is not installed.");
     }
     playbin_ = GST_ELEMENT(gst_object_ref_sink(bin));
+    faulted_ = false;
     hiddenSink_ = GST_ELEMENT(gst_object_ref_sink(fake));
     if (output_ == TMediaPlayer::Output::Real && VideoSinkFactory() != "fakesink" &&
         (windowSink_ = MakeWindowSink(fitFilter_)))
@@ -91,18 +92,23 @@ void TPipelineDevice::ShowVideoInWindow(bool window) {
     videoSink_ = sink;
 }
 
-// READY, not NULL: playbin takes its sinks down to NULL either way (the
-// video window closes, the sound server's stream goes), but keeps its own
-// elements for the next file.
+// READY, not NULL, between the tracks of a player: playbin takes its sinks
+// down to NULL either way (the video window closes, the sound server's
+// stream goes), but keeps its own elements for the next file. A device that
+// tests files meets damaged ones, and one that met an error starts afresh.
 void TPipelineDevice::Shut() {
     seeker_.Wait();
+    const GstState down =
+        output_ == TMediaPlayer::Output::Real && !faulted_ ? GST_STATE_READY : GST_STATE_NULL;
     // A file turned down before the pipeline was started leaves nothing to
     // stop.
-    if (playbin_ && GST_STATE(playbin_) <= GST_STATE_READY &&
+    if (playbin_ && GST_STATE(playbin_) <= down &&
         GST_STATE_PENDING(playbin_) == GST_STATE_VOID_PENDING) {
-    } else if (playbin_ && !StopPipeline(playbin_, GST_STATE_READY)) {
+    } else if (playbin_ && !StopPipeline(playbin_, down)) {
         Release();
     }
+    if (down == GST_STATE_NULL)
+        faulted_ = false;
     open_ = false;
     mode_ = TMPModes::mpNotReady;
     length_ = lastPosition_ = 0;
@@ -132,6 +138,7 @@ QString TPipelineDevice::Preroll(MediaClock::time_point deadline) {
     gst_bus_set_flushing(bus_, FALSE);
     pluginMissing_ = false;
     if (gst_element_set_state(playbin_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+        faulted_ = true;
         GstMessage* message = NextMessage(GST_MESSAGE_ERROR, 0);
         const QString reason =
             message ? ErrorText(message) : QStringLiteral("The file cannot be played.");
@@ -141,6 +148,8 @@ QString TPipelineDevice::Preroll(MediaClock::time_point deadline) {
     }
     GstMessage* message = NextMessage(GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE),
                                       MillisecondsLeft(deadline));
+    if (!message || GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
+        faulted_ = true;
     if (!message)
         return QStringLiteral("The file did not open within %1 seconds.")
             .arg(TMediaPlayer::OpenTimeoutMs / 1000);
@@ -282,6 +291,7 @@ void TPipelineDevice::Poll(bool honourEnd) {
                 MarkEnded();
             break;
         case GST_MESSAGE_ERROR:
+            faulted_ = true;
             // A stream that breaks off while playing (a file cut short, the
             // video window closed) ends the track, so that the player goes
             // on with the next one instead of waiting for an end forever.
