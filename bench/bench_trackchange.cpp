@@ -1,9 +1,17 @@
 // How long a track change takes: Next (with its 100-step delay) until the
-// new track's stream plays, over MP3, WAV, WMA, MIDI, AVI and MPEG files in
-// turn. The reference is the same change done by GStreamer alone in this
-// process: one playbin taken to NULL, given the next file and set playing.
+// playing child reports that the new track's position moves (its stream
+// sounds), over MP3, WAV, WMA, MIDI, AVI and MPEG files in turn. Two
+// references from the same run: gst-launch-1.0 playbin started on the same
+// file until its pipeline plays (a fresh process: GStreamer's start, the
+// plugins and the sound server's connection included), taken right after
+// each change; and the same change done by GStreamer alone in this
+// process, one playbin taken to NULL, given the next file and set playing.
 //
 //   build/bench_trackchange [media folder] [changes]   (default: $TOLVANE_TEST_MEDIA, 36)
+//
+// The child that plays is the tolvane-tester beside the bench: a copy of
+// the bench in a folder with a link to another build's tolvane-tester
+// measures that build's child.
 //
 // Runs on Qt's offscreen platform unless a display is set.
 
@@ -14,6 +22,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QUrl>
 
 #include <gst/gst.h>
 
@@ -58,12 +68,42 @@ void PlayOn(int ms) {
         QApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
-std::vector<double> PlayerChanges(const QString& media, int changes, std::vector<double>& delays) {
+QString PathOf(const QString& media, int format) {
+    return media + QLatin1Char('/') + QLatin1String(Files[format]);
+}
+
+// gst-launch-1.0 playbin from its start until its pipeline plays; ms, or -1.
+double LaunchUntilPlaying(const QString& path) {
+    QProcess launch;
+    QElapsedTimer timer;
+    timer.start();
+    launch.start(QStringLiteral("gst-launch-1.0"),
+                 {QStringLiteral("-m"), QStringLiteral("playbin"),
+                  QStringLiteral("uri=") + QUrl::fromLocalFile(path).toString()});
+    double playing = -1;
+    while (playing < 0 && timer.elapsed() < 10000 &&
+           (launch.canReadLine() || launch.waitForReadyRead(10000))) {
+        while (launch.canReadLine()) {
+            const QByteArray line = launch.readLine();
+            if (line.contains("from element \"playbin0\" (state-changed)") &&
+                line.contains("new-state=(GstState)playing")) {
+                playing = double(timer.nsecsElapsed()) / 1e6;
+                break;
+            }
+        }
+    }
+    launch.kill();
+    launch.waitForFinished(5000);
+    return playing;
+}
+
+std::vector<double> PlayerChanges(const QString& media, int changes, std::vector<double>& delays,
+                                  std::vector<double>& launches) {
     TForm1 form1;
     TForm2 form2(&form1);
     form1.Form2 = &form2;
-    for (const char* name : Files)
-        form2.AppendEntry(QFile::encodeName(media + QLatin1Char('/') + QLatin1String(name)));
+    for (int format = 0; format < 6; ++format)
+        form2.AppendEntry(QFile::encodeName(PathOf(media, format)));
     form2.SetCurrentIndex(0);
     form1.PlayCurrentEntry();
     PlayOn(300);
@@ -81,6 +121,7 @@ std::vector<double> PlayerChanges(const QString& media, int changes, std::vector
             QApplication::processEvents(QEventLoop::AllEvents, 1);
         times.push_back(double(timer.nsecsElapsed()) / 1e6);
         PlayOn(300);
+        launches.push_back(LaunchUntilPlaying(PathOf(media, (change + 1) % 6)));
     }
     return times;
 }
@@ -90,8 +131,7 @@ std::vector<double> ReferenceChanges(const QString& media, int changes) {
     GstElement* playbin = gst_element_factory_make("playbin", nullptr);
     std::vector<double> times;
     for (int change = 0; change <= changes; ++change) {
-        const QByteArray path =
-            QFile::encodeName(media + QLatin1Char('/') + QLatin1String(Files[change % 6]));
+        const QByteArray path = QFile::encodeName(PathOf(media, change % 6));
         gchar* uri = gst_filename_to_uri(path.constData(), nullptr);
         QElapsedTimer timer;
         timer.start();
@@ -128,20 +168,28 @@ int main(int argc, char* argv[]) {
                              "tests/make-media)\n");
         return 2;
     }
-    std::vector<double> delays;
-    const std::vector<double> player = PlayerChanges(media, changes, delays);
+    std::vector<double> delays, launches;
+    const std::vector<double> player = PlayerChanges(media, changes, delays, launches);
     std::vector<double> reference = ReferenceChanges(media, changes);
     reference.erase(reference.begin());
     const auto line = [](const char* label, const std::vector<double>& times) {
         const Figures f = Summary(times);
         std::printf("%-22s %8.1f %8.1f %8.1f\n", label, f.median, f.min, f.max);
     };
+    const auto compared = [](const char* label, const std::vector<double>& times,
+                             const std::vector<double>& reference) {
+        const Figures f = Summary(times), r = Summary(reference);
+        std::printf("%-22s %8.1f %8.1f %8.1f %10.1f %8.2f\n", label, f.median, f.min, f.max,
+                    r.median, r.median > 0 ? f.median / r.median : 0.0);
+    };
     std::printf("%d track changes: Next (its 100-step delay included) until the new stream plays\n",
                 changes);
-    std::printf("%-22s %8s %8s %8s\n", "to", "median", "min", "max");
-    line("any", player);
+    std::printf("beside gst-launch-1.0 playbin on the same file, from its start until it plays\n");
+    std::printf("%-22s %8s %8s %8s %10s %8s\n", "to", "median", "min", "max", "gst-launch",
+                "ratio");
+    compared("any", player, launches);
     for (int format = 0; format < 6; ++format)
-        line(Files[format], To(player, format));
+        compared(Files[format], To(player, format), To(launches, format));
     line("the delay alone", delays);
     std::printf("reference: playbin alone, given the next file\n");
     line("any", reference);

@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -26,7 +27,8 @@ struct Child {
     qint64 started;
 };
 
-// This process's children, zombies included, the oldest first.
+// This process's playing children, zombies included, the oldest first (the
+// sound server and the listener the test starts are none of them).
 QList<Child> Children() {
     QList<Child> children;
     const QByteArray self = QByteArray::number(getpid());
@@ -37,7 +39,7 @@ QList<Child> Children() {
         const QByteArray line = stat.readAll();
         // pid (comm) state ppid ...: the command may hold blanks and brackets.
         const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.value(1) == self)
+        if (fields.value(1) == self && line.contains("(tolvane-tester)"))
             children.append({pid_t(entry.toInt()), fields[0].at(0), fields.value(19).toLongLong()});
     }
     std::sort(children.begin(), children.end(),
@@ -82,6 +84,99 @@ QString Corked() {
     return {};
 }
 
+// A sound server of the test's own, so that each stream on it is the
+// player's: another test's streams coming and going would blur what a track
+// change does. This process and the children it starts play to it.
+class SoundServer {
+public:
+    SoundServer() {
+        if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty() ||
+            QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty() || !folder_.isValid())
+            return;
+        Start();
+    }
+    ~SoundServer() { Stop(); }
+    // As a desktop's server restarts: every connection to it breaks.
+    void Restart() {
+        Stop();
+        QFile::remove(folder_.filePath(QStringLiteral("pulse.sock")));
+        Start();
+    }
+    bool running = false;
+
+private:
+    void Stop() {
+        server_.terminate();
+        server_.waitForFinished(5000);
+        running = false;
+    }
+    void Start() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder_.path());
+        // The session bus has a server's name already.
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        server_.setProcessEnvironment(env);
+        server_.setStandardOutputFile(QProcess::nullDevice());
+        server_.setStandardErrorFile(QProcess::nullDevice());
+        const QString socket = folder_.filePath(QStringLiteral("pulse.sock"));
+        server_.start(
+            QStringLiteral("pulseaudio"),
+            {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+             QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
+             QStringLiteral("-L"),
+             QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + socket,
+             QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=own")});
+        const QByteArray address = "unix:" + QFile::encodeName(socket);
+        qputenv("PULSE_SERVER", address);
+        for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QTest::qWait(50)) {
+            QProcess info;
+            info.start(QStringLiteral("pactl"), {QStringLiteral("info")});
+            if (info.waitForFinished(5000) && info.exitCode() == 0) {
+                running = true;
+                return;
+            }
+        }
+    }
+    QTemporaryDir folder_;
+    QProcess server_;
+};
+
+// The streams made and ended on the sound server, as `pactl subscribe` tells
+// them ("new 4", "remove 4"), from the time it is made.
+class StreamEvents {
+public:
+    StreamEvents() {
+        pactl_.start(QStringLiteral("pactl"), {QStringLiteral("subscribe")});
+        // It listens once it tells of a change made after it started.
+        for (int volume = 50; !pactl_.canReadLine() && volume < 100; volume += 5) {
+            QProcess::execute(QStringLiteral("pactl"),
+                              {QStringLiteral("set-sink-volume"), QStringLiteral("own"),
+                               QString::number(volume) + u'%'});
+            pactl_.waitForReadyRead(500);
+        }
+        Take();
+    }
+    ~StreamEvents() {
+        pactl_.kill();
+        pactl_.waitForFinished(5000);
+    }
+    QStringList Take() {
+        static const QRegularExpression event(
+            QStringLiteral("Event '(new|remove)' on sink-input #(\\d+)"));
+        QStringList events;
+        pactl_.waitForReadyRead(100);
+        while (pactl_.canReadLine()) {
+            const auto match = event.match(QString::fromUtf8(pactl_.readLine()));
+            if (match.hasMatch())
+                events << match.captured(1) + u' ' + match.captured(2);
+        }
+        return events;
+    }
+
+private:
+    QProcess pactl_;
+};
+
 void Open(TMediaPlayer& player, const QString& name) {
     player.FileName = TestSupport::Media(name);
     player.OpenMedia();
@@ -91,10 +186,56 @@ void Open(TMediaPlayer& player, const QString& name) {
 
 class PlayingWorkerTest : public QObject {
     Q_OBJECT
+    // Made before the first child starts, which plays to it.
+    SoundServer soundServer;
+
 private slots:
     void initTestCase() {
         if (TestSupport::MediaDir().isEmpty())
             QSKIP("TOLVANE_TEST_MEDIA is not set; run under tools/with-test-env");
+    }
+
+    // The next track sounds through one new stream: none is opened and
+    // closed on the way (the sink used to open one only to ask the server
+    // which formats it takes, a moment before the real one).
+    void eachTrackStartOpensOneStream() {
+        if (!soundServer.running)
+            QSKIP("pulseaudio and pactl (pulseaudio-utils) are needed");
+        TMediaPlayer player;
+        Open(player, QStringLiteral("tone.wav"));
+        player.PlayMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+        StreamEvents events;
+        for (const char* name : {"tone.mp3", "tone.wma", "tune.mid", "tone.wav"}) {
+            Open(player, QString::fromLatin1(name));
+            player.PlayMedia();
+            QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+            const QStringList seen = events.Take();
+            const QString told =
+                QString::fromLatin1(name) + QStringLiteral(": ") + seen.join(QStringLiteral(", "));
+            QVERIFY2(seen.filter(QStringLiteral("new")).size() == 1, qPrintable(told));
+            for (const QString& made : seen.filter(QStringLiteral("new")))
+                QVERIFY2(!seen.contains(QStringLiteral("remove") + made.mid(3)), qPrintable(told));
+        }
+    }
+
+    // The child keeps its connection to the sound server from track to
+    // track; when the server restarts, the next track connects anew.
+    void theNextTrackPlaysAfterTheSoundServerRestarted() {
+        if (!soundServer.running)
+            QSKIP("pulseaudio and pactl (pulseaudio-utils) are needed");
+        TMediaPlayer player;
+        Open(player, QStringLiteral("tone.wav"));
+        player.PlayMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+        const pid_t playing = PlayingChild();
+        soundServer.Restart();
+        QVERIFY(soundServer.running);
+        Open(player, QStringLiteral("tone.mp3"));
+        QCOMPARE(PlayingChild(), playing);
+        player.PlayMedia();
+        QTRY_COMPARE_WITH_TIMEOUT(Corked(), QStringLiteral("no"), PatienceMs);
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
     }
 
     void wmaPlaysInAChildThatEndsWithTheFile() {

@@ -7,6 +7,7 @@
 #include "player/media/Sinks.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -57,6 +58,7 @@ void TPipelineDevice::MakePipeline() {
         throw EMCIDeviceError("GStreamer's playbin or fakesink is not installed.");
     }
     playbin_ = GST_ELEMENT(gst_object_ref_sink(bin));
+    faulted_ = false;
     hiddenSink_ = GST_ELEMENT(gst_object_ref_sink(fake));
     if (output_ == TMediaPlayer::Output::Real && VideoSinkFactory() != "fakesink" &&
         (windowSink_ = MakeWindowSink(fitFilter_)))
@@ -75,13 +77,14 @@ void TPipelineDevice::MakePipeline() {
     if (GstElement* sink = MakeSink(
             output_ == TMediaPlayer::Output::Real ? AudioSinkFactory() : QByteArray("fakesink"))) {
         TakeStreamName(sink);
+        AnswerFormatQueries(sink);
         audioSink_ = sink;
         g_object_set(playbin_, "audio-sink", sink, nullptr);
     }
     g_signal_connect(playbin_, "element-setup", G_CALLBACK(SetUpMidiSynth), nullptr);
 }
 
-// Only while the pipeline stands in NULL.
+// Only while the pipeline stands below PAUSED.
 void TPipelineDevice::ShowVideoInWindow(bool window) {
     GstElement* sink = window && windowSink_ ? windowSink_ : hiddenSink_;
     if (sink != videoSink_)
@@ -89,17 +92,23 @@ void TPipelineDevice::ShowVideoInWindow(bool window) {
     videoSink_ = sink;
 }
 
-// NULL, not READY: only NULL closes the video window and lets go of the
-// sound server's stream, and reopening from NULL costs no more.
+// READY, not NULL, between the tracks of a player: playbin takes its sinks
+// down to NULL either way (the video window closes, the sound server's
+// stream goes), but keeps its own elements for the next file. A device that
+// tests files meets damaged ones, and one that met an error starts afresh.
 void TPipelineDevice::Shut() {
     seeker_.Wait();
+    const GstState down =
+        output_ == TMediaPlayer::Output::Real && !faulted_ ? GST_STATE_READY : GST_STATE_NULL;
     // A file turned down before the pipeline was started leaves nothing to
     // stop.
-    if (playbin_ && GST_STATE(playbin_) == GST_STATE_NULL &&
+    if (playbin_ && GST_STATE(playbin_) <= down &&
         GST_STATE_PENDING(playbin_) == GST_STATE_VOID_PENDING) {
-    } else if (playbin_ && !StopPipeline(playbin_)) {
+    } else if (playbin_ && !StopPipeline(playbin_, down)) {
         Release();
     }
+    if (down == GST_STATE_NULL)
+        faulted_ = false;
     open_ = false;
     mode_ = TMPModes::mpNotReady;
     length_ = lastPosition_ = 0;
@@ -131,6 +140,7 @@ QString TPipelineDevice::Preroll(MediaClock::time_point deadline) {
     gst_bus_set_flushing(bus_, FALSE);
     pluginMissing_ = false;
     if (gst_element_set_state(playbin_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+        faulted_ = true;
         GstMessage* message = NextMessage(GST_MESSAGE_ERROR, 0);
         const QString reason =
             message ? ErrorText(message) : QStringLiteral("The file cannot be played.");
@@ -140,6 +150,8 @@ QString TPipelineDevice::Preroll(MediaClock::time_point deadline) {
     }
     GstMessage* message = NextMessage(GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE),
                                       MillisecondsLeft(deadline));
+    if (!message || GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
+        faulted_ = true;
     if (!message)
         return QStringLiteral("The file did not open within %1 seconds.")
             .arg(TMediaPlayer::OpenTimeoutMs / 1000);
@@ -195,13 +207,26 @@ void TPipelineDevice::OpenPipeline(const QByteArray& path) {
         g_clear_error(&error);
         FailOpen(reason);
     }
-    g_object_set(playbin_, "uri", uri, nullptr);
-    g_free(uri);
-
-    ShowVideoInWindow(false);
-    const QString failure = Preroll(deadline);
+    const std::unique_ptr<gchar, decltype(&g_free)> address(uri, g_free);
+    const auto preroll = [&] {
+        g_object_set(playbin_, "uri", uri, nullptr);
+        ShowVideoInWindow(false);
+        return Preroll(deadline);
+    };
+    QString failure = preroll();
+    // The server behind the kept connection has gone (restarted): the file is
+    // tried once more in a new pipeline, whose sink connects anew.
+    if (!failure.isEmpty() && output_ == TMediaPlayer::Output::Real &&
+        LetGoDeadSoundServerConnection()) {
+        StopPipeline(playbin_);
+        Release();
+        MakePipeline();
+        failure = preroll();
+    }
     if (!failure.isEmpty())
         FailOpen(failure);
+    if (output_ == TMediaPlayer::Output::Real)
+        HoldSoundServerConnection();
     gint audio = 0, video = 0;
     g_object_get(playbin_, "n-audio", &audio, "n-video", &video, nullptr);
     if (audio + video == 0)
@@ -282,6 +307,7 @@ void TPipelineDevice::Poll(bool honourEnd) {
                 MarkEnded();
             break;
         case GST_MESSAGE_ERROR:
+            faulted_ = true;
             // A stream that breaks off while playing (a file cut short, the
             // video window closed) ends the track, so that the player goes
             // on with the next one instead of waiting for an end forever.

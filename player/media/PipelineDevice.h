@@ -113,5 +113,8 @@ private:
 
     // The last preroll asked for a plugin that is not at hand.
     bool pluginMissing_ = false;
+    // The pipeline met an error since it last stood in NULL: what a damaged
+    // file left in it must not meet the next one.
+    bool faulted_ = false;
     TSeeker seeker_;
 };

@@ -20,7 +20,7 @@ void InitGStreamer() {
     std::call_once(once, [] { gst_init(nullptr, nullptr); });
 }
 
-bool StopPipeline(GstElement* pipeline) {
+bool StopPipeline(GstElement* pipeline, GstState state) {
     struct Stopping {
         std::mutex lock;
         std::condition_variable stopped;
@@ -28,8 +28,8 @@ bool StopPipeline(GstElement* pipeline) {
     };
     auto stopping = std::make_shared<Stopping>();
     gst_object_ref(pipeline);
-    std::thread([stopping, pipeline] {
-        gst_element_set_state(pipeline, GST_STATE_NULL);
+    std::thread([stopping, pipeline, state] {
+        gst_element_set_state(pipeline, state);
         gst_object_unref(pipeline);
         std::lock_guard<std::mutex> hold(stopping->lock);
         stopping->done = true;

@@ -9,14 +9,14 @@ using MediaClock = std::chrono::steady_clock;
 // GStreamer is made ready once per process, on the first use of a pipeline.
 void InitGStreamer();
 
-// Brings a pipeline to NULL on a thread of its own and waits for it at most
-// TMediaPlayer::StopTimeoutMs. A streaming thread caught in a decoder's
-// endless loop never looks at the flushing flag, and NULL waits for every
-// streaming thread: that wait must not be the caller's. Returns false when
-// the pipeline was left; the stopping thread keeps a reference of its own,
-// so the caller drops its references either way but must not use the
+// Brings a pipeline to NULL (or READY) on a thread of its own and waits for
+// it at most TMediaPlayer::StopTimeoutMs. A streaming thread caught in a
+// decoder's endless loop never looks at the flushing flag, and both wait for
+// every streaming thread: that wait must not be the caller's. Returns false
+// when the pipeline was left; the stopping thread keeps a reference of its
+// own, so the caller drops its references either way but must not use the
 // pipeline again.
-bool StopPipeline(GstElement* pipeline);
+bool StopPipeline(GstElement* pipeline, GstState state = GST_STATE_NULL);
 
 // How many pipelines this process has left so.
 int AbandonedPipelineCount();

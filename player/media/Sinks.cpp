@@ -88,7 +88,57 @@ GstPadProbeReturn KeepOwnName(GstPad* pad, GstPadProbeInfo* info, gpointer data)
     return GST_PAD_PROBE_OK;
 }
 
+// The plain sound that the sink's pad takes; the sound server takes each of
+// these formats and converts it itself. Compressed formats passed through to
+// a receiver are left out: a plain player never sends them.
+GstCaps* PlainSoundCaps(GstPad* pad) {
+    GstCaps* all = gst_pad_get_pad_template_caps(pad);
+    GstCaps* plain = gst_caps_new_empty();
+    for (guint i = 0; i < gst_caps_get_size(all); ++i)
+        if (gst_structure_has_name(gst_caps_get_structure(all, i), "audio/x-raw"))
+            gst_caps_append_structure(plain, gst_structure_copy(gst_caps_get_structure(all, i)));
+    gst_caps_unref(all);
+    return plain;
+}
+
+GstPadProbeReturn AnswerFormats(GstPad* pad, GstPadProbeInfo* info, gpointer) {
+    GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+    switch (GST_QUERY_TYPE(query)) {
+    case GST_QUERY_CAPS: {
+        GstCaps* filter = nullptr;
+        gst_query_parse_caps(query, &filter);
+        GstCaps* plain = PlainSoundCaps(pad);
+        if (filter) {
+            GstCaps* both = gst_caps_intersect_full(filter, plain, GST_CAPS_INTERSECT_FIRST);
+            gst_caps_unref(plain);
+            plain = both;
+        }
+        gst_query_set_caps_result(query, plain);
+        gst_caps_unref(plain);
+        return GST_PAD_PROBE_HANDLED;
+    }
+    case GST_QUERY_ACCEPT_CAPS: {
+        GstCaps* caps = nullptr;
+        gst_query_parse_accept_caps(query, &caps);
+        GstCaps* plain = PlainSoundCaps(pad);
+        gst_query_set_accept_caps_result(query, gst_caps_is_subset(caps, plain));
+        gst_caps_unref(plain);
+        return GST_PAD_PROBE_HANDLED;
+    }
+    default:
+        return GST_PAD_PROBE_OK;
+    }
+}
+
 } // namespace
+
+void AnswerFormatQueries(GstElement* audioSink) {
+    if (FactoryName(audioSink) != "pulsesink")
+        return;
+    GstPad* pad = gst_element_get_static_pad(audioSink, "sink");
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, AnswerFormats, nullptr, nullptr);
+    gst_object_unref(pad);
+}
 
 void TakeStreamName(GstElement* audioSink) {
     if (FactoryName(audioSink) != "pulsesink")
@@ -154,6 +204,45 @@ const QByteArray& VideoSinkFactory() {
         return QByteArray("fakesink");
     }();
     return choice;
+}
+
+namespace {
+
+// A sound server's sink in READY, which holds the connection; only the
+// thread that opens files touches it.
+GstElement* connectionHolder = nullptr;
+
+} // namespace
+
+void HoldSoundServerConnection() {
+    if (connectionHolder || AudioSinkFactory() != "pulsesink")
+        return;
+    GstElement* sink = gst_element_factory_make("pulsesink", nullptr);
+    if (!sink)
+        return;
+    gst_object_ref_sink(sink);
+    if (gst_element_set_state(sink, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS) {
+        connectionHolder = sink;
+        return;
+    }
+    gst_element_set_state(sink, GST_STATE_NULL);
+    gst_object_unref(sink);
+}
+
+bool LetGoDeadSoundServerConnection() {
+    if (!connectionHolder)
+        return false;
+    // The sink asks the server about its output; a dead connection cannot.
+    gchar* output = nullptr;
+    g_object_get(connectionHolder, "device-name", &output, nullptr);
+    const bool alive = output != nullptr;
+    g_free(output);
+    if (alive)
+        return false;
+    gst_element_set_state(connectionHolder, GST_STATE_NULL);
+    gst_object_unref(connectionHolder);
+    connectionHolder = nullptr;
+    return true;
 }
 
 GstElement* MakeSink(const QByteArray& factory) {
