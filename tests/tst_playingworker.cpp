@@ -409,10 +409,11 @@ private slots:
         Open(player, QStringLiteral("tone.wav"));
         player.PlayMedia();
         QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
-        // Of the children besides the server, the older one plays.
+        // Of the children besides the server, the oldest plays; a spare may
+        // have started beside it.
         QList<Child> children = Children();
         children.removeIf([&](const Child& c) { return c.pid == pid_t(server.processId()); });
-        QVERIFY(children.size() >= 2);
+        QVERIFY(!children.isEmpty());
         const pid_t playing = children[0].pid;
         ::kill(pid_t(server.processId()), SIGSTOP);
         QTRY_COMPARE_WITH_TIMEOUT(player.MediaMode(), TMPModes::mpStopped, 20000);

@@ -39,6 +39,7 @@ void TMediaPlayer::OpenMedia() {
 }
 
 bool TMediaPlayer::OpenMediaWithin(int limitMs) {
+    HideVideo();
     auto* child = dynamic_cast<TPlayingWorker*>(d->device.get());
     return child && child->OpenWithin(FileName, limitMs);
 }
