@@ -12,6 +12,41 @@
 
 namespace TestSupport {
 
+inline xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
+    auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, strlen(name), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+// Up to 4 MiB of it: enough for an icon in every size.
+inline QByteArray Property(xcb_connection_t* c, xcb_window_t window, const char* name) {
+    auto* reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, Atom(c, name), XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 20),
+        nullptr);
+    const QByteArray value =
+        reply ? QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),
+                           xcb_get_property_value_length(reply))
+              : QByteArray();
+    std::free(reply);
+    return value;
+}
+
+// A window manager's protocol message (WM_DELETE_WINDOW, _NET_WM_PING ...).
+inline void SendProtocol(xcb_connection_t* c, xcb_window_t window, const char* protocol,
+                         quint32 stamp = XCB_CURRENT_TIME) {
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = Atom(c, "WM_PROTOCOLS");
+    message.data.data32[0] = Atom(c, protocol);
+    message.data.data32[1] = stamp;
+    message.data.data32[2] = window;
+    xcb_send_event(c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+    xcb_flush(c);
+}
+
 class XWindows {
 public:
     // On the display named, or on $DISPLAY.
@@ -67,25 +102,11 @@ public:
     }
 
     QByteArray property(xcb_window_t window, const char* name) const {
-        auto* reply = xcb_get_property_reply(
-            c_, xcb_get_property(c_, 0, window, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
-            nullptr);
-        const QByteArray value =
-            reply ? QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),
-                               xcb_get_property_value_length(reply))
-                  : QByteArray();
-        std::free(reply);
-        return value;
+        return Property(c_, window, name);
     }
 
 private:
-    xcb_atom_t atom(const char* name) const {
-        auto* reply =
-            xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, strlen(name), name), nullptr);
-        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(reply);
-        return atom;
-    }
+    xcb_atom_t atom(const char* name) const { return Atom(c_, name); }
 
     xcb_window_t findBelow(xcb_window_t parent, const QByteArray& title) const {
         auto* tree = xcb_query_tree_reply(c_, xcb_query_tree(c_, parent), nullptr);

@@ -4,6 +4,7 @@
 
 #include "TestProgram.h"
 #include "TestSupport.h"
+#include "XWindows.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -39,22 +40,9 @@ struct XServer {
     xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     ~XServer() { xcb_disconnect(c); }
 
-    xcb_atom_t atom(const char* name) const {
-        auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, strlen(name), name), nullptr);
-        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        free(reply);
-        return atom;
-    }
+    xcb_atom_t atom(const char* name) const { return TestSupport::Atom(c, name); }
     QByteArray property(xcb_window_t window, const char* name) const {
-        auto* reply = xcb_get_property_reply(
-            c, xcb_get_property(c, 0, window, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
-            nullptr);
-        const QByteArray value =
-            reply ? QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),
-                               xcb_get_property_value_length(reply))
-                  : QByteArray();
-        free(reply);
-        return value;
+        return TestSupport::Property(c, window, name);
     }
     // The top-level window of process pid whose title starts with title.
     xcb_window_t find(qint64 pid, const QByteArray& title) const {
@@ -71,17 +59,7 @@ struct XServer {
         return found;
     }
     void sendProtocol(xcb_window_t window, const char* protocol, quint32 stamp) const {
-        xcb_client_message_event_t message{};
-        message.response_type = XCB_CLIENT_MESSAGE;
-        message.format = 32;
-        message.window = window;
-        message.type = atom("WM_PROTOCOLS");
-        message.data.data32[0] = atom(protocol);
-        message.data.data32[1] = stamp;
-        message.data.data32[2] = window;
-        xcb_send_event(c, 0, window, XCB_EVENT_MASK_NO_EVENT,
-                       reinterpret_cast<const char*>(&message));
-        xcb_flush(c);
+        TestSupport::SendProtocol(c, window, protocol, stamp);
     }
 };
 

@@ -4,6 +4,7 @@
 
 #include "TestProgram.h"
 #include "TestSupport.h"
+#include "XWindows.h"
 
 #include "player/media/MediaPlayer.h"
 #include "windows/VideoWindow.h"
@@ -34,19 +35,7 @@ public:
     ~XScreen() { xcb_disconnect(c); }
 
     QByteArray property(xcb_window_t window, const char* name) const {
-        auto* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, strlen(name), name), nullptr);
-        auto* reply = xcb_get_property_reply(
-            c,
-            xcb_get_property(c, 0, window, atom ? atom->atom : xcb_atom_t(XCB_ATOM_NONE),
-                             XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 20),
-            nullptr);
-        const QByteArray value =
-            reply ? QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),
-                               xcb_get_property_value_length(reply))
-                  : QByteArray();
-        std::free(reply);
-        std::free(atom);
-        return value;
+        return TestSupport::Property(c, window, name);
     }
     qint64 pid(xcb_window_t window) const {
         const QByteArray value = property(window, "_NET_WM_PID");
@@ -318,22 +307,7 @@ private slots:
         // only hides and the sound plays on.
         QTRY_VERIFY_WITH_TIMEOUT((video = x.find(pid, "long.avi")), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(corked(pid), QByteArray("no"), PatienceMs);
-        xcb_client_message_event_t close{};
-        const QByteArray protocols = "WM_PROTOCOLS", deleteWindow = "WM_DELETE_WINDOW";
-        auto* type = xcb_intern_atom_reply(
-            x.c, xcb_intern_atom(x.c, 0, protocols.size(), protocols.constData()), nullptr);
-        auto* what = xcb_intern_atom_reply(
-            x.c, xcb_intern_atom(x.c, 0, deleteWindow.size(), deleteWindow.constData()), nullptr);
-        close.response_type = XCB_CLIENT_MESSAGE;
-        close.format = 32;
-        close.window = video;
-        close.type = type->atom;
-        close.data.data32[0] = what->atom;
-        close.data.data32[1] = XCB_CURRENT_TIME;
-        std::free(type);
-        std::free(what);
-        xcb_send_event(x.c, 0, video, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<char*>(&close));
-        xcb_flush(x.c);
+        TestSupport::SendProtocol(x.c, video, "WM_DELETE_WINDOW");
         QTRY_VERIFY_WITH_TIMEOUT(!x.viewable(video), PatienceMs);
         QTest::qWait(500);
         QCOMPARE(corked(pid), QByteArray("no"));

@@ -82,6 +82,12 @@ void TPipelineDevice::MakePipeline() {
         g_object_set(playbin_, "audio-sink", sink, nullptr);
     }
     g_signal_connect(playbin_, "element-setup", G_CALLBACK(SetUpMidiSynth), nullptr);
+    g_signal_connect(playbin_, "element-setup",
+                     G_CALLBACK(+[](GstElement*, GstElement* element, gpointer device) {
+                         if (FactoryName(element) == "fluiddec")
+                             static_cast<TPipelineDevice*>(device)->synthesized_ = true;
+                     }),
+                     this);
 }
 
 // Only while the pipeline stands below PAUSED.
@@ -95,11 +101,13 @@ void TPipelineDevice::ShowVideoInWindow(bool window) {
 // READY, not NULL, between the tracks of a player: playbin takes its sinks
 // down to NULL either way (the video window closes, the sound server's
 // stream goes), but keeps its own elements for the next file. A device that
-// tests files meets damaged ones, and one that met an error starts afresh.
+// tests files meets damaged ones, and one that met an error or played MIDI
+// starts afresh.
 void TPipelineDevice::Shut() {
     seeker_.Wait();
-    const GstState down =
-        output_ == TMediaPlayer::Output::Real && !faulted_ ? GST_STATE_READY : GST_STATE_NULL;
+    const GstState down = output_ == TMediaPlayer::Output::Real && !faulted_ && !synthesized_
+                              ? GST_STATE_READY
+                              : GST_STATE_NULL;
     // A file turned down before the pipeline was started leaves nothing to
     // stop.
     if (playbin_ && GST_STATE(playbin_) <= down &&
@@ -108,7 +116,7 @@ void TPipelineDevice::Shut() {
         Release();
     }
     if (down == GST_STATE_NULL)
-        faulted_ = false;
+        faulted_ = synthesized_ = false;
     open_ = false;
     mode_ = TMPModes::mpNotReady;
     length_ = lastPosition_ = 0;
