@@ -1,13 +1,14 @@
 #pragma once
 
-// The program's windows as the X server has them, for the tests that check
-// what a window manager did with them: found by title in the window tree
-// (a window manager's frames hold the clients), with the frames around them.
+// The program's windows as the X server has them, read as a window manager
+// reads them: found by title in the window tree (a window manager's frames
+// hold the clients), with their frames and properties.
 
 #include <QByteArray>
 #include <QRect>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <xcb/xcb.h>
 
 namespace TestSupport {
@@ -51,79 +52,90 @@ class XWindows {
 public:
     // On the display named, or on $DISPLAY.
     explicit XWindows(const QByteArray& display = {})
-        : c_(xcb_connect(display.isEmpty() ? nullptr : display.constData(), nullptr)) {
-        if (!xcb_connection_has_error(c_))
-            root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+        : c(xcb_connect(display.isEmpty() ? nullptr : display.constData(), nullptr)) {
+        if (!xcb_connection_has_error(c))
+            root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     }
-    ~XWindows() { xcb_disconnect(c_); }
+    ~XWindows() { xcb_disconnect(c); }
     XWindows(const XWindows&) = delete;
     XWindows& operator=(const XWindows&) = delete;
 
-    bool connected() const { return root_ != XCB_WINDOW_NONE; }
-
-    // A window manager that follows the desktop conventions says so on the
-    // root window once it has taken the display.
-    // The root names a window that names itself; a window manager that has
-    // gone leaves the root naming a window that is no more.
-    bool hasConventionalWindowManager() const {
-        const QByteArray check = property(root_, "_NET_SUPPORTING_WM_CHECK");
-        if (check.size() != sizeof(xcb_window_t))
-            return false;
-        xcb_window_t window;
-        std::memcpy(&window, check.constData(), sizeof window);
-        return property(window, "_NET_SUPPORTING_WM_CHECK") == check;
-    }
-
-    // The first window whose title starts with `title`, or none.
-    xcb_window_t find(const QByteArray& title) const { return findBelow(root_, title); }
-
-    // The window's frame on the screen: its ancestor among the root's
-    // children, border included (the window itself when unframed).
-    QRect frame(xcb_window_t window) const {
-        xcb_window_t top = window;
-        for (;;) {
-            auto* tree = xcb_query_tree_reply(c_, xcb_query_tree(c_, top), nullptr);
-            if (!tree)
-                return {};
-            const xcb_window_t parent = tree->parent;
-            std::free(tree);
-            if (parent == root_ || parent == XCB_WINDOW_NONE)
-                break;
-            top = parent;
-        }
-        auto* geometry = xcb_get_geometry_reply(c_, xcb_get_geometry(c_, top), nullptr);
-        if (!geometry)
-            return {};
-        const int border = geometry->border_width;
-        const QRect frame(geometry->x, geometry->y, geometry->width + 2 * border,
-                          geometry->height + 2 * border);
-        std::free(geometry);
-        return frame;
-    }
-
+    bool connected() const { return root != XCB_WINDOW_NONE; }
     QByteArray property(xcb_window_t window, const char* name) const {
-        return Property(c_, window, name);
+        return Property(c, window, name);
     }
+
+    // A window manager that follows the desktop conventions names a window
+    // on the root that names itself; one that has gone leaves the root
+    // naming a window that is no more.
+    bool hasConventionalWindowManager() const {
+        const QByteArray check = property(root, "_NET_SUPPORTING_WM_CHECK");
+        return check.size() == sizeof(xcb_window_t) &&
+               property(*reinterpret_cast<const xcb_window_t*>(check.constData()),
+                        "_NET_SUPPORTING_WM_CHECK") == check;
+    }
+
+    // The first shown window whose title starts with `title`, or none.
+    xcb_window_t find(const QByteArray& title) const {
+        return findBelow(root, [&](xcb_window_t window) {
+            return viewable(window) && property(window, "WM_NAME").startsWith(title);
+        });
+    }
+    // Shown windows that a video sink made for itself.
+    int strangers() const {
+        int count = 0;
+        findBelow(root, [&](xcb_window_t window) {
+            count += viewable(window) && (property(window, "WM_NAME") == "tolvane" ||
+                                          property(window, "WM_CLASS").contains("GStreamer"));
+            return false;
+        });
+        return count;
+    }
+
+    bool viewable(xcb_window_t window) const {
+        auto* reply =
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr);
+        const bool shown = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(reply);
+        return shown;
+    }
+    // Within its parent, border included.
+    QRect geometry(xcb_window_t window) const {
+        auto* reply = xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
+        const int border = reply ? reply->border_width : 0;
+        const QRect place =
+            reply ? QRect(reply->x, reply->y, reply->width + 2 * border, reply->height + 2 * border)
+                  : QRect();
+        std::free(reply);
+        return place;
+    }
+    // The window's frame on the screen: its ancestor among the root's
+    // children (the window itself when unframed).
+    QRect frame(xcb_window_t window) const {
+        for (;;) {
+            auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
+            const xcb_window_t parent = tree ? tree->parent : xcb_window_t(XCB_WINDOW_NONE);
+            std::free(tree);
+            if (parent == root || parent == XCB_WINDOW_NONE)
+                return geometry(window);
+            window = parent;
+        }
+    }
+    xcb_connection_t* const c;
+    xcb_window_t root = XCB_WINDOW_NONE;
 
 private:
-    xcb_atom_t atom(const char* name) const { return Atom(c_, name); }
-
-    xcb_window_t findBelow(xcb_window_t parent, const QByteArray& title) const {
-        auto* tree = xcb_query_tree_reply(c_, xcb_query_tree(c_, parent), nullptr);
+    xcb_window_t findBelow(xcb_window_t parent,
+                           const std::function<bool(xcb_window_t)>& wanted) const {
+        auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, parent), nullptr);
         xcb_window_t found = XCB_WINDOW_NONE;
         for (int i = 0; tree && i < xcb_query_tree_children_length(tree) && !found; ++i) {
             const xcb_window_t child = xcb_query_tree_children(tree)[i];
-            if (property(child, "WM_NAME").startsWith(title))
-                found = child;
-            else
-                found = findBelow(child, title);
+            found = wanted(child) ? child : findBelow(child, wanted);
         }
         std::free(tree);
         return found;
     }
-
-    xcb_connection_t* c_;
-    xcb_window_t root_ = XCB_WINDOW_NONE;
 };
 
 } // namespace TestSupport

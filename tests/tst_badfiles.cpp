@@ -125,7 +125,6 @@ class BadFilesTest : public QObject {
     TestSupport::StateFolder state;
     QProcess player;
     std::unique_ptr<XServer> x;
-    std::unique_ptr<XServer> staying;
     xcb_window_t mainWindow = XCB_WINDOW_NONE;
     xcb_window_t listWindow = XCB_WINDOW_NONE;
 
@@ -215,11 +214,6 @@ private slots:
         if (qEnvironmentVariableIsEmpty("DISPLAY") || TestSupport::MediaDir().isEmpty() ||
             QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
             QSKIP("needs xdotool and the display and media of tools/with-test-env");
-        // The display starts afresh when its last client leaves, and a
-        // client that comes meanwhile is refused: one connection stays from
-        // the first case to the last.
-        if (!staying)
-            staying = std::make_unique<XServer>();
     }
     void cleanup() {
         if (player.state() != QProcess::NotRunning) {
@@ -355,44 +349,6 @@ private slots:
                          qPrintable(pid));
             }
         }
-    }
-
-    // A window manager's close ends the program with the playlist saved,
-    // whatever runs when it comes: the pause before a track change, the
-    // recovery scan a missing file starts, a run of track changes.
-    void aCloseEndsTheProgramWhateverRuns_data() {
-        QTest::addColumn<bool>("missing"); // every other entry a missing file
-        QTest::addColumn<int>("nexts");    // presses of Next before the close
-        QTest::addColumn<int>("waitMs");   // from the last press to the close
-        QTest::newRow("in the track change") << true << 1 << 0;
-        QTest::newRow("in the recovery scan") << true << 1 << 300;
-        QTest::newRow("after many track changes") << false << 40 << 300;
-    }
-    void aCloseEndsTheProgramWhateverRuns() {
-        QFETCH(bool, missing);
-        QFETCH(int, nexts);
-        QFETCH(int, waitMs);
-        QByteArray list;
-        for (int i = 0; i < 1000; ++i) {
-            list += valid()[i % valid().size()] + "\r\n";
-            if (missing)
-                list += "/nonexistent/tolvane/missing-" + QByteArray::number(i) + ".mp3\r\n";
-        }
-        startOn(list, mainWindow);
-        xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("50"),
-                 QStringLiteral("--repeat"), QString::number(nexts), QStringLiteral("b")});
-        QTest::qWait(waitMs);
-        // Sent over a connection that stays open, as a window manager's: the
-        // server drops a request from a client that has already hung up.
-        x->sendProtocol(mainWindow, "WM_DELETE_WINDOW", XCB_CURRENT_TIME);
-        QVERIFY(player.waitForFinished(30000));
-        QCOMPARE(player.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(player.exitCode(), 0);
-        QFile saved(playlistPath());
-        QVERIFY(saved.open(QIODevice::ReadOnly));
-        const QList<QByteArray> kept = saved.readAll().split('\n');
-        for (const QByteArray& file : valid())
-            QVERIFY2(kept.count(file + '\r') >= 1000 / valid().size(), file.constData());
     }
 
     // A WAV one byte short makes GStreamer complain for every buffer it

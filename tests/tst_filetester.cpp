@@ -137,7 +137,6 @@ private slots:
         ::close(ownErrors);
         QVERIFY(log.seek(0));
         const qsizetype lines = log.readAll().count("GStreamer-");
-        qInfo("lines from GStreamer: %lld", qlonglong(lines));
         QVERIFY2(lines > 0 && lines <= 11, qPrintable(QString::number(lines)));
     }
 };

@@ -16,12 +16,12 @@ TOLVANE_PACKAGES=(
 # server, the tools that make test media, a private session bus, playerctl
 # to drive the player over MPRIS, the validators of the installed desktop
 # files, xdotool to answer a message box of the program run as another
-# user, the window managers and the compositing manager the windows are
-# placed under, a Wayland compositor with XWayland and Qt's Wayland
-# platform for the sessions the windows are tried in, and clang with its
-# sanitizers and libFuzzer for the sanitized build.
+# user, xclip to paste what it copied, the window managers the windows are
+# placed under, a Wayland compositor with XWayland for the sessions the
+# windows are tried in, and clang with its sanitizers and libFuzzer for
+# the sanitized build.
 TOLVANE_TEST_PACKAGES=(
-    xvfb xauth x11-utils xdotool twm openbox xfwm4 picom weston xwayland qt6-wayland
+    xvfb xauth x11-utils xdotool xclip twm openbox xfwm4 weston xwayland
     pulseaudio mjpegtools
     gstreamer1.0-plugins-base-apps
     dbus-daemon playerctl desktop-file-utils appstream shared-mime-info
