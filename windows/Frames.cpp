@@ -11,11 +11,6 @@
 
 namespace {
 
-xcb_connection_t* xConnection() {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
 xcb_atom_t frameExtentsAtom(xcb_connection_t* c) {
     static xcb_atom_t atom = XCB_ATOM_NONE;
     if (atom == XCB_ATOM_NONE) {
@@ -31,7 +26,7 @@ xcb_atom_t frameExtentsAtom(xcb_connection_t* c) {
 
 // The extents the window manager has set on the window, if it has.
 bool announcedExtents(const QWidget* window, QMargins& extents) {
-    xcb_connection_t* c = xConnection();
+    xcb_connection_t* c = XConnection();
     if (!c || !window->testAttribute(Qt::WA_WState_Created))
         return false;
     const auto id = xcb_window_t(window->winId());
@@ -51,7 +46,7 @@ class FrameWatch : public QObject, public QAbstractNativeEventFilter {
 public:
     FrameWatch(QWidget* window, QObject* owner, std::function<void()> changed)
         : QObject(owner), window_(xcb_window_t(window->winId())), changed_(std::move(changed)) {
-        if (xcb_connection_t* c = xConnection())
+        if (xcb_connection_t* c = XConnection())
             atom_ = frameExtentsAtom(c);
         QCoreApplication::instance()->installNativeEventFilter(this);
     }
@@ -82,6 +77,11 @@ private:
 
 } // namespace
 
+xcb_connection_t* XConnection() {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
 QMargins FrameMargins(const QWidget* window) {
     QMargins extents;
     if (announcedExtents(window, extents))
@@ -96,6 +96,6 @@ QRect OuterGeometry(const QWidget* window) {
 }
 
 void WatchFrame(QWidget* window, QObject* owner, std::function<void()> changed) {
-    if (xConnection())
+    if (XConnection())
         new FrameWatch(window, owner, std::move(changed));
 }

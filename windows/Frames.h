@@ -6,6 +6,10 @@
 
 class QObject;
 class QWidget;
+struct xcb_connection_t;
+
+// The program's connection to the X server; null on another platform.
+xcb_connection_t* XConnection();
 
 // What the window manager draws around a top-level window: the extents it
 // announces on the window (_NET_FRAME_EXTENTS) where it does, else what Qt

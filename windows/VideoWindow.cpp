@@ -2,11 +2,13 @@
 
 #include "platform/PathNames.h"
 #include "player/media/MediaPlayer.h"
+#include "windows/Frames.h"
 #include "windows/MessageBox.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QMargins>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
@@ -47,8 +49,7 @@ protected:
 // must know the window before the child names it: a window that is not
 // there yet is an X error, and that ends the child.
 void WaitForTheServer() {
-    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (xcb_connection_t* connection = x11 ? x11->connection() : nullptr)
+    if (xcb_connection_t* connection = XConnection())
         std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
 }
 
@@ -80,9 +81,8 @@ void TVideoWindow::Show(const QSize& video) {
     // The owner's frame tells how much the window manager adds around a
     // window; the whole framed window must fit the screen's free area.
     const QRect room = screen ? screen->availableGeometry() : QRect();
-    const QSize frame = owner_ && owner_->isVisible()
-                            ? owner_->frameGeometry().size() - owner_->size()
-                            : QSize(0, 0);
+    const QMargins margins = owner_ ? FrameMargins(owner_) : QMargins();
+    const QSize frame(margins.left() + margins.right(), margins.top() + margins.bottom());
     const QSize size = FittedVideoSize(video, room.size() - frame);
     window_->setScreen(screen);
     window_->setTitle(PathText(DisplayName(player_->FileName)));

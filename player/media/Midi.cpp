@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStringList>
+#include <atomic>
 
 namespace {
 
@@ -67,9 +68,11 @@ GstPadProbeReturn SkipToSegmentStart(GstPad* /*pad*/, GstPadProbeInfo* info, gpo
 
 } // namespace
 
-void SetUpMidiSynth(GstElement* /*playbin*/, GstElement* element, gpointer /*data*/) {
+void SetUpMidiSynth(GstElement* /*playbin*/, GstElement* element, gpointer data) {
     if (FactoryName(element) != "fluiddec")
         return;
+    if (data)
+        *static_cast<std::atomic<bool>*>(data) = true;
     if (!SoundFont().isEmpty())
         g_object_set(element, "soundfont", SoundFont().constData(), nullptr);
     g_object_set(element, "synth-gain", MidiGain, nullptr);

@@ -81,13 +81,7 @@ void TPipelineDevice::MakePipeline() {
         audioSink_ = sink;
         g_object_set(playbin_, "audio-sink", sink, nullptr);
     }
-    g_signal_connect(playbin_, "element-setup", G_CALLBACK(SetUpMidiSynth), nullptr);
-    g_signal_connect(playbin_, "element-setup",
-                     G_CALLBACK(+[](GstElement*, GstElement* element, gpointer device) {
-                         if (FactoryName(element) == "fluiddec")
-                             static_cast<TPipelineDevice*>(device)->synthesized_ = true;
-                     }),
-                     this);
+    g_signal_connect(playbin_, "element-setup", G_CALLBACK(SetUpMidiSynth), &synthesized_);
 }
 
 // Only while the pipeline stands below PAUSED.

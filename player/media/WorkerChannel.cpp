@@ -199,19 +199,15 @@ bool TWorkerChannel::Kill() {
     prctl(PR_GET_CHILD_SUBREAPER, &subreaper);
     prctl(PR_SET_CHILD_SUBREAPER, 1);
     int status = 0;
-    bool crashed = false;
-    if (WaitFor(pid_, status, false)) {
-        crashed = WIFSIGNALED(status);
-    } else {
-        KillGroup(pid_);
-        ::kill(pid_, SIGKILL);
-        WaitFor(pid_, status, true);
-    }
+    const bool ended = WaitFor(pid_, status, false);
+    // The worker, if it still runs, and what it started.
     KillGroup(pid_);
+    if (!ended)
+        WaitFor(pid_, status, true);
     ReapGroup(pid_);
     prctl(PR_SET_CHILD_SUBREAPER, subreaper);
     pid_ = 0;
-    return crashed;
+    return ended && WIFSIGNALED(status);
 }
 
 bool TWorkerChannel::Reap() {
