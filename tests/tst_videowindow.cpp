@@ -97,6 +97,32 @@ private slots:
         QVERIFY(!doomedVideo.window()->isVisible());
     }
 
+    // Off an X display nothing can draw into a window of ours: the player
+    // says so and plays the sound. Run again on Qt's offscreen platform.
+    void offAnXDisplayAVideoSaysSo() {
+        if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+            QProcess offscreen;
+            offscreen.setProcessEnvironment(env);
+            offscreen.setProcessChannelMode(QProcess::ForwardedChannels);
+            offscreen.start(QCoreApplication::applicationFilePath(),
+                            {QString::fromLatin1(QTest::currentTestFunction())});
+            QVERIFY(offscreen.waitForFinished(60000));
+            QCOMPARE(offscreen.exitCode(), 0);
+            return;
+        }
+        TestSupport::MessageRecorder boxes;
+        TMediaPlayer player;
+        TVideoWindow video(&player, nullptr);
+        open(player, Media(QStringLiteral("clip.avi")));
+        player.PlayMedia();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.messages.size(), 1, PatienceMs);
+        QVERIFY(boxes.messages[0].contains(QStringLiteral("X display")));
+        QVERIFY(!video.window());
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 800, PatienceMs);
+    }
+
     // The real program on a 640 x 480 screen of its own, driven by keys.
     void theProgramShowsEachVideoInItsOwnWindow() {
         if (!tools({"Xvfb", "xdotool"}))

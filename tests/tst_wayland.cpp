@@ -1,6 +1,7 @@
 // The player in a Wayland session on a real compositor, weston's headless
-// backend with XWayland: where an X server is at hand the player is its
-// client, so that its windows go where it puts them.
+// backend: where an X server is at hand (XWayland) the player is its client,
+// so that its windows go where it puts them; without one it runs natively,
+// and its main window is not stacked under the playlist window.
 
 #include "TestProgram.h"
 #include "XWindows.h"
@@ -13,11 +14,31 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+static QStringList TopLevels(const QString& socket, const QRegularExpression& surface) {
+    QProcess debug;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
+    debug.setProcessEnvironment(env);
+    debug.start(QStringLiteral("weston-debug"), {QStringLiteral("scene-graph")});
+    debug.waitForFinished(5000);
+    QStringList titles;
+    for (const QRegularExpressionMatch& m :
+         surface.globalMatch(QString::fromUtf8(debug.readAllStandardOutput())))
+        titles << m.captured(1);
+    return titles;
+}
+
 class WaylandTest : public QObject {
     Q_OBJECT
 private slots:
-    void withAnXServerThePlayerIsAnXClient() {
-        for (const char* tool : {"weston", "Xwayland"})
+    void aWaylandSessionKeepsTheWindowsInPlace_data() {
+        QTest::addColumn<bool>("xwayland");
+        QTest::newRow("XWayland") << true;
+        QTest::newRow("native") << false;
+    }
+    void aWaylandSessionKeepsTheWindowsInPlace() {
+        QFETCH(bool, xwayland);
+        for (const char* tool : {"weston", "weston-debug", "Xwayland"})
             if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
                 QSKIP("needs weston and Xwayland");
         // The compositor's socket lives in a runtime folder of its own; the
@@ -29,31 +50,47 @@ private slots:
         westonEnv.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
         westonEnv.remove(QStringLiteral("DISPLAY"));
         weston.setProcessEnvironment(westonEnv);
-        weston.start(QStringLiteral("weston"),
-                     {QStringLiteral("--backend=headless-backend.so"),
-                      QStringLiteral("--socket=weston"), QStringLiteral("--xwayland"),
-                      QStringLiteral("--log=") + log});
+        QStringList arguments{QStringLiteral("--backend=headless-backend.so"),
+                              QStringLiteral("--socket=weston"), QStringLiteral("--debug"),
+                              QStringLiteral("--log=") + log};
+        if (xwayland)
+            arguments << QStringLiteral("--xwayland");
+        weston.start(QStringLiteral("weston"), arguments);
         const QRegularExpression listening(QStringLiteral("xserver listening on display (:\\d+)"));
         QString xDisplay;
-        for (QDeadlineTimer deadline(10000); xDisplay.isEmpty() && !deadline.hasExpired();
+        const QString socket = runtime.filePath(QStringLiteral("weston"));
+        for (QDeadlineTimer deadline(10000);
+             (xwayland ? xDisplay.isEmpty() : !QFile::exists(socket)) && !deadline.hasExpired();
              QTest::qWait(50)) {
             QFile file(log);
             if (file.open(QIODevice::ReadOnly))
                 xDisplay = listening.match(QString::fromUtf8(file.readAll())).captured(1);
         }
-        QVERIFY(!xDisplay.isEmpty());
+        QVERIFY(xwayland ? !xDisplay.isEmpty() : QFile::exists(socket));
 
         TestSupport::StateFolder state;
         QProcessEnvironment env = state.environment();
-        env.insert(QStringLiteral("WAYLAND_DISPLAY"), runtime.filePath(QStringLiteral("weston")));
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
         env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
-        env.insert(QStringLiteral("DISPLAY"), xDisplay);
+        if (xwayland)
+            env.insert(QStringLiteral("DISPLAY"), xDisplay);
+        else
+            env.remove(QStringLiteral("DISPLAY"));
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         QProcess player;
         TestSupport::StartProgram(player, env);
-        TestSupport::XWindows x(xDisplay.toLatin1());
-        QVERIFY(x.connected());
-        QTRY_VERIFY_WITH_TIMEOUT(x.find("Tolvane") && x.find("Play List"), 10000);
+        if (xwayland) {
+            TestSupport::XWindows x(xDisplay.toLatin1());
+            QTRY_VERIFY_WITH_TIMEOUT(x.find("Tolvane") && x.find("Play List"), 10000);
+        } else {
+            // The player's top-level surfaces as weston stacks them, the
+            // topmost first: the main window, once both are there.
+            const QRegularExpression surface(
+                QStringLiteral("top-level window '([^']*)' of tolvane"));
+            QTRY_VERIFY_WITH_TIMEOUT(TopLevels(socket, surface).size() >= 2, 10000);
+            QTest::qWait(500);
+            QCOMPARE(TopLevels(socket, surface).value(0), QStringLiteral("Tolvane"));
+        }
         player.terminate();
         QVERIFY(player.waitForFinished(10000));
         weston.terminate();

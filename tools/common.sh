@@ -17,11 +17,11 @@ TOLVANE_PACKAGES=(
 # to drive the player over MPRIS, the validators of the installed desktop
 # files, xdotool to answer a message box of the program run as another
 # user, xclip to paste what it copied, the window managers the windows are
-# placed under, a Wayland compositor with XWayland for the sessions the
-# windows are tried in, and clang with its sanitizers and libFuzzer for
-# the sanitized build.
+# placed under, a Wayland compositor with XWayland and Qt's Wayland
+# platform for the sessions the windows are tried in, and clang with its
+# sanitizers and libFuzzer for the sanitized build.
 TOLVANE_TEST_PACKAGES=(
-    xvfb xauth x11-utils xdotool xclip twm openbox xfwm4 weston xwayland
+    xvfb xauth x11-utils xdotool xclip twm openbox xfwm4 weston xwayland qt6-wayland
     pulseaudio mjpegtools
     gstreamer1.0-plugins-base-apps
     dbus-daemon playerctl desktop-file-utils appstream shared-mime-info
