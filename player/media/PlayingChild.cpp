@@ -78,6 +78,9 @@ QString Carry(TPipelineDevice& device, char command, const QByteArray& argument)
             device.SetStreamTitle(title, artist);
             break;
         }
+        case CloseCommand:
+            device.Close();
+            break;
         case VideoWindowCommand: {
             quint64 window = 0;
             qint32 width = 0, height = 0;

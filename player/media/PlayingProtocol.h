@@ -21,6 +21,8 @@ constexpr char StreamTitleCommand = 'n';
 // The native window the open file's pictures go to and the size they fill
 // there (a quint64 and two qint32).
 constexpr char VideoWindowCommand = 'w';
+// Closes the open file; the child waits for the next one.
+constexpr char CloseCommand = 'c';
 
 constexpr char Answer = 'A';
 constexpr char Report = 'R';

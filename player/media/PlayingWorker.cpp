@@ -71,6 +71,15 @@ bool TakeChild(TWorkerChannel& child, bool& ready) {
 
 } // namespace
 
+TPlayingWorker::TPlayingWorker() {
+    letGoClosed_.setSingleShot(true);
+    letGoClosed_.setInterval(ClosedChildWaitMs);
+    letGoClosed_.callOnTimeout([this] {
+        if (!open_)
+            LetGo();
+    });
+}
+
 TPlayingWorker::~TPlayingWorker() {
     channel_.Kill();
 }
@@ -107,10 +116,6 @@ void TPlayingWorker::Listen() {
     if (!frames.empty())
         heard_ = now;
     const bool atEnd = state_.length > 0 && state_.position >= state_.length;
-    // The track is closed at its end, and the next one opens in a new child,
-    // which should not keep the window waiting while it loads.
-    if (running_ && !atEnd && state_.length - state_.position <= SpareLeadMs)
-        StartSpare(state_.ffmpeg);
     if (state_.mode != TMPModes::mpPlaying || state_.position != stillAt_ || atEnd) {
         stillAt_ = state_.position;
         stillSince_ = now;
@@ -195,14 +200,18 @@ void TPlayingWorker::Open(const QByteArray& given) {
     // plugins and pipeline are warm: a track change then costs what it did
     // when files played in the player itself. A child is let go now and
     // then, so that what it gathered (FFmpeg's libraries, say) comes back.
-    const bool reuse = channel_.Running() && !broken_ && !state_.spent && tracks_ < TracksPerChild;
+    letGoClosed_.stop();
+    // What a closed child said since is stale; a child that has ended
+    // meanwhile is let go here rather than found out by the open.
+    std::vector<QByteArray> stale;
+    const bool reuse = Reusable() && channel_.Collect(stale);
     if (!reuse)
-        Close();
+        LetGo();
     open_ = broken_ = silent_ = false;
     videoWindow_ = 0;
     const QString unplayable = UnplayablePathReason(path);
     if (!unplayable.isEmpty()) {
-        Close();
+        LetGo();
         state_.lastError = unplayable;
         throw EMCIDeviceError(unplayable.toStdString());
     }
@@ -231,7 +240,7 @@ void TPlayingWorker::Open(const QByteArray& given) {
         StartSpare(state_.ffmpeg);
     if (!reason.isEmpty() || !state_.open) {
         // A file that fails may have left a pipeline running in the child.
-        Close();
+        LetGo();
         state_ = {};
         state_.lastError = reason.isEmpty() ? TWorkerChannel::CannotBePlayedText() : reason;
         throw EMCIDeviceError(state_.lastError.toStdString());
@@ -258,7 +267,29 @@ bool TPlayingWorker::OpenWithin(const QByteArray& path, int limitMs) {
     return true;
 }
 
+bool TPlayingWorker::Reusable() const {
+    return channel_.Running() && !broken_ && !state_.spent && tracks_ < TracksPerChild;
+}
+
+// The child closes the file and stays for the next one, which at the end of
+// a track comes at once: it plays there on warm plugins and the same
+// connection to the sound server, and no other child need load meanwhile.
 void TPlayingWorker::Close() {
+    if (open_ && Reusable()) {
+        const QString lastError = state_.lastError;
+        const QString error = Call(CloseCommand, {}, TWorkerChannel::CommandLimitMs);
+        if (!broken_ && error.isEmpty() && !state_.spent) {
+            state_ = {};
+            state_.lastError = lastError;
+            open_ = false;
+            letGoClosed_.start();
+            return;
+        }
+    }
+    LetGo();
+}
+
+void TPlayingWorker::LetGo() {
     // Killed rather than asked to leave: nothing of the child's is worth
     // waiting for, and the sound server lets go of its stream either way.
     channel_.Kill();
@@ -277,7 +308,7 @@ void TPlayingWorker::Play() {
     if (broken_) {
         const quintptr window = videoWindow_;
         const QSize size = videoWindowSize_;
-        Close();
+        LetGo();
         Open(QByteArray(path_));
         if (window)
             SetVideoWindow(window, size);

@@ -5,18 +5,19 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTimer>
 #include <chrono>
 
 // The open file played by a child process (tolvane-tester --play), so that
 // no decoder ever runs in the window's process: decoders are the code that
 // meets hostile bytes, and one that crashes, hangs or spins takes only its
-// child with it. The next file goes to the same child; the child ends when
-// the file is closed, after a number of files, or with a file that fails,
-// so that its memory (FFmpeg's libraries, say) really comes back. Another
-// one is made ready only when one will be needed: for the first file of a
-// program started with files or a playlist, as a track nears its end, when
-// the child will not take the next file, and while a file too slow to open
-// goes to the tester.
+// child with it. The next file goes to the same child, also after a close;
+// the child ends after a number of files, with a file that fails, or when
+// no file follows a close within seconds, so that its memory (FFmpeg's
+// libraries, say) really comes back. Another one is made ready only when
+// one will be needed: for the first file of a program started with files
+// or a playlist, when the child will not take the next file, and while a
+// file too slow to open goes to the tester.
 //
 // The child reports its state (position, mode, length, errors) as it
 // changes, at least once a second; what the device answers about its state
@@ -45,7 +46,7 @@ public:
         qint64 at = 0;
     };
 
-    TPlayingWorker() = default;
+    TPlayingWorker();
     ~TPlayingWorker() override;
 
     void Open(const QByteArray& path) override;
@@ -92,13 +93,17 @@ private:
     void Listen();
     void Take(const QByteArray& frame, QString* error);
     void BreakOff();
+    // Whether the child may take the next file.
+    bool Reusable() const;
+    // Ends the child, with the file open in it.
+    void LetGo();
 
     // How many files a child opens before it is let go.
     static constexpr int TracksPerChild = 50;
-    // The next child starts this long before the playing track ends: time
-    // enough to load on a busy machine, and none spent on a child while a
-    // track plays on.
-    static constexpr int SpareLeadMs = 2000;
+    // A child whose file was closed waits this long for the next one, then
+    // is let go (on the caller's event loop).
+    static constexpr int ClosedChildWaitMs = 5000;
+    QTimer letGoClosed_;
 
     TWorkerChannel channel_;
     // Files opened by the child so far.
