@@ -146,6 +146,11 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
     }
 
     LimitMallocArenas();
+    // The first file's child loads GStreamer (and the decoders the file's
+    // kind needs) while Qt starts and the windows are built. A copy that
+    // hands its files over to another lets it go as it ends.
+    if (!command.paths.isEmpty())
+        TMediaPlayer::PrepareToPlay(command.paths.first());
     char platformOption[] = "-platform";
     char* qtArgv[] = {argv[0], platformOption, const_cast<char*>(chosenPlatform()), nullptr};
     int qtArgc = qtArgv[2] ? 3 : 1;
@@ -177,9 +182,6 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
         break;
     }
 
-    // The first file's child loads GStreamer while the windows are built.
-    if (!command.paths.isEmpty())
-        TMediaPlayer::PrepareToPlay();
     TForm1 form1;
     // The playlist window shows itself as it is built. Where the compositor
     // places the windows, the main window comes after it has been drawn, so

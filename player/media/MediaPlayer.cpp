@@ -127,9 +127,9 @@ void TMediaPlayer::AllowEveryDecoder() {
     AllowEveryDecoderHere();
 }
 
-void TMediaPlayer::PrepareToPlay() {
+void TMediaPlayer::PrepareToPlay(const QByteArray& firstFile) {
     if (TPlayingWorker::Available())
-        TPlayingWorker::Prepare();
+        TPlayingWorker::Prepare(NamedForFFmpeg(firstFile));
 }
 
 void TMediaPlayer::TryFFmpegLast() {

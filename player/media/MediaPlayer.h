@@ -90,8 +90,9 @@ public:
     // files itself.
     static void AllowEveryDecoder();
     // Starts the child that will play the first file, for a program about
-    // to play one: its start then runs beside the caller's own.
-    static void PrepareToPlay();
+    // to play one: its start then runs beside the caller's own. Given that
+    // file, the child loads ahead the decoders its kind needs.
+    static void PrepareToPlay(const QByteArray& firstFile = {});
     // Whether FFmpeg's decoders have been loaded into this process.
     static bool HoldsFFmpegDecoders();
     // For a process that tests files for a playing one: FFmpeg's decoders

@@ -131,8 +131,10 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
     AllowEveryDecoderHere();
     CapLogPerFile();
     InitGStreamer();
-    // Made ready before the first command, which may be a while coming.
+    // Made ready before the first command, which may be a while coming: the
+    // first file's sink then finds the sound server's connection open.
     AudioSinkFactory();
+    HoldSoundServerConnection();
     VideoSinkFactory();
     // The plugins every file here needs; FFmpeg's when asked for. Loading
     // them is most of the first open's time.

@@ -93,8 +93,8 @@ bool TPlayingWorker::Available() {
     return there;
 }
 
-void TPlayingWorker::Prepare() {
-    StartSpare(false);
+void TPlayingWorker::Prepare(bool withDecoders) {
+    StartSpare(withDecoders);
 }
 
 void TPlayingWorker::Take(const QByteArray& frame, QString* error) {

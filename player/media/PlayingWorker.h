@@ -77,8 +77,9 @@ public:
     // whether it is there (without it files play in the player itself).
     static QByteArray Program();
     static bool Available();
-    // Starts a child for the next file that opens, unless one is ready.
-    static void Prepare();
+    // Starts a child for the next file that opens, unless one is ready;
+    // withDecoders: it loads FFmpeg's decoders before it says it is.
+    static void Prepare(bool withDecoders);
 
     // The child's side: carries out the commands read from input and
     // reports on output, until input ends. loadDecoders: loads FFmpeg's
