@@ -13,6 +13,11 @@
 // the bench in a folder with a link to another build's tolvane-tester
 // measures that build's child.
 //
+// Then the end of a track: each track is sought to shortly before its end
+// and played; from the moment the child reports the end, the player does
+// what its second's tick does there (closes the track, opens the next one
+// and plays it) until the new track's position moves.
+//
 // Runs on Qt's offscreen platform unless a display is set.
 
 #include "player/Unit1.h"
@@ -126,6 +131,39 @@ std::vector<double> PlayerChanges(const QString& media, int changes, std::vector
     return times;
 }
 
+// The end of each track until the next one plays, as the player's tick
+// takes it under the play order "Con".
+std::vector<double> EndChanges(const QString& media, int changes) {
+    TForm1 form1;
+    TForm2 form2(&form1);
+    form1.Form2 = &form2;
+    for (int format = 0; format < 6; ++format)
+        form2.AppendEntry(QFile::encodeName(PathOf(media, format)));
+    form2.SetCurrentIndex(0);
+    form1.PlayCurrentEntry();
+    std::vector<double> times;
+    for (int change = 0; change < changes; ++change) {
+        PlayOn(300);
+        TMediaPlayer& player = *form1.MP;
+        player.SeekMedia(std::max<qint64>(0, player.MediaLength() - 400));
+        player.PlayMedia();
+        QElapsedTimer waited;
+        waited.start();
+        while (player.MediaPosition() < player.MediaLength() && waited.elapsed() < 10000)
+            QApplication::processEvents(QEventLoop::AllEvents, 1);
+        QElapsedTimer timer;
+        timer.start();
+        player.CloseMedia();
+        form1.SelectNextEntry();
+        form1.PlayCurrentEntry();
+        while (!(player.MediaMode() == TMPModes::mpPlaying && player.MediaPosition() > 0) &&
+               timer.elapsed() < 10000)
+            QApplication::processEvents(QEventLoop::AllEvents, 1);
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    return times;
+}
+
 std::vector<double> ReferenceChanges(const QString& media, int changes) {
     gst_init(nullptr, nullptr);
     GstElement* playbin = gst_element_factory_make("playbin", nullptr);
@@ -170,6 +208,7 @@ int main(int argc, char* argv[]) {
     }
     std::vector<double> delays, launches;
     const std::vector<double> player = PlayerChanges(media, changes, delays, launches);
+    const std::vector<double> ends = EndChanges(media, changes);
     std::vector<double> reference = ReferenceChanges(media, changes);
     reference.erase(reference.begin());
     const auto line = [](const char* label, const std::vector<double>& times) {
@@ -191,6 +230,10 @@ int main(int argc, char* argv[]) {
     for (int format = 0; format < 6; ++format)
         compared(Files[format], To(player, format), To(launches, format));
     line("the delay alone", delays);
+    std::printf("the end of a track until the next one plays\n");
+    line("any", ends);
+    for (int format = 0; format < 6; ++format)
+        line(Files[format], To(ends, format));
     std::printf("reference: playbin alone, given the next file\n");
     line("any", reference);
     for (int format = 0; format < 6; ++format)
