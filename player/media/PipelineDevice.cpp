@@ -28,6 +28,7 @@ TPipelineDevice::~TPipelineDevice() {
         StopPipeline(playbin_);
     }
     Release();
+    WaitForStoppingPipelines();
 }
 
 // Drops this device's references without touching the pipeline's state; the
@@ -93,19 +94,26 @@ void TPipelineDevice::ShowVideoInWindow(bool window) {
 }
 
 // READY, not NULL, between the tracks of a player: playbin takes its sinks
-// down to NULL either way (the video window closes, the sound server's
-// stream goes), but keeps its own elements for the next file. A device that
-// tests files meets damaged ones, and one that met an error or played MIDI
-// starts afresh.
+// down to NULL either way (the sound server's stream goes), but keeps its
+// own elements for the next file. A device that tests files meets damaged
+// ones and starts afresh. A player's pipeline that met an error, played MIDI
+// or showed pictures in the window is let stop on its own while the next
+// file opens in a new one: its way down (the window sink's event thread
+// joined, which looks every 50 ms; the synthesiser let go) cost the next
+// track tens of milliseconds, now and then a hundred.
 void TPipelineDevice::Shut() {
     seeker_.Wait();
-    const GstState down = output_ == TMediaPlayer::Output::Real && !faulted_ && !synthesized_
-                              ? GST_STATE_READY
-                              : GST_STATE_NULL;
+    const bool real = output_ == TMediaPlayer::Output::Real;
+    const bool shown = videoSink_ && videoSink_ == windowSink_;
+    const GstState down = real && !faulted_ && !synthesized_ ? GST_STATE_READY : GST_STATE_NULL;
     // A file turned down before the pipeline was started leaves nothing to
     // stop.
     if (playbin_ && GST_STATE(playbin_) <= down &&
         GST_STATE_PENDING(playbin_) == GST_STATE_VOID_PENDING) {
+    } else if (playbin_ && real && (down == GST_STATE_NULL || shown)) {
+        g_signal_handlers_disconnect_by_data(playbin_, &synthesized_);
+        LetPipelineStop(playbin_);
+        Release();
     } else if (playbin_ && !StopPipeline(playbin_, down)) {
         Release();
     }

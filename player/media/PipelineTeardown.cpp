@@ -13,6 +13,11 @@ namespace {
 
 std::atomic<int> abandonedPipelines{0};
 
+// The pipelines let stop that have not yet stopped or been left.
+std::mutex stoppingLock;
+std::condition_variable stoppingDone;
+int stoppingPipelines = 0;
+
 } // namespace
 
 void InitGStreamer() {
@@ -41,6 +46,27 @@ bool StopPipeline(GstElement* pipeline, GstState state) {
         return true;
     ++abandonedPipelines;
     return false;
+}
+
+void LetPipelineStop(GstElement* pipeline) {
+    gst_object_ref(pipeline);
+    {
+        std::lock_guard<std::mutex> hold(stoppingLock);
+        ++stoppingPipelines;
+    }
+    std::thread([pipeline] {
+        StopPipeline(pipeline);
+        gst_object_unref(pipeline);
+        std::lock_guard<std::mutex> hold(stoppingLock);
+        --stoppingPipelines;
+        stoppingDone.notify_all();
+    }).detach();
+}
+
+void WaitForStoppingPipelines() {
+    std::unique_lock<std::mutex> hold(stoppingLock);
+    stoppingDone.wait_for(hold, std::chrono::milliseconds(TMediaPlayer::StopTimeoutMs),
+                          [] { return stoppingPipelines == 0; });
 }
 
 int AbandonedPipelineCount() {

@@ -18,6 +18,15 @@ void InitGStreamer();
 // pipeline again.
 bool StopPipeline(GstElement* pipeline, GstState state = GST_STATE_NULL);
 
+// Brings a pipeline to NULL as StopPipeline does, on a thread of its own,
+// without waiting for it: the caller goes on with another pipeline at once.
+// A pipeline that has not stopped within TMediaPlayer::StopTimeoutMs counts
+// as left.
+void LetPipelineStop(GstElement* pipeline);
+// Waits at most TMediaPlayer::StopTimeoutMs for the pipelines let stop so
+// far, before this process ends.
+void WaitForStoppingPipelines();
+
 // How many pipelines this process has left so.
 int AbandonedPipelineCount();
 
