@@ -10,12 +10,15 @@
 #include "windows/VideoWindow.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
 #include <QWindow>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -49,6 +52,24 @@ bool lit(QWindow* window) {
         for (int x = 0; x < image.width(); ++x)
             dark += (image.pixel(x, y) & 0xffffff) == 0;
     return !image.isNull() && dark < image.width() * image.height() / 2;
+}
+
+// The threads of this process's playing child (the one child that plays
+// here): each pipeline holds some while it plays or stops.
+int childThreads() {
+    const QByteArray self = QByteArray::number(getpid());
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!entry[0].isDigit() || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.value(1) == self && line.contains("(tolvane-tester)"))
+            return int(QDir(QStringLiteral("/proc/%1/task").arg(entry))
+                           .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                           .size());
+    }
+    return 0;
 }
 
 bool tools(std::initializer_list<const char*> names) {
@@ -95,6 +116,37 @@ private slots:
         QVERIFY(doomedVideo.window() && doomedVideo.window()->isVisible());
         doomed.reset();
         QVERIFY(!doomedVideo.window()->isVisible());
+    }
+
+    // Each video, MIDI file and sound after another: every video draws into
+    // the window, and the pipelines of the files before stop on their own
+    // (they are let go as the next file opens) rather than pile up in the
+    // child that plays.
+    void videosOneAfterAnotherEachDrawAndLeaveNoPipelineBehind() {
+        if (!tools({}))
+            QSKIP("needs the X display of tools/with-test-env");
+        TMediaPlayer player;
+        TVideoWindow video(&player, nullptr);
+        int firstRound = 0;
+        for (int round = 0; round < 4; ++round) {
+            for (const char* name : {"clip.avi", "tune.mid", "clip.mpg", "tone.wav"}) {
+                open(player, Media(QString::fromLatin1(name)));
+                player.PlayMedia();
+                QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+                if (QByteArray(name).startsWith("clip"))
+                    QTRY_VERIFY2_WITH_TIMEOUT(video.window() && video.window()->isVisible() &&
+                                                  lit(video.window()),
+                                              name, PatienceMs);
+            }
+            QTest::qWait(300);
+            if (round == 0)
+                firstRound = childThreads();
+        }
+        QVERIFY(firstRound > 0);
+        QVERIFY2(childThreads() <= firstRound + 2,
+                 qPrintable(QStringLiteral("%1 threads, %2 after the first round")
+                                .arg(childThreads())
+                                .arg(firstRound)));
     }
 
     // Off an X display nothing can draw into a window of ours: the player
