@@ -258,6 +258,19 @@ private slots:
         QVERIFY(!Maps("gstreamer-1.0/libgst"));
     }
 
+    // FFmpeg's libraries load only for a file nothing else decodes: an MP3
+    // has GStreamer's own decoder (FFmpeg's was taken before it, by name).
+    void ffmpegLoadsOnlyForWhatNeedsIt() {
+        TMediaPlayer player;
+        for (const char* name : {"tone.mp3", "tone.wav", "tune.mid", "tone.wma"}) {
+            Open(player, QString::fromLatin1(name));
+            player.PlayMedia();
+            QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+            const bool wma = QByteArray(name).endsWith(".wma");
+            QVERIFY2(Maps("libavcodec", QString::number(PlayingChild())) == wma, name);
+        }
+    }
+
     // Position and mode are the child's last report: a child that has
     // stopped answering holds up no read (it used to cost the window a
     // blocking round trip of up to 2 s each), and the track then ends.
