@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <poll.h>
+#include <thread>
 
 using namespace PlayingProtocol;
 
@@ -131,20 +132,24 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
     AllowEveryDecoderHere();
     CapLogPerFile();
     InitGStreamer();
+    // The plugins every file here needs; FFmpeg's when asked for. Loading
+    // them is most of the first open's time, and goes on beside the waits
+    // for the sound server and the display below.
+    std::thread loader([loadDecoders] {
+        for (const char* name : {"playback", "typefindfunctions", "coreelements", "audioconvert",
+                                 "audioresample", "volume", "videoconvertscale", "asf", "libav"}) {
+            if (!loadDecoders && std::strcmp(name, "libav") == 0)
+                continue;
+            if (GstPlugin* plugin = gst_plugin_load_by_name(name))
+                gst_object_unref(plugin);
+        }
+    });
     // Made ready before the first command, which may be a while coming: the
     // first file's sink then finds the sound server's connection open.
     AudioSinkFactory();
     HoldSoundServerConnection();
     VideoSinkFactory();
-    // The plugins every file here needs; FFmpeg's when asked for. Loading
-    // them is most of the first open's time.
-    for (const char* name : {"playback", "typefindfunctions", "coreelements", "audioconvert",
-                             "audioresample", "volume", "videoconvertscale", "asf", "libav"}) {
-        if (!loadDecoders && std::strcmp(name, "libav") == 0)
-            continue;
-        if (GstPlugin* plugin = gst_plugin_load_by_name(name))
-            gst_object_unref(plugin);
-    }
+    loader.join();
     TPipelineDevice device(TMediaPlayer::Output::Real);
     try {
         device.MakePipeline();
