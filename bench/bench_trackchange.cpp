@@ -102,15 +102,23 @@ double LaunchUntilPlaying(const QString& path) {
     return playing;
 }
 
+// The player's windows with one file of each format, the first playing.
+struct Player {
+    TForm1 form1;
+    TForm2 form2{&form1};
+    explicit Player(const QString& media) {
+        form1.Form2 = &form2;
+        for (int format = 0; format < 6; ++format)
+            form2.AppendEntry(QFile::encodeName(PathOf(media, format)));
+        form2.SetCurrentIndex(0);
+        form1.PlayCurrentEntry();
+    }
+};
+
 std::vector<double> PlayerChanges(const QString& media, int changes, std::vector<double>& delays,
                                   std::vector<double>& launches) {
-    TForm1 form1;
-    TForm2 form2(&form1);
-    form1.Form2 = &form2;
-    for (int format = 0; format < 6; ++format)
-        form2.AppendEntry(QFile::encodeName(PathOf(media, format)));
-    form2.SetCurrentIndex(0);
-    form1.PlayCurrentEntry();
+    Player player(media);
+    TForm1& form1 = player.form1;
     PlayOn(300);
     std::vector<double> times;
     for (int change = 0; change < changes; ++change) {
@@ -134,13 +142,8 @@ std::vector<double> PlayerChanges(const QString& media, int changes, std::vector
 // The end of each track until the next one plays, as the player's tick
 // takes it under the play order "Con".
 std::vector<double> EndChanges(const QString& media, int changes) {
-    TForm1 form1;
-    TForm2 form2(&form1);
-    form1.Form2 = &form2;
-    for (int format = 0; format < 6; ++format)
-        form2.AppendEntry(QFile::encodeName(PathOf(media, format)));
-    form2.SetCurrentIndex(0);
-    form1.PlayCurrentEntry();
+    Player playing(media);
+    TForm1& form1 = playing.form1;
     std::vector<double> times;
     for (int change = 0; change < changes; ++change) {
         PlayOn(300);

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <algorithm>
+#include <unistd.h>
 
 namespace TestSupport {
 
@@ -95,5 +97,24 @@ FileSizeLimit::FileSizeLimit(rlim_t bytes) {
 }
 
 FileSizeLimit::~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
+
+QList<ChildProcess> ChildrenNamed(const QByteArray& program) {
+    QList<ChildProcess> children;
+    const QByteArray self = QByteArray::number(getpid());
+    const QByteArray command = '(' + program + ')';
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!entry[0].isDigit() || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // pid (comm) state ppid ...: the command may hold blanks and brackets.
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.value(1) == self && line.contains(command))
+            children.append({pid_t(entry.toInt()), fields[0].at(0), fields.value(19).toLongLong()});
+    }
+    std::sort(children.begin(), children.end(),
+              [](const ChildProcess& a, const ChildProcess& b) { return a.started < b.started; });
+    return children;
+}
 
 } // namespace TestSupport

@@ -2,8 +2,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QList>
 #include <QStringList>
 #include <sys/resource.h>
+#include <sys/types.h>
 
 // Shared helpers of the tests.
 namespace TestSupport {
@@ -38,6 +40,17 @@ bool MediaDeviceWorks();
 // A Standard MIDI File of the given length, a piano playing eighth notes at
 // 120 bpm, for tests that need a long MIDI file (too big to keep as media).
 QByteArray LongMidi(int minutes);
+
+// A child process of this one: its id, its state ('Z' once it has ended
+// and is not yet reaped), and when it started, in clock ticks since boot.
+struct ChildProcess {
+    pid_t pid;
+    char state;
+    qint64 started;
+};
+// This process's children that run the program named (as /proc/PID/stat
+// names it), zombies included, the oldest first.
+QList<ChildProcess> ChildrenNamed(const QByteArray& program);
 
 // Writes a file of the given bytes; the test run stops when it cannot.
 void WriteFile(const QByteArray& path, const QByteArray& content);

@@ -21,30 +21,12 @@ namespace {
 
 constexpr int PatienceMs = 8000;
 
-struct Child {
-    pid_t pid;
-    char state;
-    qint64 started;
-};
+using Child = TestSupport::ChildProcess;
 
 // This process's playing children, zombies included, the oldest first (the
 // sound server and the listener the test starts are none of them).
 QList<Child> Children() {
-    QList<Child> children;
-    const QByteArray self = QByteArray::number(getpid());
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!entry[0].isDigit() || !stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        // pid (comm) state ppid ...: the command may hold blanks and brackets.
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.value(1) == self && line.contains("(tolvane-tester)"))
-            children.append({pid_t(entry.toInt()), fields[0].at(0), fields.value(19).toLongLong()});
-    }
-    std::sort(children.begin(), children.end(),
-              [](const Child& a, const Child& b) { return a.started < b.started; });
-    return children;
+    return TestSupport::ChildrenNamed("tolvane-tester");
 }
 
 bool Maps(const QByteArray& library, const QString& pid = QStringLiteral("self")) {

@@ -11,14 +11,12 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
 #include <QWindow>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -57,19 +55,11 @@ bool lit(QWindow* window) {
 // The threads of this process's playing child (the one child that plays
 // here): each pipeline holds some while it plays or stops.
 int childThreads() {
-    const QByteArray self = QByteArray::number(getpid());
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!entry[0].isDigit() || !stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.value(1) == self && line.contains("(tolvane-tester)"))
-            return int(QDir(QStringLiteral("/proc/%1/task").arg(entry))
-                           .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
-                           .size());
-    }
-    return 0;
+    const QList<TestSupport::ChildProcess> children = TestSupport::ChildrenNamed("tolvane-tester");
+    return children.isEmpty() ? 0
+                              : int(QDir(QStringLiteral("/proc/%1/task").arg(children[0].pid))
+                                        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                                        .size());
 }
 
 bool tools(std::initializer_list<const char*> names) {
