@@ -7,11 +7,13 @@
 // Which decoders a process lets GStreamer pick.
 //
 // The process that plays keeps every decoder: it is a child of the player
-// that ends with its track, so FFmpeg's libraries (some 70 MB once mapped)
-// leave with it. Of two decoders of the same rank it takes GStreamer's own
-// before FFmpeg's, which then loads only for what nothing else decodes. A process that tests files for the player tries FFmpeg's
-// decoders last, so that a file is judged by the decoders that play it
-// anyway, and FFmpeg loads only for the files that need it.
+// that is let go after a number of tracks or when no track follows, so
+// FFmpeg's libraries (some 70 MB once mapped) leave with it. Of two
+// decoders of the same rank it takes GStreamer's own before FFmpeg's, which
+// then loads only for what nothing else decodes. A process that tests files
+// for the player tries FFmpeg's decoders last, so that a file is judged by
+// the decoders that play it anyway, and FFmpeg loads only for the files
+// that need it.
 
 void AllowEveryDecoderHere();
 void TryFFmpegLastHere();
