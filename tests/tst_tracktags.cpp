@@ -255,6 +255,30 @@ private slots:
         QCOMPARE(ReadTrackTagsFromBytes(content).Title, u"Fünf Töne"_s);
     }
 
+    // A Windows Media header that claims more than it holds (here a list of
+    // 65535 records in an object of 26 bytes, its size beyond the header):
+    // TagLib took a tenth of a second over these 609 bytes and found a title
+    // and an artist in them. Such a header is damaged and gives no tags.
+    void aWindowsMediaHeaderThatClaimsMoreThanItHoldsGivesNoTags() {
+        const QByteArray damaged = QByteArray::fromHex(
+            "3026b2758e66cf11a6d900aa0062ce6c1602000000000000050000000102a1dcab8c47a9cf118ee400c00c20"
+            "5365680000000000000087d0803178df9f5377f3c8f35e713339e8cf0000000000006c9392db7286dd010b00"
+            "000000000000558ac70400000000d599cc0100000000881300000000000002000000c0120000c012000000f4"
+            "01009107dcb7b7a9cf118ee600c00c2053656a00000000000000409e69f84d5bcf11a8fd00805f5c442b0057"
+            "fb20555bcf11a8fd00805f5c442b00000000000000001c000000000000000100000000006101020044ac0000"
+            "803e0000e70200000a0000000000010000000000b503bf5f2ea9cf118ee300c00c205365ba00000000000000"
+            "11d2d3abbaa9cf118ee600c00c20536506008c000000cba5e61472c632438399a96952065b5a580000000000"
+            "00000000000000000000000000000000000000f40100000000000000000000f4010000000000000000000000"
+            "00000000000001000000000000000000000000000000eacbf8c5af5b77488467aa8c44fa4cca1a0000000000"
+            "00000000941c23449894d149a1411d134e4570541a0000000000000000003326b2758e66cf11a6d900aa0062"
+            "ce6c52000000000000001400160002000200020041007300660020005400690074006c006500000041007300"
+            "66002000410072007400690073007400000000000000000040a4d0d207e3d21197f000a0c95ea8501affffff"
+            "ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff"
+            "ffffffffffffffffffffffffffffffffffffffffffffffffffffffff000000000000000000");
+        QCOMPARE(damaged.size(), 609);
+        QVERIFY(ReadTrackTagsFromBytes(damaged).IsEmpty());
+    }
+
     void pictureBesideTheFileIsFoundInAnyCase() {
         QTemporaryDir album;
         const QByteArray folder = QFile::encodeName(album.path());

@@ -179,10 +179,77 @@ void fillBlanks(TrackTags& tags, const TagLib::Tag* tag, const TagLib::PropertyM
         tags.Year = int(tag->year());
 }
 
+// A Windows Media file's header is a list of objects, each with its size,
+// and some of them hold records, with a 16-bit count of them. TagLib reads
+// what a damaged header claims, past the end of an object or of the file: a
+// file of 400 to 600 bytes kept it 100 to 210 ms (seconds under a
+// sanitizer), an object claiming 65535 records, a header longer than the
+// file, an object larger than the header. A header whose objects do not fit
+// in it, or whose counts do not fit in their objects, is damaged: it is not
+// read.
+bool asfCountsFit(TagLib::IOStream* stream) {
+    static const TagLib::ByteVector header("\x30\x26\xB2\x75\x8E\x66\xCF\x11"
+                                           "\xA6\xD9\x00\xAA\x00\x62\xCE\x6C",
+                                           16);
+    static const TagLib::ByteVector extension("\xB5\x03\xBF\x5F\x2E\xA9\xCF\x11"
+                                              "\x8E\xE3\x00\xC0\x0C\x20\x53\x65",
+                                              16);
+    // The objects of counted records, with the fixed bytes of each record.
+    static const std::pair<TagLib::ByteVector, unsigned> counted[] = {
+        {TagLib::ByteVector("\x40\xA4\xD0\xD2\x07\xE3\xD2\x11\x97\xF0\x00\xA0\xC9\x5E\xA8\x50",
+                            16),
+         6}, // extended content description
+        {TagLib::ByteVector("\xEA\xCB\xF8\xC5\xAF\x5B\x77\x48\x84\x67\xAA\x8C\x44\xFA\x4C\xCA",
+                            16),
+         12}, // metadata
+        {TagLib::ByteVector("\x94\x1C\x23\x44\x98\x94\xD1\x49\xA1\x41\x1D\x13\x4E\x45\x70\x54",
+                            16),
+         12}, // metadata library
+    };
+    constexpr unsigned long long Largest = 64ull << 20;
+    stream->seek(0);
+    const TagLib::ByteVector start = stream->readBlock(30);
+    stream->seek(0);
+    if (start.size() < 30 || start.mid(0, 16) != header)
+        return true;
+    const unsigned long long size = start.toLongLong(16, false);
+    if (size < 30 || size > Largest)
+        return false;
+    const TagLib::ByteVector data = stream->readBlock(static_cast<unsigned long>(size));
+    stream->seek(0);
+    if (data.size() < size)
+        return false;
+    // Walks the objects from offset to end, and those of a header extension
+    // among them (one level, as TagLib reads them); false at a count that
+    // cannot fit.
+    const auto fits = [&](unsigned long long offset, unsigned long long end, bool top,
+                          const auto& inner) -> bool {
+        while (offset + 24 <= end) {
+            const TagLib::ByteVector guid = data.mid(offset, 16);
+            const unsigned long long length = data.toLongLong(offset + 16, false);
+            if (length < 24 || length > end - offset)
+                return false;
+            if (top && guid == extension && length >= 46 &&
+                !inner(offset + 46, offset + length, false, inner))
+                return false;
+            for (const auto& [kind, fixed] : counted)
+                if (guid == kind && length >= 26 &&
+                    data.toUShort(offset + 24, false) * static_cast<unsigned long long>(fixed) >
+                        length - 26)
+                    return false;
+            offset += length;
+        }
+        return true;
+    };
+    return fits(30, data.size(), true, fits);
+}
+
 TrackTags readStream(TagLib::IOStream* stream, QByteArray* picture) {
     quietTagLib();
     if (picture)
         picture->clear();
+    if (!asfCountsFit(stream))
+        return {};
     TrackTags tags;
     try {
         const TagLib::FileRef ref(stream, true, TagLib::AudioProperties::Average);
