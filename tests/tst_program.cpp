@@ -326,6 +326,9 @@ private slots:
         QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0);
         QProcess player;
         start(player);
+        // The playlist is read after the main window shows: its window's
+        // caption counts the entry once it has been.
+        QVERIFY(waitForWindow(player, "Play List: 1 items"));
         const bool killedLeft = QFile::exists(QFile::decodeName(killed));
         const bool savingLeft = QFile::exists(QFile::decodeName(saving));
         player.terminate();
