@@ -404,7 +404,7 @@ private slots:
     void sinksSuitTheTestDesktop() {
         // The test environment runs a private PulseAudio and, unless Xvfb
         // failed to start, an X server.
-        QCOMPARE(TMediaPlayer::AudioSinkName(), QByteArray("pulsesink"));
+        QCOMPARE(TMediaPlayer::AudioSinkName(), QByteArray("tolvanesoundsink"));
         QCOMPARE(TMediaPlayer::VideoSinkName(), qEnvironmentVariableIsEmpty("DISPLAY")
                                                     ? QByteArray("fakesink")
                                                     : QByteArray("ximagesink"));
@@ -429,7 +429,7 @@ private slots:
                      child.readAll().constData());
             return;
         }
-        QVERIFY(TMediaPlayer::AudioSinkName() != "pulsesink");
+        QVERIFY(TMediaPlayer::AudioSinkName() != "tolvanesoundsink");
         QCOMPARE(TMediaPlayer::VideoSinkName(), QByteArray("fakesink"));
         for (const char* name : {"tone.wav", "clip.avi"}) {
             TMediaPlayer player;

@@ -5,6 +5,7 @@
 #include "player/media/Midi.h"
 #include "player/media/Probing.h"
 #include "player/media/Sinks.h"
+#include "player/media/SoundServerSink.h"
 
 #include <algorithm>
 #include <memory>
@@ -41,7 +42,7 @@ void TPipelineDevice::Release() {
     if (windowSink_)
         gst_object_unref(windowSink_);
     gst_object_unref(hiddenSink_);
-    playbin_ = windowSink_ = hiddenSink_ = videoSink_ = fitFilter_ = audioSink_ = nullptr;
+    playbin_ = windowSink_ = hiddenSink_ = videoSink_ = fitFilter_ = nullptr;
     bus_ = nullptr;
 }
 
@@ -76,12 +77,8 @@ void TPipelineDevice::MakePipeline() {
     // A player that only tests files has nothing to play to: no stream on
     // the sound server, no round trips to it at every open.
     if (GstElement* sink = MakeSink(
-            output_ == TMediaPlayer::Output::Real ? AudioSinkFactory() : QByteArray("fakesink"))) {
-        TakeStreamName(sink);
-        AnswerFormatQueries(sink);
-        audioSink_ = sink;
+            output_ == TMediaPlayer::Output::Real ? AudioSinkFactory() : QByteArray("fakesink")))
         g_object_set(playbin_, "audio-sink", sink, nullptr);
-    }
     g_signal_connect(playbin_, "element-setup", G_CALLBACK(SetUpMidiSynth), &synthesized_);
 }
 
@@ -168,10 +165,6 @@ QString TPipelineDevice::Preroll(MediaClock::time_point deadline) {
     const QString reason =
         GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR ? ErrorText(message) : QString();
     gst_message_unref(message);
-    // A sink taken down to READY makes a new stream, which needs its name
-    // again.
-    if (reason.isEmpty())
-        NameStream();
     return reason;
 }
 
@@ -223,20 +216,10 @@ void TPipelineDevice::OpenPipeline(const QByteArray& path) {
         ShowVideoInWindow(false);
         return Preroll(deadline);
     };
-    QString failure = preroll();
-    // The server behind the kept connection has gone (restarted): the file is
-    // tried once more in a new pipeline, whose sink connects anew.
-    if (!failure.isEmpty() && output_ == TMediaPlayer::Output::Real &&
-        LetGoDeadSoundServerConnection()) {
-        StopPipeline(playbin_);
-        Release();
-        MakePipeline();
-        failure = preroll();
-    }
+    const QString failure = preroll();
     if (!failure.isEmpty())
         FailOpen(failure);
-    if (output_ == TMediaPlayer::Output::Real)
-        HoldSoundServerConnection();
+    NameStream();
     gint audio = 0, video = 0;
     g_object_get(playbin_, "n-audio", &audio, "n-video", &video, nullptr);
     if (audio + video == 0)
@@ -398,8 +381,11 @@ void TPipelineDevice::PlayPipeline() {
         lastError_ = QStringLiteral("The device cannot play this file.");
 }
 
+// The sound server's stream is the process's, named after the track that
+// plays into it.
 void TPipelineDevice::NameStream() {
-    ::NameStream(audioSink_, streamTitle_, streamArtist_);
+    if (output_ == TMediaPlayer::Output::Real)
+        NameSoundServerStream(streamTitle_, streamArtist_);
 }
 
 void TPipelineDevice::SetStreamTitle(const QString& title, const QString& artist) {
@@ -425,7 +411,6 @@ void TPipelineDevice::Play() {
     if (ended_ && !SeekTo(0)) {
         // Starting the file afresh rewinds it as well, only more slowly.
         gst_element_set_state(playbin_, GST_STATE_READY);
-        NameStream();
         ended_ = false;
         lastPosition_ = 0;
     }

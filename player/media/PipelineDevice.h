@@ -65,9 +65,6 @@ private:
     const TMediaPlayer::Output output_;
     GstElement* playbin_ = nullptr;
     GstBus* bus_ = nullptr;
-    // The sound server's sink inside playbin (owned by it); null when the
-    // sound goes elsewhere.
-    GstElement* audioSink_ = nullptr;
     QString streamTitle_;
     QString streamArtist_;
 

@@ -147,7 +147,6 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
     // Made ready before the first command, which may be a while coming: the
     // first file's sink then finds the sound server's connection open.
     AudioSinkFactory();
-    HoldSoundServerConnection();
     VideoSinkFactory();
     loader.join();
     TPipelineDevice device(TMediaPlayer::Output::Real);

@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <glib.h>
 
 #include <unistd.h>
 #include <vector>
@@ -23,12 +22,9 @@ using Clock = std::chrono::steady_clock;
 // look the same: the volume controls and the desktop find the player by its
 // name and process.
 std::vector<QByteArray> StreamIdentity() {
-    const char* name = g_get_application_name();
-    if (!name)
-        name = "GStreamer-based audio application";
     const QByteArray binary = QFile::encodeName(
         QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).fileName());
-    return {QByteArray("PULSE_PROP_OVERRIDE_application.name=") + name,
+    return {QByteArray("PULSE_PROP_OVERRIDE_application.name=Tolvane"),
             "PULSE_PROP_OVERRIDE_application.process.id=" + QByteArray::number(getpid()),
             "PULSE_PROP_OVERRIDE_application.process.binary=" + binary};
 }

@@ -1,5 +1,7 @@
 #include "player/media/Sinks.h"
 
+#include "player/media/SoundServerSink.h"
+
 #include <QtGlobal>
 
 #include <gst/video/videooverlay.h>
@@ -39,142 +41,7 @@ QByteArray ReachableSink(const char* factory) {
     return reached;
 }
 
-// Marks the tags this program sends, which alone may name the stream.
-constexpr char NamedHere[] = "Tolvane";
-constexpr char StreamNameKey[] = "tolvane-stream-name";
-
-// The name an audio sink is to take with its next buffer: a serialized
-// event sent from outside the streaming thread would wait for the pad's
-// stream lock, which a prerolled sink holds until it plays.
-struct StreamName {
-    std::mutex lock;
-    QString title, artist;
-    std::atomic<bool> due{false};
-};
-
-void SendTags(GstPad* pad, const char* tag, const QString& value) {
-    GstTagList* tags = gst_tag_list_new(GST_TAG_APPLICATION_NAME, NamedHere, tag,
-                                        value.toUtf8().constData(), nullptr);
-    gst_pad_send_event(pad, gst_event_new_tag(tags));
-}
-
-GstPadProbeReturn KeepOwnName(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
-    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
-        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-        if (GST_EVENT_TYPE(event) != GST_EVENT_TAG)
-            return GST_PAD_PROBE_OK;
-        GstTagList* tags = nullptr;
-        gst_event_parse_tag(event, &tags);
-        const gchar* mark = nullptr;
-        const bool ours =
-            gst_tag_list_peek_string_index(tags, GST_TAG_APPLICATION_NAME, 0, &mark) &&
-            g_strcmp0(mark, NamedHere) == 0;
-        return ours ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
-    }
-    auto* name = static_cast<StreamName*>(data);
-    if (!name->due.exchange(false))
-        return GST_PAD_PROBE_OK;
-    QString title, artist;
-    {
-        std::lock_guard<std::mutex> hold(name->lock);
-        title = name->title;
-        artist = name->artist;
-    }
-    // The artist goes alone first: with a title beside it the stream would
-    // be named "'Title' by 'Artist'".
-    if (!artist.isEmpty())
-        SendTags(pad, GST_TAG_ARTIST, artist);
-    SendTags(pad, GST_TAG_TITLE, title);
-    return GST_PAD_PROBE_OK;
-}
-
-// The plain sound that the sink's pad takes; the sound server takes each of
-// these formats and converts it itself. Compressed formats passed through to
-// a receiver are left out: a plain player never sends them.
-GstCaps* PlainSoundCaps(GstPad* pad) {
-    GstCaps* all = gst_pad_get_pad_template_caps(pad);
-    GstCaps* plain = gst_caps_new_empty();
-    for (guint i = 0; i < gst_caps_get_size(all); ++i)
-        if (gst_structure_has_name(gst_caps_get_structure(all, i), "audio/x-raw"))
-            gst_caps_append_structure(plain, gst_structure_copy(gst_caps_get_structure(all, i)));
-    gst_caps_unref(all);
-    return plain;
-}
-
-GstPadProbeReturn AnswerFormats(GstPad* pad, GstPadProbeInfo* info, gpointer) {
-    GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
-    switch (GST_QUERY_TYPE(query)) {
-    case GST_QUERY_CAPS: {
-        GstCaps* filter = nullptr;
-        gst_query_parse_caps(query, &filter);
-        GstCaps* plain = PlainSoundCaps(pad);
-        if (filter) {
-            GstCaps* both = gst_caps_intersect_full(filter, plain, GST_CAPS_INTERSECT_FIRST);
-            gst_caps_unref(plain);
-            plain = both;
-        }
-        gst_query_set_caps_result(query, plain);
-        gst_caps_unref(plain);
-        return GST_PAD_PROBE_HANDLED;
-    }
-    case GST_QUERY_ACCEPT_CAPS: {
-        GstCaps* caps = nullptr;
-        gst_query_parse_accept_caps(query, &caps);
-        GstCaps* plain = PlainSoundCaps(pad);
-        gst_query_set_accept_caps_result(query, gst_caps_is_subset(caps, plain));
-        gst_caps_unref(plain);
-        return GST_PAD_PROBE_HANDLED;
-    }
-    default:
-        return GST_PAD_PROBE_OK;
-    }
-}
-
 } // namespace
-
-void AnswerFormatQueries(GstElement* audioSink) {
-    if (FactoryName(audioSink) != "pulsesink")
-        return;
-    GstPad* pad = gst_element_get_static_pad(audioSink, "sink");
-    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, AnswerFormats, nullptr, nullptr);
-    gst_object_unref(pad);
-}
-
-void TakeStreamName(GstElement* audioSink) {
-    if (FactoryName(audioSink) != "pulsesink")
-        return;
-    // The volume controls show the program's name and icon by each of its
-    // streams, whichever process plays it.
-    GstStructure* identity = gst_structure_new(
-        "identity", "application.name", G_TYPE_STRING, "Tolvane", "application.icon_name",
-        G_TYPE_STRING, "tolvane", "application.id", G_TYPE_STRING, "tolvane", nullptr);
-    g_object_set(audioSink, "stream-properties", identity, nullptr);
-    gst_structure_free(identity);
-    // pulsesink renames its stream after every title and artist it meets,
-    // as "'Title' by 'Artist'" from an ID3 tag and not at all from tags it
-    // cannot find, where the program knows the track better.
-    auto* name = new StreamName;
-    g_object_set_data_full(G_OBJECT(audioSink), StreamNameKey, name,
-                           [](gpointer data) { delete static_cast<StreamName*>(data); });
-    GstPad* pad = gst_element_get_static_pad(audioSink, "sink");
-    gst_pad_add_probe(pad,
-                      GstPadProbeType(GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
-                                      GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
-                      KeepOwnName, name, nullptr);
-    gst_object_unref(pad);
-}
-
-void NameStream(GstElement* audioSink, const QString& title, const QString& artist) {
-    auto* name =
-        audioSink ? static_cast<StreamName*>(g_object_get_data(G_OBJECT(audioSink), StreamNameKey))
-                  : nullptr;
-    if (!name || title.isEmpty())
-        return;
-    std::lock_guard<std::mutex> hold(name->lock);
-    name->title = title;
-    name->artist = artist;
-    name->due = true;
-}
 
 QByteArray FactoryName(GstElement* element) {
     GstElementFactory* factory = gst_element_get_factory(element);
@@ -184,8 +51,9 @@ QByteArray FactoryName(GstElement* element) {
 
 const QByteArray& AudioSinkFactory() {
     static const QByteArray choice = [] {
-        if (!ReachableSink("pulsesink").isEmpty())
-            return QByteArray("pulsesink");
+        RegisterSoundServerSink();
+        if (ConnectSoundServer())
+            return QByteArray(SoundServerSinkFactory);
         const QByteArray other = ReachableSink("autoaudiosink");
         // Without a server or card the auto sink ends on a fake one; say so
         // plainly and make it keep time ourselves.
@@ -204,45 +72,6 @@ const QByteArray& VideoSinkFactory() {
         return QByteArray("fakesink");
     }();
     return choice;
-}
-
-namespace {
-
-// A sound server's sink in READY, which holds the connection; only the
-// thread that opens files touches it.
-GstElement* connectionHolder = nullptr;
-
-} // namespace
-
-void HoldSoundServerConnection() {
-    if (connectionHolder || AudioSinkFactory() != "pulsesink")
-        return;
-    GstElement* sink = gst_element_factory_make("pulsesink", nullptr);
-    if (!sink)
-        return;
-    gst_object_ref_sink(sink);
-    if (gst_element_set_state(sink, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS) {
-        connectionHolder = sink;
-        return;
-    }
-    gst_element_set_state(sink, GST_STATE_NULL);
-    gst_object_unref(sink);
-}
-
-bool LetGoDeadSoundServerConnection() {
-    if (!connectionHolder)
-        return false;
-    // The sink asks the server about its output; a dead connection cannot.
-    gchar* output = nullptr;
-    g_object_get(connectionHolder, "device-name", &output, nullptr);
-    const bool alive = output != nullptr;
-    g_free(output);
-    if (alive)
-        return false;
-    gst_element_set_state(connectionHolder, GST_STATE_NULL);
-    gst_object_unref(connectionHolder);
-    connectionHolder = nullptr;
-    return true;
 }
 
 GstElement* MakeSink(const QByteArray& factory) {
