@@ -63,17 +63,22 @@ bool Ended(pid_t played) {
                         [played](const Child& child) { return child.pid == played; });
 }
 
-// This process's stream on the sound server: "no" while it sounds, "yes"
-// while held, empty when there is none.
-QString Corked() {
+// A field of this process's stream on the sound server; empty when there is
+// no stream.
+QString StreamField(const QString& field) {
     QProcess pactl;
     pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")});
     pactl.waitForFinished(10000);
     const QString listing = QString::fromUtf8(pactl.readAllStandardOutput());
     for (const QString& block : listing.split(QStringLiteral("Sink Input #")))
         if (block.contains(QStringLiteral("application.process.id = \"%1\"").arg(getpid())))
-            return QRegularExpression(QStringLiteral("Corked: (\\w+)")).match(block).captured(1);
+            return QRegularExpression(field + QStringLiteral(": ([^\n]+)")).match(block).captured(1);
     return {};
+}
+
+// "no" while it sounds, "yes" while held, empty when there is none.
+QString Corked() {
+    return StreamField(QStringLiteral("Corked"));
 }
 
 // A sound server of the test's own, so that each stream on it is the
@@ -151,12 +156,26 @@ private slots:
     void oneStreamCarriesEveryTrack() {
         if (!soundServer.running)
             QSKIP("pulseaudio and pactl (pulseaudio-utils) are needed");
+        // A track of another rate and channel count, made here: the stream
+        // takes its rate.
+        QTemporaryDir folder;
+        const QString mono = folder.filePath(QStringLiteral("mono.wav"));
+        QCOMPARE(QProcess::execute(QStringLiteral("gst-launch-1.0"),
+                                   {QStringLiteral("-q"), QStringLiteral("audiotestsrc"),
+                                    QStringLiteral("num-buffers=100"), QStringLiteral("!"),
+                                    QStringLiteral("audio/x-raw,rate=22050,channels=1"),
+                                    QStringLiteral("!"), QStringLiteral("wavenc"),
+                                    QStringLiteral("!"), QStringLiteral("filesink"),
+                                    QStringLiteral("location=") + mono}),
+                 0);
         TMediaPlayer player;
         QList<int> first;
         bool wmaPlayed = false;
-        for (const char* name :
-             {"tone.wav", "tone.mp3", "tone.wma", "tune.mid", "clip.avi", "tone.wav"}) {
-            Open(player, QString::fromLatin1(name));
+        for (const char* name : {"tone.wav", "tone.mp3", "tone.wma", "tune.mid", "clip.avi",
+                                 "mono.wav", "tone.wav"}) {
+            const bool made = QByteArray(name) == "mono.wav";
+            player.FileName = made ? QFile::encodeName(mono) : TestSupport::Media(QString::fromLatin1(name));
+            player.OpenMedia();
             player.PlayMedia();
             QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
             if (first.isEmpty())
@@ -164,6 +183,9 @@ private slots:
             QCOMPARE(first.size(), 1);
             QVERIFY2(Streams() == first, name);
             QCOMPARE(Corked(), QStringLiteral("no"));
+            QVERIFY2(StreamField(QStringLiteral("Sample Specification"))
+                         .endsWith(made ? QStringLiteral("22050Hz") : QStringLiteral("44100Hz")),
+                     name);
             // FFmpeg loads only for what nothing else decodes (an MP3 took
             // FFmpeg's decoder, first by name at the same rank).
             wmaPlayed = wmaPlayed || QByteArray(name).endsWith(".wma");
@@ -313,13 +335,14 @@ private slots:
     }
 
     // A sound server that stops taking sound (it hangs) leaves the child
-    // answering and its pipeline playing, while the position stands still:
-    // the track ends as one that broke off.
+    // answering and its pipeline playing, while the position stands still
+    // once what the server was given has played: the track ends as one that
+    // broke off. (A short track would end before, on what was given.)
     void aTrackThatStandsStillWhilePlayingEndsAsBrokenOff() {
         if (!soundServer.running)
             QSKIP("pulseaudio and pactl (pulseaudio-utils) are needed");
         TMediaPlayer player;
-        Open(player, QStringLiteral("tone.wav"));
+        Open(player, QStringLiteral("long.mp3"));
         player.PlayMedia();
         QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
         const pid_t playing = PlayingChild();

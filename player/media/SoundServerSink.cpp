@@ -81,6 +81,9 @@ private:
     // A write waiting for room returns at once: the sink paused, stopped or
     // flushed, and its ring buffer no longer wants the segment written.
     bool interrupted_ = false;
+    // The stream is corked only until it has sound: a new track's, or after
+    // a flush. A pause's cork stays until the sink resumes.
+    bool startOnWrite_ = true;
     // The last operation waited for by Finish succeeded.
     bool succeeded_ = false;
     bool deadline_ = false;
@@ -195,12 +198,13 @@ bool KeptStream::MakeStream(int rate, const GstAudioRingBufferSpec& spec) {
     pa_stream_set_write_callback(
         stream_, [](pa_stream*, size_t, void* self) { static_cast<KeptStream*>(self)->Wake(); },
         this);
-    // The server holds what the ring buffer holds, and asks for more a
-    // segment at a time.
+    // The server holds what the sink's ring buffer holds, and asks for more
+    // a segment at a time.
     pa_buffer_attr buffer;
     buffer.maxlength = uint32_t(-1);
     buffer.tlength = uint32_t(spec.segsize * spec.segtotal);
-    buffer.prebuf = uint32_t(-1);
+    // Sounds as soon as a segment is there, not once the whole buffer is.
+    buffer.prebuf = uint32_t(spec.segsize);
     buffer.minreq = uint32_t(spec.segsize);
     buffer.fragsize = uint32_t(-1);
     const auto flags = pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
@@ -264,6 +268,7 @@ bool KeptStream::Take(GstAudioSink* sink, GstAudioRingBufferSpec* spec) {
         corked_ = true;
     }
     Forget(pa_stream_flush(stream_, nullptr, nullptr));
+    startOnWrite_ = true;
     return true;
 }
 
@@ -318,24 +323,25 @@ int KeptStream::Write(GstAudioSink* sink, gconstpointer data, guint length) {
                               (nullptr));
             return -1;
         }
-        const size_t room = pa_stream_writable_size(stream_);
+        size_t room = pa_stream_writable_size(stream_);
         if (room == size_t(-1))
             return -1;
+        // A corked stream makes no room: the rest of the segment goes to the
+        // server beyond its usual fill, which it holds, so that a pause
+        // loses nothing of the track and the ring buffer's thread is free
+        // to stop.
+        if (room == 0 && corked_)
+            room = length;
         if (room > 0) {
             const size_t bytes = std::min<size_t>(room, length);
             if (pa_stream_write(stream_, data, bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
                 return -1;
-            if (corked_) {
+            if (corked_ && startOnWrite_) {
                 Forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
                 corked_ = false;
             }
+            startOnWrite_ = false;
             return int(bytes);
-        }
-        // A full stream plays only uncorked: a pause's cork is lifted here
-        // once the sink writes again.
-        if (corked_) {
-            Forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
-            corked_ = false;
         }
         pa_threaded_mainloop_wait(loop_);
     }
@@ -355,13 +361,12 @@ void KeptStream::Cork(GstAudioSink* sink, bool cork) {
     Locked hold(loop_);
     if (owner_ != sink || !StreamReady())
         return;
-    if (cork) {
-        interrupted_ = true;
-        Wake();
-    }
     if (corked_ != cork)
         Forget(pa_stream_cork(stream_, cork, nullptr, nullptr));
     corked_ = cork;
+    startOnWrite_ = false;
+    // A write waiting for room finishes its segment (see Write).
+    Wake();
 }
 
 void KeptStream::Flush(GstAudioSink* sink) {
@@ -369,6 +374,7 @@ void KeptStream::Flush(GstAudioSink* sink) {
     if (owner_ != sink || !StreamReady())
         return;
     interrupted_ = true;
+    startOnWrite_ = true;
     Wake();
     Forget(pa_stream_flush(stream_, nullptr, nullptr));
 }
@@ -407,7 +413,14 @@ struct TolvaneSoundSinkClass {
 GType tolvane_sound_sink_get_type();
 G_DEFINE_TYPE(TolvaneSoundSink, tolvane_sound_sink, GST_TYPE_AUDIO_SINK)
 
-void tolvane_sound_sink_init(TolvaneSoundSink*) {}
+void tolvane_sound_sink_init(TolvaneSoundSink* self) {
+    // Segments of 100 ms, a second of them: the stream wakes this process
+    // ten times a second, where GStreamer's 10 ms segments woke it a hundred
+    // times. A pause, a seek or a new track corks or empties the stream at
+    // once, so the longer buffer delays none of them.
+    g_object_set(self, "latency-time", gint64(100 * 1000), "buffer-time", gint64(1000 * 1000),
+                 nullptr);
+}
 
 void tolvane_sound_sink_class_init(TolvaneSoundSinkClass* type) {
     auto* element = GST_ELEMENT_CLASS(type);
