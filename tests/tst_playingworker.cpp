@@ -93,27 +93,37 @@ public:
         // The session bus has a server's name already.
         env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         server_.setProcessEnvironment(env);
-        const QString socket = folder_.filePath(QStringLiteral("pulse.sock"));
-        server_.start(
-            QStringLiteral("pulseaudio"),
-            {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
-             QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
-             QStringLiteral("-L"),
-             QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + socket,
-             QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=own")});
-        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(socket));
-        for (QDeadlineTimer deadline(10000); !running && !deadline.hasExpired(); QTest::qWait(50))
-            running = QProcess::execute(QStringLiteral("pactl"), {QStringLiteral("info")}) == 0;
+        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(socket()));
+        Start();
     }
-    ~SoundServer() {
-        ::kill(pid(), SIGCONT);
-        server_.terminate();
-        server_.waitForFinished(5000);
+    ~SoundServer() { End(); }
+    // Another server in its place, as after a restart.
+    void Restart() {
+        End();
+        running = false;
+        Start();
     }
     pid_t pid() const { return pid_t(server_.processId()); }
     bool running = false;
 
 private:
+    QString socket() const { return folder_.filePath(QStringLiteral("pulse.sock")); }
+    void Start() {
+        server_.start(
+            QStringLiteral("pulseaudio"),
+            {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+             QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
+             QStringLiteral("-L"),
+             QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + socket(),
+             QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=own")});
+        for (QDeadlineTimer deadline(10000); !running && !deadline.hasExpired(); QTest::qWait(50))
+            running = QProcess::execute(QStringLiteral("pactl"), {QStringLiteral("info")}) == 0;
+    }
+    void End() {
+        ::kill(pid(), SIGCONT);
+        server_.terminate();
+        server_.waitForFinished(5000);
+    }
     QTemporaryDir folder_;
     QProcess server_;
 };
@@ -332,6 +342,26 @@ private slots:
         const pid_t again = PlayingChild();
         player.CloseMedia();
         QTRY_VERIFY_WITH_TIMEOUT(Ended(again), ClosedChildWaitMs + PatienceMs);
+    }
+
+    // The child keeps its connection to the sound server between tracks:
+    // after the server restarted, the next track connects anew and sounds.
+    void theNextTrackSoundsAfterTheSoundServerRestarted() {
+        if (!soundServer.running)
+            QSKIP("pulseaudio and pactl (pulseaudio-utils) are needed");
+        TMediaPlayer player;
+        Open(player, QStringLiteral("tone.wav"));
+        player.PlayMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+        const pid_t playing = PlayingChild();
+        player.CloseMedia();
+        soundServer.Restart();
+        QVERIFY(soundServer.running);
+        Open(player, QStringLiteral("tone.mp3"));
+        player.PlayMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Corked(), QStringLiteral("no"), PatienceMs);
+        QCOMPARE(PlayingChild(), playing);
     }
 
     // A sound server that stops taking sound (it hangs) leaves the child
