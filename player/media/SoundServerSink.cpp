@@ -9,9 +9,11 @@
 namespace {
 
 // Long enough for the player to open the next file after a track's end or
-// a Next, short enough that a player stopped for good soon shows the desktop
-// no stream of its own.
-constexpr pa_usec_t IdleStreamUs = 1000 * PA_USEC_PER_MSEC;
+// a Next, the slow ones too (a MIDI file loads its soundfont first, which
+// took over a second under the sanitizers), and as long as a closed child
+// waits for a next file: a player stopped for good shows the desktop no
+// stream of its own once its child has gone.
+constexpr pa_usec_t IdleStreamUs = 5000 * PA_USEC_PER_MSEC;
 // A server that does not answer a connection or a new stream in this time
 // (it hangs) is taken for none.
 constexpr auto AnswerTimeout = std::chrono::seconds(5);

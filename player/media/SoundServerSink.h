@@ -15,7 +15,7 @@
 // The stream carries 32-bit float stereo: the pipeline converts every track
 // to it, so that a track of another sample format or channel count never
 // needs another stream. A track of another rate changes the stream's rate.
-// A stream that no track takes up within a second is let go.
+// A stream that no track takes up within five seconds is let go.
 
 // The factory name the sink is made by, once RegisterSoundServerSink ran.
 inline constexpr char SoundServerSinkFactory[] = "tolvanesoundsink";
