@@ -2,14 +2,10 @@
 
 #include "player/media/SoundServerSink.h"
 
-#include <QtGlobal>
-
 #include <gst/video/videooverlay.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <mutex>
 
 namespace {
 
