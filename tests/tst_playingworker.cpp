@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -153,6 +154,28 @@ QList<int> Streams() {
     return streams;
 }
 
+// The loudest sample the sound server plays in the next ms, out of 32767;
+// -1 when nothing was heard at all.
+int Peak(int ms) {
+    QProcess parec;
+    parec.start(QStringLiteral("parec"),
+                {QStringLiteral("--device=own.monitor"), QStringLiteral("--raw"),
+                 QStringLiteral("--format=s16le"), QStringLiteral("--channels=1"),
+                 QStringLiteral("--rate=8000"), QStringLiteral("--latency-msec=20")});
+    parec.waitForStarted(5000);
+    QTest::qWait(ms);
+    parec.terminate();
+    parec.waitForFinished(5000);
+    const QByteArray heard = parec.readAllStandardOutput();
+    int peak = heard.isEmpty() ? -1 : 0;
+    for (qsizetype at = 0; at + 1 < heard.size(); at += 2) {
+        qint16 sample = 0;
+        std::memcpy(&sample, heard.constData() + at, 2);
+        peak = std::max(peak, std::abs(int(sample)));
+    }
+    return peak;
+}
+
 void Open(TMediaPlayer& player, const QString& name) {
     player.FileName = TestSupport::Media(name);
     player.OpenMedia();
@@ -211,6 +234,23 @@ private slots:
             // FFmpeg's decoder, first by name at the same rank).
             wmaPlayed = wmaPlayed || QByteArray(name).endsWith(".wma");
             QVERIFY2(Maps("libavcodec", QString::number(PlayingChild())) == wmaPlayed, name);
+        }
+    }
+
+    // A MIDI file plays through the synthesiser the last one left: it must
+    // sound as the first did, after another file between them and after a
+    // MIDI file right before it.
+    void aMidiFileAfterAnotherSoundsAsTheFirstDid() {
+        if (!soundServer.running || QStandardPaths::findExecutable(QStringLiteral("parec")).isEmpty())
+            QSKIP("pulseaudio and parec (pulseaudio-utils) are needed");
+        TMediaPlayer player;
+        for (const char* name : {"tune.mid", "tone.wav", "tune.rmi", "tune.mid"}) {
+            Open(player, QString::fromLatin1(name));
+            player.PlayMedia();
+            QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 100, PatienceMs);
+            // The piano's notes peak near -6 dBFS, the tone near -20.
+            const int peak = Peak(1500);
+            QVERIFY2(peak > 1000, qPrintable(QStringLiteral("%1: %2").arg(name).arg(peak)));
         }
     }
 

@@ -403,6 +403,37 @@ void KeptStream::ApplyName() {
     }
 }
 
+// The ring buffer's thread writes its segments in turn whether or not the
+// pipeline has filled them, paced only by the room the server gives, which
+// is a second at a track's start. A synthesiser that makes its sound in
+// small pieces (MIDI) then fell behind at once: the segments went out
+// silent, the sound meant for them came too late for its place and was
+// dropped, and a track began with half a second of silence, now and then
+// stayed silent throughout. A segment waits until the pipeline has filled
+// it, for at most its own length: no longer than it would take to play.
+void WaitUntilFilled(GstAudioSink* self) {
+    auto* sink = GST_AUDIO_BASE_SINK(self);
+    GstAudioRingBuffer* ring = sink->ringbuffer;
+    const gint64 rate = GST_AUDIO_INFO_RATE(&ring->spec.info);
+    if (rate <= 0)
+        return;
+    const gint64 limit =
+        g_get_monotonic_time() + gint64(ring->samples_per_seg) * G_USEC_PER_SEC / rate;
+    for (;;) {
+        if (g_atomic_int_get(&ring->state) != GST_AUDIO_RING_BUFFER_STATE_STARTED ||
+            GST_BASE_SINK(self)->eos || GST_BASE_SINK(self)->flushing)
+            return;
+        // Where the pipeline writes next, and where this segment ends, in
+        // the ring buffer's samples.
+        const guint64 filled = sink->next_sample;
+        const guint64 needed =
+            guint64(g_atomic_int_get(&ring->segdone) - ring->segbase + 1) * ring->samples_per_seg;
+        if ((filled != guint64(-1) && filled >= needed) || g_get_monotonic_time() >= limit)
+            return;
+        g_usleep(1000);
+    }
+}
+
 // The element: a GstAudioSink whose device is the kept stream.
 
 struct TolvaneSoundSink {
@@ -456,6 +487,7 @@ void tolvane_sound_sink_class_init(TolvaneSoundSinkClass* type) {
         return TRUE;
     };
     sink->write = [](GstAudioSink* self, gpointer data, guint length) -> gint {
+        WaitUntilFilled(self);
         const gint written = Output().Write(self, data, length);
         // The segment is dropped: the stream went, or a sink of the next
         // track took it over while this one stops. Its ring buffer asks
