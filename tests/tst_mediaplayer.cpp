@@ -1,4 +1,5 @@
 #include "player/media/MediaPlayer.h"
+#include "player/media/Midi.h"
 
 #include "TestSupport.h"
 
@@ -194,6 +195,19 @@ private slots:
         WAIT_FOR_POSITION(player, 5400300);
         QVERIFY2(player.MediaPosition() < 5410000, StateOf(player).constData());
         QCOMPARE(player.MediaMode(), TMPModes::mpPlaying);
+    }
+
+    // The soundfont loads once: every MIDI file after the first plays
+    // through the synthesiser the last one left, whatever came between.
+    void midiFilesShareOneSynthesiser() {
+        TMediaPlayer player(nullptr, TMediaPlayer::Output::None);
+        for (const char* name : {"tune.mid", "tone.wav", "tune.rmi", "tune.mid", "clip.avi",
+                                 "tune.mid"}) {
+            OPEN_OR_FAIL(player, TestSupport::Media(QString::fromLatin1(name)));
+            player.PlayMedia();
+            WAIT_FOR_POSITION(player, 100);
+            QCOMPARE(MidiSynthsMade(), 1);
+        }
     }
 
     // --- the operations' own rules ---------------------------------------

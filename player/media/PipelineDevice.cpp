@@ -51,6 +51,7 @@ void TPipelineDevice::MakePipeline() {
         return;
     InitGStreamer();
     ApplyDecoderPolicy();
+    RegisterMidiSynth();
     GstElement* bin = gst_element_factory_make("playbin", nullptr);
     GstElement* fake = MakeSink("fakesink");
     if (!bin || !fake) {
@@ -79,7 +80,7 @@ void TPipelineDevice::MakePipeline() {
     if (GstElement* sink = MakeSink(
             output_ == TMediaPlayer::Output::Real ? AudioSinkFactory() : QByteArray("fakesink")))
         g_object_set(playbin_, "audio-sink", sink, nullptr);
-    g_signal_connect(playbin_, "element-setup", G_CALLBACK(SetUpMidiSynth), &synthesized_);
+    g_signal_connect(playbin_, "element-setup", G_CALLBACK(NoteMidiSynth), &synthesized_);
 }
 
 // Only while the pipeline stands below PAUSED.
