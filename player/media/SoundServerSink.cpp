@@ -200,11 +200,14 @@ bool KeptStream::MakeStream(int rate, const GstAudioRingBufferSpec& spec) {
     pa_stream_set_write_callback(
         stream_, [](pa_stream*, size_t, void* self) { static_cast<KeptStream*>(self)->Wake(); },
         this);
-    // The server holds what the sink's ring buffer holds, and asks for more
-    // a segment at a time.
+    // The server holds three segments and asks for more a segment at a
+    // time; the rest of the second waits in the sink's ring buffer. With
+    // the whole second asked for, the server played out in one go what it
+    // held, ahead of time: on the null sink of the tests, now and then a
+    // whole MIDI track went by in an instant, unheard.
     pa_buffer_attr buffer;
     buffer.maxlength = uint32_t(-1);
-    buffer.tlength = uint32_t(spec.segsize * spec.segtotal);
+    buffer.tlength = uint32_t(spec.segsize * std::min(spec.segtotal, 3));
     // Sounds as soon as a segment is there, not once the whole buffer is.
     buffer.prebuf = uint32_t(spec.segsize);
     buffer.minreq = uint32_t(spec.segsize);
@@ -405,7 +408,7 @@ void KeptStream::ApplyName() {
 
 // The ring buffer's thread writes its segments in turn whether or not the
 // pipeline has filled them, paced only by the room the server gives, which
-// is a second at a track's start. A synthesiser that makes its sound in
+// is several segments at a track's start. A synthesiser that makes its sound in
 // small pieces (MIDI) then fell behind at once: the segments went out
 // silent, the sound meant for them came too late for its place and was
 // dropped, and a track began with half a second of silence, now and then
