@@ -208,8 +208,10 @@ bool KeptStream::MakeStream(int rate, const GstAudioRingBufferSpec& spec) {
     pa_buffer_attr buffer;
     buffer.maxlength = uint32_t(-1);
     buffer.tlength = uint32_t(spec.segsize * std::min(spec.segtotal, 3));
-    // Sounds as soon as a segment is there, not once the whole buffer is.
-    buffer.prebuf = uint32_t(spec.segsize);
+    // Sounds as soon as a fifth of a segment is there, not once the whole
+    // buffer is.
+    buffer.prebuf = uint32_t(spec.segsize / 5 / GST_AUDIO_INFO_BPF(&spec.info) *
+                             GST_AUDIO_INFO_BPF(&spec.info));
     buffer.minreq = uint32_t(spec.segsize);
     buffer.fragsize = uint32_t(-1);
     const auto flags = pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
@@ -408,31 +410,37 @@ void KeptStream::ApplyName() {
 
 // The ring buffer's thread writes its segments in turn whether or not the
 // pipeline has filled them, paced only by the room the server gives, which
-// is several segments at a track's start. A synthesiser that makes its sound in
-// small pieces (MIDI) then fell behind at once: the segments went out
-// silent, the sound meant for them came too late for its place and was
-// dropped, and a track began with half a second of silence, now and then
-// stayed silent throughout. A segment waits until the pipeline has filled
-// it, for at most its own length: no longer than it would take to play.
-void WaitUntilFilled(GstAudioSink* self) {
+// is several segments at a track's start. A synthesiser that makes its
+// sound in small pieces (MIDI) then fell behind at once: the segments went
+// out silent, the sound meant for them came too late for its place and was
+// dropped, and a track began with half a second of silence. Of the rest of
+// its segment the thread asks to write (length bytes), only what the
+// pipeline has filled goes out; the thread asks again for the remainder.
+// It waits until some is filled, for at most a segment's length, no longer
+// than the segment would take to play, and then writes it as it is.
+guint FilledBytes(GstAudioSink* self, guint length) {
     auto* sink = GST_AUDIO_BASE_SINK(self);
     GstAudioRingBuffer* ring = sink->ringbuffer;
     const gint64 rate = GST_AUDIO_INFO_RATE(&ring->spec.info);
-    if (rate <= 0)
-        return;
+    const gint frameBytes = GST_AUDIO_INFO_BPF(&ring->spec.info);
+    if (rate <= 0 || frameBytes <= 0 || length > guint(ring->spec.segsize))
+        return length;
     const gint64 limit =
         g_get_monotonic_time() + gint64(ring->samples_per_seg) * G_USEC_PER_SEC / rate;
     for (;;) {
         if (g_atomic_int_get(&ring->state) != GST_AUDIO_RING_BUFFER_STATE_STARTED ||
             GST_BASE_SINK(self)->eos || GST_BASE_SINK(self)->flushing)
-            return;
-        // Where the pipeline writes next, and where this segment ends, in
-        // the ring buffer's samples.
+            return length;
+        // In the ring buffer's samples: where the pipeline writes next, and
+        // where this write begins.
         const guint64 filled = sink->next_sample;
-        const guint64 needed =
-            guint64(g_atomic_int_get(&ring->segdone) - ring->segbase + 1) * ring->samples_per_seg;
-        if ((filled != guint64(-1) && filled >= needed) || g_get_monotonic_time() >= limit)
-            return;
+        const guint64 from =
+            guint64(g_atomic_int_get(&ring->segdone) - ring->segbase) * ring->samples_per_seg +
+            (guint(ring->spec.segsize) - length) / guint(frameBytes);
+        if (filled != guint64(-1) && filled > from)
+            return guint(std::min<guint64>(length, (filled - from) * guint(frameBytes)));
+        if (g_get_monotonic_time() >= limit)
+            return length;
         g_usleep(1000);
     }
 }
@@ -490,8 +498,7 @@ void tolvane_sound_sink_class_init(TolvaneSoundSinkClass* type) {
         return TRUE;
     };
     sink->write = [](GstAudioSink* self, gpointer data, guint length) -> gint {
-        WaitUntilFilled(self);
-        const gint written = Output().Write(self, data, length);
+        const gint written = Output().Write(self, data, FilledBytes(self, length));
         // The segment is dropped: the stream went, or a sink of the next
         // track took it over while this one stops. Its ring buffer asks
         // again at once while it runs; the pause keeps that from spinning.
