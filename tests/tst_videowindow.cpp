@@ -139,6 +139,57 @@ private slots:
                                 .arg(firstRound)));
     }
 
+    // Once the window is known, a video draws its first picture there as it
+    // opens, before it plays, and in the size the window asks for.
+    void aVideoOpensIntoTheWindowItWillPlayIn() {
+        if (!tools({}))
+            QSKIP("needs the X display of tools/with-test-env");
+        TMediaPlayer player;
+        TVideoWindow video(&player, nullptr);
+        open(player, Media(QStringLiteral("clip.avi")));
+        player.PlayMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 200, PatienceMs);
+        player.CloseMedia();
+
+        // Larger than it was: what it showed lights a quarter of it.
+        QWindow* window = video.window();
+        QVERIFY(window && !window->isVisible());
+        window->resize(320, 240);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(!lit(window));
+        open(player, Media(QStringLiteral("clip.avi")));
+        QTRY_VERIFY_WITH_TIMEOUT(lit(window), PatienceMs);
+        // Larger again, as the window is made for the file: the picture at
+        // the former size would light less than half of it.
+        window->resize(480, 360);
+        player.SetVideoWindow(window->winId(), QSize(480, 360) * window->devicePixelRatio());
+        QTRY_VERIFY_WITH_TIMEOUT(lit(window), PatienceMs);
+        QCOMPARE(player.MediaMode(), TMPModes::mpStopped);
+        QCOMPARE(player.MediaPosition(), 0);
+    }
+
+    // A window that is gone is no longer named to the player: the next video
+    // plays unseen instead of drawing into nothing.
+    void aVideoAfterItsWindowWentStillPlays() {
+        if (!tools({}))
+            QSKIP("needs the X display of tools/with-test-env");
+        TMediaPlayer player;
+        {
+            TVideoWindow video(&player, nullptr);
+            open(player, Media(QStringLiteral("clip.avi")));
+            player.PlayMedia();
+            QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 200, PatienceMs);
+            player.CloseMedia();
+        }
+        for (const char* name : {"clip.mpg", "clip.avi"}) {
+            open(player, Media(QString::fromLatin1(name)));
+            player.PlayMedia();
+            QTRY_VERIFY2_WITH_TIMEOUT(player.MediaPosition() >= 500, name, PatienceMs);
+            QCOMPARE(player.MediaMode(), TMPModes::mpPlaying);
+        }
+    }
+
     // Off an X display nothing can draw into a window of ours: the player
     // says so and plays the sound. Run again on Qt's offscreen platform.
     void offAnXDisplayAVideoSaysSo() {

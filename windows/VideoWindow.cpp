@@ -63,7 +63,12 @@ TVideoWindow::TVideoWindow(TMediaPlayer* player, QWidget* owner)
     connect(player, &TMediaPlayer::videoHidden, this, &TVideoWindow::Hide, Qt::DirectConnection);
 }
 
-TVideoWindow::~TVideoWindow() = default;
+// The player names this window for the videos it opens later; they must
+// not draw into a window that is gone.
+TVideoWindow::~TVideoWindow() {
+    if (window_ && player_)
+        player_->SetVideoWindow(0, {});
+}
 
 void TVideoWindow::Show(const QSize& video) {
     if (QGuiApplication::platformName() != QLatin1String("xcb")) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QSize>
 #include <memory>
 
@@ -36,7 +37,8 @@ private:
     void Hide();
     void SayNoDisplay();
 
-    TMediaPlayer* player_;
+    // The player may go first: the window then has no one left to tell.
+    QPointer<TMediaPlayer> player_;
     QWidget* owner_;
     std::unique_ptr<QWindow> window_;
     // A message about the missing display is up or on its way.

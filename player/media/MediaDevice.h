@@ -34,7 +34,9 @@ public:
     // The open file's pictures at their own size and shape; empty when it
     // has none.
     virtual QSize VideoSize() { return {}; }
-    // Where the open file's pictures go from its next play on: the native
-    // window `window`, filled at `size`. Without one they are not shown.
+    // Where pictures go: the native window `window`, kept for the files
+    // opened later, and the size the open file's pictures fill there, from
+    // its next play on. A video opened while the window is known prerolls
+    // there. Without a window pictures are not shown.
     virtual void SetVideoWindow(quintptr window, const QSize& size) = 0;
 };

@@ -70,8 +70,7 @@ void TMediaPlayer::PlayMedia() {
 }
 
 void TMediaPlayer::SetVideoWindow(quintptr window, const QSize& size) {
-    if (d->device->IsOpen())
-        d->device->SetVideoWindow(window, size);
+    d->device->SetVideoWindow(window, size);
 }
 
 void TMediaPlayer::PauseMedia() {

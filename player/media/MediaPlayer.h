@@ -109,9 +109,11 @@ public:
     // the device's own. When a file with pictures first plays,
     // videoAboutToShow tells their size (their pixels at their shape); a
     // slot connected directly shows a window for them and names it with
-    // SetVideoWindow, with the size the pictures are to fill there. Without
-    // a window the file plays unseen. videoHidden: the file is closed and
-    // nothing draws into that window any more.
+    // SetVideoWindow, with the size the pictures are to fill there. The
+    // window stays named for the files that follow, whose first picture
+    // goes there as they open, until SetVideoWindow(0) says it is gone.
+    // Without a window the file plays unseen. videoHidden: the file is
+    // closed and nothing plays into that window until the next video.
     void SetVideoWindow(quintptr window, const QSize& size);
 
 signals:

@@ -122,7 +122,6 @@ void TPipelineDevice::Shut() {
     length_ = lastPosition_ = 0;
     ended_ = parkedAtEnd_ = lengthScanned_ = hasVideo_ = false;
     videoSize_ = videoWindowSize_ = {};
-    videoWindow_ = 0;
     seekPending_ = standingAtTarget_ = false;
 }
 
@@ -193,12 +192,13 @@ void TPipelineDevice::Open(const QByteArray& path) {
         FailOpen(unplayable);
     MakePipeline();
     // The text GStreamer's own type finder gives.
-    if (!HasMediaType(path))
+    bool pictures = false;
+    if (!HasMediaType(path, &pictures))
         FailOpen(QStringLiteral("Could not determine type of stream."));
-    OpenPipeline(path);
+    OpenPipeline(path, pictures);
 }
 
-void TPipelineDevice::OpenPipeline(const QByteArray& path) {
+void TPipelineDevice::OpenPipeline(const QByteArray& path, bool pictures) {
     // Until the tags are read the stream goes by the file's name.
     streamTitle_ = PathText(DisplayName(path));
     streamArtist_.clear();
@@ -212,12 +212,25 @@ void TPipelineDevice::OpenPipeline(const QByteArray& path) {
         FailOpen(reason);
     }
     const std::unique_ptr<gchar, decltype(&g_free)> address(uri, g_free);
-    const auto preroll = [&] {
-        g_object_set(playbin_, "uri", uri, nullptr);
+    // A video whose window is known prerolls there at once, at its own
+    // size; a file that turns out to hold pictures after all moves there
+    // when it first plays. Sound alone never takes the window sink up: that
+    // alone cost an MP3 some 40 ms.
+    const bool window = pictures && windowSink_ && videoWindow_;
+    if (window) {
+        ScaleVideo(fitFilter_, {});
+        DrawInto(windowSink_, videoWindow_);
+    }
+    g_object_set(playbin_, "uri", uri, nullptr);
+    ShowVideoInWindow(window);
+    QString failure = Preroll(deadline);
+    if (!failure.isEmpty() && window && !pluginMissing_) {
+        // Should the window fail, the video opens unseen rather than not
+        // at all.
+        gst_element_set_state(playbin_, GST_STATE_NULL);
         ShowVideoInWindow(false);
-        return Preroll(deadline);
-    };
-    const QString failure = preroll();
+        failure = Preroll(deadline);
+    }
     if (!failure.isEmpty())
         FailOpen(failure);
     NameStream();
@@ -243,10 +256,20 @@ void TPipelineDevice::OpenPipeline(const QByteArray& path) {
 }
 
 void TPipelineDevice::SetVideoWindow(quintptr window, const QSize& size) {
-    if (open_ && hasVideo_) {
-        videoWindow_ = window;
-        videoWindowSize_ = size;
-    }
+    videoWindow_ = window;
+    if (!open_ || !hasVideo_)
+        return;
+    videoWindowSize_ = size;
+    if (!windowSink_ || videoSink_ != windowSink_)
+        return;
+    // Prerolled into the window at the open: the picture there takes the
+    // window's size, by a preroll at the same place in the new size.
+    DrawInto(windowSink_, window);
+    if (!window || FitsSize(fitFilter_, size))
+        return;
+    ScaleVideo(fitFilter_, size);
+    if (mode_ != TMPModes::mpPlaying && !ended_ && !parkedAtEnd_)
+        SeekTo(Position());
 }
 
 // Before pictures first play: the pipeline is taken back to READY, given the

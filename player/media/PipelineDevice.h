@@ -50,7 +50,7 @@ private:
     bool QueryLength();
     QString Preroll(MediaClock::time_point deadline);
     GstMessage* NextMessage(GstMessageType types, int ms);
-    void OpenPipeline(const QByteArray& path);
+    void OpenPipeline(const QByteArray& path, bool pictures);
     void MoveVideoToWindow(qint64 at);
     void MarkEnded();
     void Poll(bool honourEnd = true);
@@ -92,11 +92,12 @@ private:
     bool standingAtTarget_ = false;
     QString lastError_;
 
-    // Video opens into a fake sink and moves to its window when it first
-    // plays: the window sink costs some 50 ms each time the pipeline takes
-    // it up and lays it down (its event thread sleeps 50 ms between looks),
-    // which the bad-file scan, opening file after file and playing none,
-    // must not pay. Without a display the fake sink is all there is.
+    // A file whose type holds pictures opens into the window sink when the
+    // window is known, anything else into a fake sink; a video there moves
+    // to its window when it first plays. The window sink costs some 50 ms
+    // each time a pipeline lays it down (its event thread sleeps 50 ms
+    // between looks), which a pipeline that played sound alone must not
+    // pay. Without a display the fake sink is all there is.
     GstElement* windowSink_ = nullptr;
     GstElement* hiddenSink_ = nullptr;
     GstElement* videoSink_ = nullptr;
@@ -104,8 +105,8 @@ private:
     GstElement* fitFilter_ = nullptr;
     bool hasVideo_ = false;
     QSize videoSize_;
-    // The window the open file's pictures go to (0: none, so they are not
-    // shown), and the size they fill there.
+    // The window pictures go to (0: none, so they are not shown), kept from
+    // file to file, and the size the open file's pictures fill there.
     quintptr videoWindow_ = 0;
     QSize videoWindowSize_;
 

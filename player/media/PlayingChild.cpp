@@ -53,8 +53,10 @@ QString Carry(TPipelineDevice& device, char command, const QByteArray& argument)
         switch (command) {
         case OpenCommand: {
             QByteArray path;
-            in >> path;
+            quint64 window = 0;
+            in >> path >> window;
             StartFileLog();
+            device.SetVideoWindow(quintptr(window), {});
             device.Open(path);
             break;
         }

@@ -204,7 +204,7 @@ void TPlayingWorker::Open(const QByteArray& given) {
     if (!reuse)
         LetGo();
     open_ = broken_ = silent_ = false;
-    videoWindow_ = 0;
+    videoWindowSize_ = {};
     const QString unplayable = UnplayablePathReason(path);
     if (!unplayable.isEmpty()) {
         LetGo();
@@ -219,7 +219,8 @@ void TPlayingWorker::Open(const QByteArray& given) {
     tracks_ = reuse ? tracks_ + 1 : 1;
     QByteArray argument;
     QDataStream out(&argument, QIODevice::WriteOnly);
-    out << path;
+    // The window pictures go to: a video prerolls there at once.
+    out << path << quint64(videoWindow_);
     // A bound of the caller's own is meant for the open: a child that is
     // still starting (slowly on a busy machine) has as long again for that.
     int limitMs = TWorkerChannel::OpenLimitMs();
@@ -352,13 +353,13 @@ void TPlayingWorker::SetStreamTitle(const QString& title, const QString& artist)
 }
 
 void TPlayingWorker::SetVideoWindow(quintptr window, const QSize& size) {
+    videoWindow_ = window;
+    videoWindowSize_ = size;
     if (!open_ || broken_)
         return;
     QByteArray argument;
     QDataStream out(&argument, QIODevice::WriteOnly);
     out << quint64(window) << qint32(size.width()) << qint32(size.height());
-    videoWindow_ = window;
-    videoWindowSize_ = size;
     Call(VideoWindowCommand, argument, TWorkerChannel::CommandLimitMs);
 }
 

@@ -110,7 +110,8 @@ private:
     // Files opened by the child so far.
     int tracks_ = 0;
     QByteArray path_;
-    // Where the open file's pictures go, for a child that takes it over.
+    // Where pictures go, for each file's child, and the size the open
+    // file's fill there, for a child that takes it over.
     quintptr videoWindow_ = 0;
     QSize videoWindowSize_;
     bool open_ = false;

@@ -72,7 +72,9 @@ GstFlowReturn TypeFindRead(GstObject*, GstObject*, guint64 offset, guint length,
 
 } // namespace
 
-bool HasMediaType(const QByteArray& path) {
+bool HasMediaType(const QByteArray& path, bool* pictures) {
+    if (pictures)
+        *pictures = false;
     const int fd = open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info {};
     if (fd < 0 || fstat(fd, &info) != 0) {
@@ -111,6 +113,10 @@ bool HasMediaType(const QByteArray& path) {
     close(fd);
     if (!caps)
         return false;
+    if (pictures && !gst_caps_is_empty(caps)) {
+        const char* type = gst_structure_get_name(gst_caps_get_structure(caps, 0));
+        *pictures = g_str_has_prefix(type, "video/") && strcmp(type, "video/x-ms-asf") != 0;
+    }
     gst_caps_unref(caps);
     return true;
 }

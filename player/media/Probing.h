@@ -18,8 +18,11 @@ QString UnplayablePathReason(const QByteArray& path);
 // The pipeline's first step, taken without a pipeline: the type finder runs
 // the same finders over the same bytes, with the same extension as a hint.
 // Most files that are no media at all stop here, at a fraction of the cost
-// of starting and stopping a pipeline's threads.
-bool HasMediaType(const QByteArray& path);
+// of starting and stopping a pipeline's threads. pictures, when given, tells
+// whether the type found is a container that holds video as a rule (AVI,
+// MPEG program streams, QuickTime, Matroska), not ASF, which WMA files use
+// as often as video does.
+bool HasMediaType(const QByteArray& path, bool* pictures = nullptr);
 
 // An MP3 without a Xing header does not say how long it is, and the playing
 // pipeline only guesses from the bitrate seen so far, late and (for VBR) off

@@ -97,25 +97,47 @@ GstElement* MakeWindowSink(GstElement*& fitFilter) {
     return bin;
 }
 
+namespace {
+
+// The size and pixel shape of the pictures a pad passes now; empty when
+// none have passed.
+struct Pictures {
+    QSize size;
+    int parN = 1, parD = 1;
+};
+
+Pictures PicturesAt(GstPad* pad) {
+    Pictures pictures;
+    GstCaps* caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
+    if (!caps)
+        return pictures;
+    const GstStructure* format = gst_caps_get_structure(caps, 0);
+    int width = 0, height = 0;
+    gst_structure_get_int(format, "width", &width);
+    gst_structure_get_int(format, "height", &height);
+    if (!gst_structure_get_fraction(format, "pixel-aspect-ratio", &pictures.parN,
+                                    &pictures.parD) ||
+        pictures.parN <= 0 || pictures.parD <= 0)
+        pictures.parN = pictures.parD = 1;
+    gst_caps_unref(caps);
+    if (width > 0 && height > 0)
+        pictures.size = QSize(width, height);
+    return pictures;
+}
+
+} // namespace
+
 QSize ShownVideoSize(GstElement* playbin) {
     GstPad* pad = nullptr;
     g_signal_emit_by_name(playbin, "get-video-pad", 0, &pad);
-    GstCaps* caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
-    int width = 0, height = 0, parN = 1, parD = 1;
-    if (caps) {
-        const GstStructure* format = gst_caps_get_structure(caps, 0);
-        gst_structure_get_int(format, "width", &width);
-        gst_structure_get_int(format, "height", &height);
-        if (!gst_structure_get_fraction(format, "pixel-aspect-ratio", &parN, &parD) || parN <= 0 ||
-            parD <= 0)
-            parN = parD = 1;
-        gst_caps_unref(caps);
-    }
+    const Pictures pictures = PicturesAt(pad);
     if (pad)
         gst_object_unref(pad);
-    if (width <= 0 || height <= 0)
+    if (pictures.size.isEmpty())
         return {};
-    return {std::max(1, int(std::lround(double(width) * parN / parD))), height};
+    return {std::max(1, int(std::lround(double(pictures.size.width()) * pictures.parN /
+                                        pictures.parD))),
+            pictures.size.height()};
 }
 
 void ScaleVideo(GstElement* fitFilter, const QSize& size) {
@@ -129,6 +151,15 @@ void ScaleVideo(GstElement* fitFilter, const QSize& size) {
     g_object_set(fitFilter, "caps", fit, nullptr);
     if (fit)
         gst_caps_unref(fit);
+}
+
+bool FitsSize(GstElement* fitFilter, const QSize& size) {
+    if (!fitFilter)
+        return true;
+    GstPad* output = gst_element_get_static_pad(fitFilter, "src");
+    const Pictures pictures = PicturesAt(output);
+    gst_object_unref(output);
+    return pictures.size == size && pictures.parN == pictures.parD;
 }
 
 void DrawInto(GstElement* windowSink, quintptr window) {

@@ -33,6 +33,9 @@ GstElement* MakeWindowSink(GstElement*& fitFilter);
 // Asks the converter in front of the window for pictures of that size in
 // square pixels; an empty size leaves the video as it comes.
 void ScaleVideo(GstElement* fitFilter, const QSize& size);
+// Whether the pictures that passed the filter last came at that size in
+// square pixels.
+bool FitsSize(GstElement* fitFilter, const QSize& size);
 // Makes the window sink draw into the native window given, a window of the
 // player's. Without one it would open a window of its own.
 void DrawInto(GstElement* windowSink, quintptr window);
