@@ -259,6 +259,33 @@ private slots:
         }
     }
 
+    // What comes while a track starts (its title, read from its tags; its
+    // window exposed) leaves the position reported as often as before, so
+    // that it runs from the first moment the track sounds, not a second
+    // later.
+    void thePositionRunsFromTheStartWhateverComesMeanwhile() {
+        TMediaPlayer player;
+        for (const char* name : {"tone.wav", "clip.avi"}) {
+            Open(player, QString::fromLatin1(name));
+            player.PlayMedia();
+            player.SetStreamTitle(QStringLiteral("Tone"), QStringLiteral("Tester"));
+            player.RedrawVideo();
+            QTest::qWait(600);
+            const qint64 position = player.MediaPosition();
+            QVERIFY2(position >= 100,
+                     qPrintable(QStringLiteral("%1: %2 ms").arg(name).arg(position)));
+            // Nor does a title while it runs stop it.
+            player.SetStreamTitle(QStringLiteral("Tone again"), QStringLiteral("Tester"));
+            QTest::qWait(400);
+            QVERIFY2(player.MediaPosition() >= position + 200,
+                     qPrintable(QStringLiteral("%1: %2 ms, then %3 ms")
+                                    .arg(name)
+                                    .arg(position)
+                                    .arg(player.MediaPosition())));
+            player.CloseMedia();
+        }
+    }
+
     void wmaPlaysInAChildThatStaysForTheNextFile() {
         TMediaPlayer player;
         Open(player, QStringLiteral("tone.wma"));

@@ -163,10 +163,21 @@ private slots:
         // Larger again, as the window is made for the file: the picture at
         // the former size would light less than half of it.
         window->resize(480, 360);
+        QGuiApplication::sync();
         player.SetVideoWindow(window->winId(), QSize(480, 360) * window->devicePixelRatio());
         QTRY_VERIFY_WITH_TIMEOUT(lit(window), PatienceMs);
         QCOMPARE(player.MediaMode(), TMPModes::mpStopped);
         QCOMPARE(player.MediaPosition(), 0);
+
+        // Wiped, as by a window that lay over it: the X server tells the
+        // window it is exposed, and the picture comes back.
+        const XScreen x;
+        const auto id = xcb_window_t(window->winId());
+        const uint32_t black = 0;
+        xcb_change_window_attributes(x.c, id, XCB_CW_BACK_PIXEL, &black);
+        xcb_clear_area(x.c, 1, id, 0, 0, 0, 0);
+        xcb_flush(x.c);
+        QTRY_VERIFY_WITH_TIMEOUT(lit(window), PatienceMs);
     }
 
     // A window that is gone is no longer named to the player: the next video

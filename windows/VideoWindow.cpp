@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QExposeEvent>
 #include <QGuiApplication>
 #include <QMargins>
 #include <QScreen>
@@ -32,17 +33,25 @@ QSize FittedVideoSize(const QSize& video, const QSize& room) {
 namespace {
 
 // Qt paints nothing into a plain window without a backing store, so the
-// pictures the child draws stay as they are. Closed by the user, the window
+// pictures the child draws stay as they are until the window is exposed:
+// then the player draws the last one again. Closed by the user, the window
 // only hides: the device's own window did the same, and the sound plays on.
 class VideoSurface : public QWindow {
 public:
-    using QWindow::QWindow;
+    VideoSurface(QScreen* screen, TMediaPlayer* player) : QWindow(screen), player_(player) {}
 
 protected:
     void closeEvent(QCloseEvent* event) override {
         event->ignore();
         hide();
     }
+    void exposeEvent(QExposeEvent*) override {
+        if (isExposed() && player_)
+            player_->RedrawVideo();
+    }
+
+private:
+    QPointer<TMediaPlayer> player_;
 };
 
 // The child draws through a connection of its own to the X server, which
@@ -78,7 +87,7 @@ void TVideoWindow::Show(const QSize& video) {
     QScreen* screen =
         owner_ && owner_->screen() ? owner_->screen() : QGuiApplication::primaryScreen();
     if (!window_) {
-        window_ = std::make_unique<VideoSurface>(screen);
+        window_ = std::make_unique<VideoSurface>(screen, player_);
         // The keys stay with the player's windows, where they mean something.
         window_->setFlags(Qt::Window | Qt::WindowDoesNotAcceptFocus);
         window_->setIcon(owner_ ? owner_->windowIcon() : QApplication::windowIcon());

@@ -39,4 +39,6 @@ public:
     // its next play on. A video opened while the window is known prerolls
     // there. Without a window pictures are not shown.
     virtual void SetVideoWindow(quintptr window, const QSize& size) = 0;
+    // The window was exposed: the open file's picture is drawn there again.
+    virtual void RedrawVideo() {}
 };

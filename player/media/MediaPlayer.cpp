@@ -73,6 +73,11 @@ void TMediaPlayer::SetVideoWindow(quintptr window, const QSize& size) {
     d->device->SetVideoWindow(window, size);
 }
 
+void TMediaPlayer::RedrawVideo() {
+    if (d->device->IsOpen())
+        d->device->RedrawVideo();
+}
+
 void TMediaPlayer::PauseMedia() {
     if (!d->device->IsOpen())
         throw EMCIDeviceError(NoDeviceOpen);

@@ -115,6 +115,9 @@ public:
     // Without a window the file plays unseen. videoHidden: the file is
     // closed and nothing plays into that window until the next video.
     void SetVideoWindow(quintptr window, const QSize& size);
+    // The window was exposed (uncovered, shown again): what it showed is
+    // gone, and the open file's picture is drawn there again.
+    void RedrawVideo();
 
 signals:
     void videoAboutToShow(const QSize& size);

@@ -94,21 +94,19 @@ void TPipelineDevice::ShowVideoInWindow(bool window) {
 // READY, not NULL, between the tracks of a player: playbin takes its sinks
 // down to NULL either way (the sound server's stream goes), but keeps its
 // own elements for the next file. A device that tests files meets damaged
-// ones and starts afresh. A player's pipeline that met an error, played MIDI
-// or showed pictures in the window is let stop on its own while the next
-// file opens in a new one: its way down (the window sink's event thread
-// joined, which looks every 50 ms; the synthesiser let go) cost the next
-// track tens of milliseconds, now and then a hundred.
+// ones and starts afresh. A player's pipeline that met an error or played
+// MIDI is let stop on its own while the next file opens in a new one: its
+// way down (the synthesiser let go) cost the next track tens of
+// milliseconds, now and then a hundred.
 void TPipelineDevice::Shut() {
     seeker_.Wait();
     const bool real = output_ == TMediaPlayer::Output::Real;
-    const bool shown = videoSink_ && videoSink_ == windowSink_;
     const GstState down = real && !faulted_ && !synthesized_ ? GST_STATE_READY : GST_STATE_NULL;
     // A file turned down before the pipeline was started leaves nothing to
     // stop.
     if (playbin_ && GST_STATE(playbin_) <= down &&
         GST_STATE_PENDING(playbin_) == GST_STATE_VOID_PENDING) {
-    } else if (playbin_ && real && (down == GST_STATE_NULL || shown)) {
+    } else if (playbin_ && real && down == GST_STATE_NULL) {
         g_signal_handlers_disconnect_by_data(playbin_, &synthesized_);
         LetPipelineStop(playbin_);
         Release();
@@ -262,10 +260,14 @@ void TPipelineDevice::SetVideoWindow(quintptr window, const QSize& size) {
     videoWindowSize_ = size;
     if (!windowSink_ || videoSink_ != windowSink_)
         return;
-    // Prerolled into the window at the open: the picture there takes the
-    // window's size, by a preroll at the same place in the new size.
+    // Prerolled into the window at the open: the sink learns the window's
+    // new size (it watches no events of the window's), and the picture
+    // there takes that size, by a preroll at the same place in it.
     DrawInto(windowSink_, window);
-    if (!window || FitsSize(fitFilter_, size))
+    if (!window)
+        return;
+    Redraw(windowSink_);
+    if (FitsSize(fitFilter_, size))
         return;
     ScaleVideo(fitFilter_, size);
     if (mode_ != TMPModes::mpPlaying && !ended_ && !parkedAtEnd_)
@@ -298,6 +300,11 @@ void TPipelineDevice::MoveVideoToWindow(qint64 at) {
         lastError_ = failure;
     else if (at > 0)
         SeekTo(at);
+}
+
+void TPipelineDevice::RedrawVideo() {
+    if (open_ && hasVideo_ && windowSink_ && videoSink_ == windowSink_)
+        Redraw(windowSink_);
 }
 
 void TPipelineDevice::MarkEnded() {

@@ -35,6 +35,7 @@ public:
     bool HasVideo() const { return hasVideo_; }
     QSize VideoSize() override { return videoSize_; }
     void SetVideoWindow(quintptr window, const QSize& size) override;
+    void RedrawVideo() override;
 
     // Builds the pipeline ahead of the first file.
     void MakePipeline();
@@ -94,10 +95,8 @@ private:
 
     // A file whose type holds pictures opens into the window sink when the
     // window is known, anything else into a fake sink; a video there moves
-    // to its window when it first plays. The window sink costs some 50 ms
-    // each time a pipeline lays it down (its event thread sleeps 50 ms
-    // between looks), which a pipeline that played sound alone must not
-    // pay. Without a display the fake sink is all there is.
+    // to its window when it first plays. Without a display the fake sink is
+    // all there is.
     GstElement* windowSink_ = nullptr;
     GstElement* hiddenSink_ = nullptr;
     GstElement* videoSink_ = nullptr;

@@ -84,6 +84,9 @@ QString Carry(TPipelineDevice& device, char command, const QByteArray& argument)
         case CloseCommand:
             device.Close();
             break;
+        case RedrawCommand:
+            device.RedrawVideo();
+            break;
         case VideoWindowCommand: {
             quint64 window = 0;
             qint32 width = 0, height = 0;
@@ -160,11 +163,13 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
     if (!TWorkerChannel::WriteFrame(output, QByteArray(1, Ready)))
         return 0;
     State reported;
+    // Played from there, and not yet reported moving from it: until then the
+    // position is reported often.
     qint64 playedFrom = -1;
+    bool moved = false;
     auto lastReport = Clock::now();
     for (;;) {
-        const bool starting =
-            reported.mode == TMPModes::mpPlaying && reported.position == playedFrom;
+        const bool starting = reported.mode == TMPModes::mpPlaying && playedFrom >= 0 && !moved;
         int every = -1;
         if (starting) {
             every = StartingReportMs;
@@ -184,7 +189,12 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
                 break;
             const QString error = Carry(device, command[0], command.mid(1));
             reported = StateOf(device);
-            playedFrom = command[0] == PlayCommand ? reported.position : -1;
+            if (command[0] == PlayCommand) {
+                playedFrom = reported.position;
+                moved = false;
+            } else if (!LeavesPlay(command[0])) {
+                playedFrom = -1;
+            }
             lastReport = Clock::now();
             if (!TWorkerChannel::WriteFrame(output, Message(Answer, &error, reported)))
                 break;
@@ -198,6 +208,7 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
             if (!TWorkerChannel::WriteFrame(output, Message(Report, nullptr, now)))
                 break;
             reported = now;
+            moved = moved || now.position != playedFrom;
             lastReport = Clock::now();
         }
     }

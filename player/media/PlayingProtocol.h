@@ -11,6 +11,7 @@
 // of the state, the other way.
 namespace PlayingProtocol {
 
+// The path, and the native window pictures go to (a quint64, 0 for none).
 constexpr char OpenCommand = 'o';
 constexpr char PlayCommand = 'p';
 constexpr char PauseCommand = 'a';
@@ -21,8 +22,17 @@ constexpr char StreamTitleCommand = 'n';
 // The native window the open file's pictures go to and the size they fill
 // there (a quint64 and two qint32).
 constexpr char VideoWindowCommand = 'w';
+// The open file's window was exposed: its picture is drawn again.
+constexpr char RedrawCommand = 'r';
 // Closes the open file; the child waits for the next one.
 constexpr char CloseCommand = 'c';
+
+// Commands that leave the play as it is: a track that runs runs on through
+// them, and one that starts is watched as closely as before.
+constexpr bool LeavesPlay(char command) {
+    return command == StreamTitleCommand || command == VideoWindowCommand ||
+           command == RedrawCommand;
+}
 
 constexpr char Answer = 'A';
 constexpr char Report = 'R';

@@ -129,9 +129,14 @@ void TPlayingWorker::Listen() {
 }
 
 QString TPlayingWorker::Call(char command, const QByteArray& argument, int timeoutMs) {
-    // A track that was paused or moved may stand still for a moment after.
-    stillSince_ = Clock::now();
-    running_ = false;
+    // A track that was paused or moved may stand still for a moment after;
+    // one that runs runs on through a title or a redraw.
+    const bool leaves = LeavesPlay(command);
+    const bool wasRunning = running_;
+    if (!leaves) {
+        stillSince_ = Clock::now();
+        running_ = false;
+    }
     if (!channel_.Send(QByteArray(1, command) + argument)) {
         BreakOff();
         return {};
@@ -153,6 +158,8 @@ QString TPlayingWorker::Call(char command, const QByteArray& argument, int timeo
             if (frame.startsWith(Answer)) {
                 QString error;
                 Take(frame, &error);
+                if (leaves)
+                    running_ = wasRunning && state_.mode == TMPModes::mpPlaying;
                 return error;
             }
             Take(frame, nullptr);
@@ -361,6 +368,11 @@ void TPlayingWorker::SetVideoWindow(quintptr window, const QSize& size) {
     QDataStream out(&argument, QIODevice::WriteOnly);
     out << quint64(window) << qint32(size.width()) << qint32(size.height());
     Call(VideoWindowCommand, argument, TWorkerChannel::CommandLimitMs);
+}
+
+void TPlayingWorker::RedrawVideo() {
+    if (open_ && !broken_ && videoWindow_)
+        Call(RedrawCommand, {}, TWorkerChannel::CommandLimitMs);
 }
 
 qint64 TPlayingWorker::Position() {

@@ -61,6 +61,7 @@ public:
     void SetStreamTitle(const QString& title, const QString& artist) override;
     QSize VideoSize() override { return open_ ? state_.videoSize : QSize(); }
     void SetVideoWindow(quintptr window, const QSize& size) override;
+    void RedrawVideo() override;
 
     bool IsOpen() const override { return open_; }
     qint64 Position() override;

@@ -81,6 +81,12 @@ GstElement* MakeSink(const QByteArray& factory) {
 
 GstElement* MakeWindowSink(GstElement*& fitFilter) {
     GstElement* sink = MakeSink(VideoSinkFactory());
+    // The sink's own thread for the window's events would wake twenty times
+    // a second while a video plays, and hold up each pipeline that lays the
+    // sink down by up to 50 ms; the window's owner says when to draw again
+    // (Redraw) instead.
+    if (sink && g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "handle-events"))
+        g_object_set(sink, "handle-events", FALSE, "handle-expose", FALSE, nullptr);
     GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
     if (!sink || !filter) {
         if (filter)
@@ -125,6 +131,17 @@ Pictures PicturesAt(GstPad* pad) {
     return pictures;
 }
 
+// The element of the window sink that draws, with a reference; null when
+// it draws into no window.
+GstVideoOverlay* OverlayOf(GstElement* windowSink) {
+    GstElement* overlay =
+        GST_IS_BIN(windowSink)
+            ? gst_bin_get_by_interface(GST_BIN(windowSink), GST_TYPE_VIDEO_OVERLAY)
+        : GST_IS_VIDEO_OVERLAY(windowSink) ? GST_ELEMENT(gst_object_ref(windowSink))
+                                           : nullptr;
+    return overlay ? GST_VIDEO_OVERLAY(overlay) : nullptr;
+}
+
 } // namespace
 
 QSize ShownVideoSize(GstElement* playbin) {
@@ -163,13 +180,15 @@ bool FitsSize(GstElement* fitFilter, const QSize& size) {
 }
 
 void DrawInto(GstElement* windowSink, quintptr window) {
-    GstElement* overlay =
-        GST_IS_BIN(windowSink)
-            ? gst_bin_get_by_interface(GST_BIN(windowSink), GST_TYPE_VIDEO_OVERLAY)
-        : GST_IS_VIDEO_OVERLAY(windowSink) ? GST_ELEMENT(gst_object_ref(windowSink))
-                                           : nullptr;
-    if (!overlay)
-        return;
-    gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(overlay), guintptr(window));
-    gst_object_unref(overlay);
+    if (GstVideoOverlay* overlay = OverlayOf(windowSink)) {
+        gst_video_overlay_set_window_handle(overlay, guintptr(window));
+        gst_object_unref(overlay);
+    }
+}
+
+void Redraw(GstElement* windowSink) {
+    if (GstVideoOverlay* overlay = OverlayOf(windowSink)) {
+        gst_video_overlay_expose(overlay);
+        gst_object_unref(overlay);
+    }
 }

@@ -39,3 +39,5 @@ bool FitsSize(GstElement* fitFilter, const QSize& size);
 // Makes the window sink draw into the native window given, a window of the
 // player's. Without one it would open a window of its own.
 void DrawInto(GstElement* windowSink, quintptr window);
+// Draws the window sink's last picture again.
+void Redraw(GstElement* windowSink);
