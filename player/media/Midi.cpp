@@ -1,7 +1,5 @@
 #include "player/media/Midi.h"
 
-#include "player/media/Sinks.h"
-
 #include <QDir>
 #include <QFile>
 #include <QStringList>
@@ -248,10 +246,4 @@ void RegisterMidiSynth() {
 
 int MidiSynthsMade() {
     return synthsMade;
-}
-
-void NoteMidiSynth(GstElement* /*playbin*/, GstElement* element, gpointer flag) {
-    const QByteArray factory = FactoryName(element);
-    if (factory == MidiSynthFactory || factory == "fluiddec")
-        *static_cast<std::atomic<bool>*>(flag) = true;
 }

@@ -17,6 +17,3 @@ void RegisterMidiSynth();
 // How many synthesisers this process loaded the soundfont into.
 int MidiSynthsMade();
 
-// playbin's "element-setup" handler: sets the std::atomic<bool> given as
-// data when a MIDI synthesiser is plugged in.
-void NoteMidiSynth(GstElement* playbin, GstElement* element, gpointer flag);

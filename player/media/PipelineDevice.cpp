@@ -80,7 +80,6 @@ void TPipelineDevice::MakePipeline() {
     if (GstElement* sink = MakeSink(
             output_ == TMediaPlayer::Output::Real ? AudioSinkFactory() : QByteArray("fakesink")))
         g_object_set(playbin_, "audio-sink", sink, nullptr);
-    g_signal_connect(playbin_, "element-setup", G_CALLBACK(NoteMidiSynth), &synthesized_);
 }
 
 // Only while the pipeline stands below PAUSED.
@@ -94,27 +93,25 @@ void TPipelineDevice::ShowVideoInWindow(bool window) {
 // READY, not NULL, between the tracks of a player: playbin takes its sinks
 // down to NULL either way (the sound server's stream goes), but keeps its
 // own elements for the next file. A device that tests files meets damaged
-// ones and starts afresh. A player's pipeline that met an error or played
-// MIDI is let stop on its own while the next file opens in a new one: its
-// way down (the synthesiser let go) cost the next track tens of
-// milliseconds, now and then a hundred.
+// ones and starts afresh. A player's pipeline that met an error is let stop
+// on its own while the next file opens in a new one: its way down cost the
+// next track tens of milliseconds, now and then a hundred.
 void TPipelineDevice::Shut() {
     seeker_.Wait();
     const bool real = output_ == TMediaPlayer::Output::Real;
-    const GstState down = real && !faulted_ && !synthesized_ ? GST_STATE_READY : GST_STATE_NULL;
+    const GstState down = real && !faulted_ ? GST_STATE_READY : GST_STATE_NULL;
     // A file turned down before the pipeline was started leaves nothing to
     // stop.
     if (playbin_ && GST_STATE(playbin_) <= down &&
         GST_STATE_PENDING(playbin_) == GST_STATE_VOID_PENDING) {
     } else if (playbin_ && real && down == GST_STATE_NULL) {
-        g_signal_handlers_disconnect_by_data(playbin_, &synthesized_);
         LetPipelineStop(playbin_);
         Release();
     } else if (playbin_ && !StopPipeline(playbin_, down)) {
         Release();
     }
     if (down == GST_STATE_NULL)
-        faulted_ = synthesized_ = false;
+        faulted_ = false;
     open_ = false;
     mode_ = TMPModes::mpNotReady;
     length_ = lastPosition_ = 0;

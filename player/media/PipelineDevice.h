@@ -4,7 +4,6 @@
 #include "player/media/PipelineTeardown.h"
 #include "player/media/Seeker.h"
 
-#include <atomic>
 #include <gst/gst.h>
 
 // A file played by playbin in this process. The pipeline's own state is
@@ -114,9 +113,5 @@ private:
     // The pipeline met an error since it last stood in NULL: what a damaged
     // file left in it must not meet the next one.
     bool faulted_ = false;
-    // The file played through the MIDI synthesiser: a video after it was
-    // seen to preroll ten times slower from READY than from NULL, so the
-    // pipeline starts afresh. Set on a streaming thread.
-    std::atomic<bool> synthesized_ = false;
     TSeeker seeker_;
 };
