@@ -35,6 +35,17 @@ void open(TMediaPlayer& player, const QByteArray& path) {
     }
 }
 
+// Plays a video a moment and closes it, which leaves its window made and
+// named to the player.
+bool playedAMoment(TMediaPlayer& player) {
+    open(player, Media(QStringLiteral("clip.avi")));
+    player.PlayMedia();
+    const bool played =
+        QTest::qWaitFor([&] { return player.MediaPosition() >= 200; }, PatienceMs);
+    player.CloseMedia();
+    return played;
+}
+
 void run(const QString& program, const QStringList& arguments, const QProcessEnvironment& env) {
     QProcess process;
     process.setProcessEnvironment(env);
@@ -146,10 +157,7 @@ private slots:
             QSKIP("needs the X display of tools/with-test-env");
         TMediaPlayer player;
         TVideoWindow video(&player, nullptr);
-        open(player, Media(QStringLiteral("clip.avi")));
-        player.PlayMedia();
-        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 200, PatienceMs);
-        player.CloseMedia();
+        QVERIFY(playedAMoment(player));
 
         // Larger than it was: what it showed lights a quarter of it.
         QWindow* window = video.window();
@@ -188,10 +196,7 @@ private slots:
         TMediaPlayer player;
         {
             TVideoWindow video(&player, nullptr);
-            open(player, Media(QStringLiteral("clip.avi")));
-            player.PlayMedia();
-            QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 200, PatienceMs);
-            player.CloseMedia();
+            QVERIFY(playedAMoment(player));
         }
         for (const char* name : {"clip.mpg", "clip.avi"}) {
             open(player, Media(QString::fromLatin1(name)));
