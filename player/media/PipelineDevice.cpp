@@ -209,8 +209,8 @@ void TPipelineDevice::OpenPipeline(const QByteArray& path, bool pictures) {
     const std::unique_ptr<gchar, decltype(&g_free)> address(uri, g_free);
     // A video whose window is known prerolls there at once, at its own
     // size; a file that turns out to hold pictures after all moves there
-    // when it first plays. Sound alone never takes the window sink up: that
-    // alone cost an MP3 some 40 ms.
+    // when it first plays. Sound alone never takes the window sink up (nor
+    // a connection to the X server with it).
     const bool window = pictures && windowSink_ && videoWindow_;
     if (window) {
         ScaleVideo(fitFilter_, {});
@@ -255,14 +255,14 @@ void TPipelineDevice::SetVideoWindow(quintptr window, const QSize& size) {
     if (!open_ || !hasVideo_)
         return;
     videoWindowSize_ = size;
-    if (!windowSink_ || videoSink_ != windowSink_)
+    // Without a window the sink is left as it is: told of none, it would
+    // open one of its own.
+    if (!windowSink_ || videoSink_ != windowSink_ || !window)
         return;
     // Prerolled into the window at the open: the sink learns the window's
     // new size (it watches no events of the window's), and the picture
     // there takes that size, by a preroll at the same place in it.
     DrawInto(windowSink_, window);
-    if (!window)
-        return;
     Redraw(windowSink_);
     if (FitsSize(fitFilter_, size))
         return;
