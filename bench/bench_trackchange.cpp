@@ -40,6 +40,8 @@ namespace {
 
 const char* const Files[] = {"tone.mp3", "tone.wav", "tone.wma",
                              "tune.mid", "clip.avi", "clip.mpg"};
+// The change that brings the first file with pictures (clip.avi).
+constexpr int FirstVideo = 3;
 
 struct Figures {
     double median = 0, min = 0, max = 0;
@@ -237,6 +239,9 @@ int main(int argc, char* argv[]) {
     line("any", ends);
     for (int format = 0; format < 6; ++format)
         line(Files[format], To(ends, format));
+    if (changes > FirstVideo)
+        std::printf("the session's first video (%s): Next %.1f, the end of a track %.1f\n",
+                    Files[FirstVideo + 1], player[FirstVideo], ends[FirstVideo]);
     std::printf("reference: playbin alone, given the next file\n");
     line("any", reference);
     for (int format = 0; format < 6; ++format)

@@ -96,7 +96,7 @@ private slots:
         open(player, Media(QStringLiteral("tone.wav")));
         player.PlayMedia();
         QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 200, PatienceMs);
-        QVERIFY(!video.window()); // sound alone shows nothing
+        QVERIFY(video.window() && !video.window()->isVisible()); // sound alone shows nothing
 
         open(player, Media(QStringLiteral("clip.avi")));
         player.SeekMedia(1000);
@@ -186,6 +186,29 @@ private slots:
         xcb_clear_area(x.c, 1, id, 0, 0, 0, 0);
         xcb_flush(x.c);
         QTRY_VERIFY_WITH_TIMEOUT(lit(window), PatienceMs);
+    }
+
+    // The window is made as the first file opens, whatever it holds: the
+    // first video too draws its picture there as it opens, and plays on
+    // there.
+    void theFirstVideoOpensIntoTheWindowToo() {
+        if (!tools({}))
+            QSKIP("needs the X display of tools/with-test-env");
+        TMediaPlayer player;
+        TVideoWindow video(&player, nullptr);
+        open(player, Media(QStringLiteral("clip.mpg")));
+        QWindow* window = video.window();
+        QVERIFY(window && !window->isVisible());
+        window->resize(160, 120); // the clip's own size
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QTRY_VERIFY_WITH_TIMEOUT(lit(window), PatienceMs);
+        QCOMPARE(player.MediaMode(), TMPModes::mpStopped);
+
+        player.PlayMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+        QVERIFY(window->isVisible());
+        QVERIFY(lit(window));
     }
 
     // A window that is gone is no longer named to the player: the next video

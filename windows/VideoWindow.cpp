@@ -66,7 +66,10 @@ void WaitForTheServer() {
 
 TVideoWindow::TVideoWindow(TMediaPlayer* player, QWidget* owner)
     : QObject(owner), player_(player), owner_(owner) {
-    // Directly: the window must be there before the player goes on to play.
+    // Directly: the window must be there before the player goes on to open
+    // or play.
+    connect(player, &TMediaPlayer::aboutToOpen, this, &TVideoWindow::Prepare,
+            Qt::DirectConnection);
     connect(player, &TMediaPlayer::videoAboutToShow, this, &TVideoWindow::Show,
             Qt::DirectConnection);
     connect(player, &TMediaPlayer::videoHidden, this, &TVideoWindow::Hide, Qt::DirectConnection);
@@ -79,19 +82,38 @@ TVideoWindow::~TVideoWindow() {
         player_->SetVideoWindow(0, {});
 }
 
+// Made before the first file opens, whatever it holds: were it made only
+// for a video, that video would open unseen and take a second preroll at
+// its first play to come into the window. Named without a size: the first
+// picture comes at its own, and Show names the size it is shown at.
+void TVideoWindow::Prepare() {
+    if (window_ || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    Make(Screen());
+    window_->create();
+    WaitForTheServer();
+    player_->SetVideoWindow(window_->winId(), {});
+}
+
+QScreen* TVideoWindow::Screen() const {
+    return owner_ && owner_->screen() ? owner_->screen() : QGuiApplication::primaryScreen();
+}
+
+void TVideoWindow::Make(QScreen* screen) {
+    window_ = std::make_unique<VideoSurface>(screen, player_);
+    // The keys stay with the player's windows, where they mean something.
+    window_->setFlags(Qt::Window | Qt::WindowDoesNotAcceptFocus);
+    window_->setIcon(owner_ ? owner_->windowIcon() : QApplication::windowIcon());
+}
+
 void TVideoWindow::Show(const QSize& video) {
     if (QGuiApplication::platformName() != QLatin1String("xcb")) {
         SayNoDisplay();
         return;
     }
-    QScreen* screen =
-        owner_ && owner_->screen() ? owner_->screen() : QGuiApplication::primaryScreen();
-    if (!window_) {
-        window_ = std::make_unique<VideoSurface>(screen, player_);
-        // The keys stay with the player's windows, where they mean something.
-        window_->setFlags(Qt::Window | Qt::WindowDoesNotAcceptFocus);
-        window_->setIcon(owner_ ? owner_->windowIcon() : QApplication::windowIcon());
-    }
+    QScreen* screen = Screen();
+    if (!window_)
+        Make(screen);
     // The owner's frame tells how much the window manager adds around a
     // window; the whole framed window must fit the screen's free area.
     const QRect room = screen ? screen->availableGeometry() : QRect();

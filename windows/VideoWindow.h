@@ -5,6 +5,7 @@
 #include <QSize>
 #include <memory>
 
+class QScreen;
 class QWidget;
 class QWindow;
 class TMediaPlayer;
@@ -16,9 +17,10 @@ QSize FittedVideoSize(const QSize& video, const QSize& room);
 
 // The window a player's pictures are drawn into: one of the program's own,
 // titled with the file's name, with the owner's icon, as large as the video
-// and fitted to the screen, and placed on it. It shows when a file with
-// pictures starts playing and goes when that file is closed; closed by the
-// user it only hides, and the sound plays on. Off an X display (native
+// and fitted to the screen, and placed on it. It is made, unshown, as the
+// first file opens, so that every video opens into it; it shows when a file
+// with pictures starts playing and goes when that file is closed; closed by
+// the user it only hides, and the sound plays on. Off an X display (native
 // Wayland, say) nothing can draw into it: the player then says so and the
 // file plays its sound.
 class TVideoWindow : public QObject {
@@ -28,11 +30,14 @@ public:
     TVideoWindow(TMediaPlayer* player, QWidget* owner);
     ~TVideoWindow() override;
 
-    // The window once the first video has come (shown or hidden); null
-    // before.
+    // The window once the first file has opened on an X display (unshown
+    // until a video plays); null before, and off X.
     QWindow* window() const { return window_.get(); }
 
 private:
+    void Prepare();
+    QScreen* Screen() const;
+    void Make(QScreen* screen);
     void Show(const QSize& video);
     void Hide();
     void SayNoDisplay();

@@ -35,11 +35,13 @@ TMediaPlayer::~TMediaPlayer() {
 
 void TMediaPlayer::OpenMedia() {
     HideVideo();
+    emit aboutToOpen();
     d->device->Open(FileName);
 }
 
 bool TMediaPlayer::OpenMediaWithin(int limitMs) {
     HideVideo();
+    emit aboutToOpen();
     auto* child = dynamic_cast<TPlayingWorker*>(d->device.get());
     return child && child->OpenWithin(FileName, limitMs);
 }

@@ -120,6 +120,10 @@ public:
     void RedrawVideo();
 
 signals:
+    // A file is about to open. A slot connected directly may name a window
+    // first (SetVideoWindow, with no size yet), so that even the first
+    // video's pictures go straight there as it opens.
+    void aboutToOpen();
     void videoAboutToShow(const QSize& size);
     void videoHidden();
 
