@@ -4,15 +4,19 @@
 //    sound-server stream, the player and every process under it (children
 //    that outlive it included, which this bench adopts and reaps);
 //  - wake-ups: the context switches (voluntary and not) of every thread of
-//    the player and its children over 10 s of a playing MP3;
+//    the player and its children over 10 s of a playing MP3, and of a
+//    playing AVI (25 pictures a second, shown in a window: run on a display);
 //  - first sound: from the start of the process to the first moment its
 //    stream on the sound server runs (is no longer corked), for both files,
 //    with GStreamer's registry warm;
 //  - children left: processes of the player still there when it has ended
 //    on SIGTERM.
-// The player is started as a user would (`tolvane FILE`), each run with a
-// home of its own and the shared cache (the registry). Rounds interleave
-// the programs.
+// The player is started as a user would (`tolvane FILE`), each run with
+// folders of its own for settings, data and state (so no playlist carries
+// over) in the one home and with the one cache (GStreamer's registry) a
+// user has: the registry notes the plugin folders under HOME, and a home of
+// each run's own would have it look at those plugins again at every start.
+// Rounds interleave the programs.
 //
 //   build/bench_playcost [rounds] [other player ...]
 //
@@ -53,6 +57,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int WmaSeconds = 30;
 constexpr int Mp3Seconds = 15;
+constexpr int AviSeconds = 15;
 constexpr int SettleSeconds = 2;
 constexpr int CountSeconds = 10;
 
@@ -219,18 +224,17 @@ double CpuMs(const rusage& usage) {
            usage.ru_stime.tv_sec * 1e3 + usage.ru_stime.tv_usec / 1e3;
 }
 
-// A home of the run's own, so that no playlist or settings carry over; the
-// cache (GStreamer's registry) is the shared one.
-std::vector<QByteArray> Environment(const QString& home) {
+// Folders of the run's own for settings, data and state, so that no
+// playlist or settings carry over; the home and the cache stay.
+std::vector<QByteArray> Environment(const QString& folder) {
     std::vector<QByteArray> entries;
     for (char** entry = environ; *entry; ++entry) {
         const QByteArray each(*entry);
-        if (!each.startsWith("HOME=") && !each.startsWith("XDG_CONFIG_HOME=") &&
-            !each.startsWith("XDG_DATA_HOME=") && !each.startsWith("XDG_STATE_HOME="))
+        if (!each.startsWith("XDG_CONFIG_HOME=") && !each.startsWith("XDG_DATA_HOME=") &&
+            !each.startsWith("XDG_STATE_HOME="))
             entries.push_back(each);
     }
-    const QByteArray base = QFile::encodeName(home);
-    entries.push_back("HOME=" + base);
+    const QByteArray base = QFile::encodeName(folder);
     entries.push_back("XDG_CONFIG_HOME=" + base + "/.config");
     entries.push_back("XDG_DATA_HOME=" + base + "/.local/share");
     entries.push_back("XDG_STATE_HOME=" + base + "/.local/state");
@@ -286,14 +290,14 @@ int ReapOrphans(double& cpuMs) {
 // stream.
 Run Play(const QByteArray& player, const QByteArray& file, int seconds, bool wakeups) {
     Run run;
-    QTemporaryDir home;
+    QTemporaryDir folders;
     QList<QByteArray> arguments;
     if (player.isEmpty())
         arguments = {"gst-launch-1.0", "-q", "playbin", "uri=file://" + file};
     else
         arguments = {player, file};
     const auto start = Clock::now();
-    const pid_t pid = Spawn(arguments, Environment(home.path()));
+    const pid_t pid = Spawn(arguments, Environment(folders.path()));
     if (pid <= 0)
         return run;
     watch.Watch(pid);
@@ -372,6 +376,17 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "bench_playcost: cannot make the media with gst-launch-1.0\n");
         return 2;
     }
+    const QByteArray avi = QFile::encodeName(media.filePath(QStringLiteral("clip.avi")));
+    if (!Make(QStringLiteral("videotestsrc num-buffers=%1 ! "
+                             "video/x-raw,width=320,height=240,framerate=25/1 ! jpegenc ! "
+                             "avimux name=mux ! filesink location=%2 "
+                             "audiotestsrc num-buffers=%3 samplesperbuffer=1024 ! "
+                             "audio/x-raw,format=S16LE,rate=44100,channels=2 ! mux.")
+                  .arg(QString::number(AviSeconds * 25), QFile::decodeName(avi),
+                       buffers(AviSeconds)))) {
+        std::fprintf(stderr, "bench_playcost: cannot make the video with gst-launch-1.0\n");
+        return 2;
+    }
     // The registry, warm before the first run.
     QProcess inspect;
     inspect.setStandardOutputFile(QProcess::nullDevice());
@@ -385,32 +400,35 @@ int main(int argc, char* argv[]) {
     prctl(PR_SET_CHILD_SUBREAPER, 1);
 
     struct Figures {
-        std::vector<double> cpu, wakeups, firstWma, firstMp3, left;
+        std::vector<double> cpu, wakeups, videoWakeups, firstWma, firstMp3, left;
     };
     std::vector<Figures> figures(players.size());
     for (int round = 0; round < rounds; ++round)
         for (size_t p = 0; p < players.size(); ++p) {
             const Run cost = Play(players[p], wma, WmaSeconds, false);
             const Run wake = Play(players[p], mp3, Mp3Seconds, true);
+            const Run video = Play(players[p], avi, AviSeconds, true);
             figures[p].cpu.push_back(cost.cpuMs);
             figures[p].firstWma.push_back(cost.firstSoundMs);
             figures[p].firstMp3.push_back(wake.firstSoundMs);
             figures[p].wakeups.push_back(wake.wakeups);
-            figures[p].left.push_back(cost.childrenLeft + wake.childrenLeft);
+            figures[p].videoWakeups.push_back(video.wakeups);
+            const int left = cost.childrenLeft + wake.childrenLeft + video.childrenLeft;
+            figures[p].left.push_back(left);
             std::fprintf(stderr,
-                         "round %d %s: cpu %.0f ms, first sound %.0f / %.0f ms, %.1f wake-ups/s, "
-                         "%d left\n",
+                         "round %d %s: cpu %.0f ms, first sound %.0f / %.0f ms, %.1f / %.1f "
+                         "wake-ups/s, %d left\n",
                          round + 1, players[p].isEmpty() ? "gst-launch" : players[p].constData(),
                          cost.cpuMs, cost.firstSoundMs, wake.firstSoundMs, wake.wakeups,
-                         cost.childrenLeft + wake.childrenLeft);
+                         video.wakeups, left);
         }
 
     std::printf("Medians of %d rounds; ratios against gst-launch-1.0 playbin on the same file.\n",
                 rounds);
-    std::printf("%-34s %12s %14s %14s %12s %6s\n", "", "CPU, 30 s", "first sound", "first sound",
-                "wake-ups/s", "left");
-    std::printf("%-34s %12s %14s %14s %12s %6s\n", "program", "WMA (ms)", "WMA (ms)", "MP3 (ms)",
-                "MP3", "");
+    std::printf("%-34s %12s %14s %14s %12s %12s %6s\n", "", "CPU, 30 s", "first sound",
+                "first sound", "wake-ups/s", "wake-ups/s", "left");
+    std::printf("%-34s %12s %14s %14s %12s %12s %6s\n", "program", "WMA (ms)", "WMA (ms)",
+                "MP3 (ms)", "MP3", "AVI", "");
     const Figures& ref = figures[0];
     for (size_t p = 0; p < players.size(); ++p) {
         const Figures& f = figures[p];
@@ -419,13 +437,15 @@ int main(int argc, char* argv[]) {
         int left = 0;
         for (double each : f.left)
             left += int(each);
-        std::printf("%-34s %12.0f %14.0f %14.0f %12.1f %6d\n", name.constData(), Median(f.cpu),
-                    Median(f.firstWma), Median(f.firstMp3), Median(f.wakeups), left);
+        std::printf("%-34s %12.0f %14.0f %14.0f %12.1f %12.1f %6d\n", name.constData(),
+                    Median(f.cpu), Median(f.firstWma), Median(f.firstMp3), Median(f.wakeups),
+                    Median(f.videoWakeups), left);
         if (p > 0)
-            std::printf("%-34s %12.2f %14.2f %14.2f %12.2f\n", "  ratio",
+            std::printf("%-34s %12.2f %14.2f %14.2f %12.2f %12.2f\n", "  ratio",
                         Median(f.cpu) / Median(ref.cpu), Median(f.firstWma) / Median(ref.firstWma),
                         Median(f.firstMp3) / Median(ref.firstMp3),
-                        Median(f.wakeups) / Median(ref.wakeups));
+                        Median(f.wakeups) / Median(ref.wakeups),
+                        Median(f.videoWakeups) / Median(ref.videoWakeups));
     }
     return 0;
 }
