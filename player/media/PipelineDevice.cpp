@@ -63,9 +63,6 @@ void TPipelineDevice::MakePipeline() {
     playbin_ = GST_ELEMENT(gst_object_ref_sink(bin));
     faulted_ = false;
     hiddenSink_ = GST_ELEMENT(gst_object_ref_sink(fake));
-    if (output_ == TMediaPlayer::Output::Real && VideoSinkFactory() != "fakesink" &&
-        (windowSink_ = MakeWindowSink(fitFilter_)))
-        gst_object_ref_sink(windowSink_);
     bus_ = gst_element_get_bus(playbin_);
     // The audio sink's own clock was seen to stand still after seeks in
     // pause (an MPEG with sound and picture, now and then): every sink then
@@ -80,6 +77,13 @@ void TPipelineDevice::MakePipeline() {
     if (GstElement* sink = MakeSink(
             output_ == TMediaPlayer::Output::Real ? AudioSinkFactory() : QByteArray("fakesink")))
         g_object_set(playbin_, "audio-sink", sink, nullptr);
+}
+
+GstElement* TPipelineDevice::WindowSink() {
+    if (!windowSink_ && playbin_ && output_ == TMediaPlayer::Output::Real &&
+        VideoSinkFactory() != "fakesink" && (windowSink_ = MakeWindowSink(fitFilter_)))
+        gst_object_ref_sink(windowSink_);
+    return windowSink_;
 }
 
 // Only while the pipeline stands below PAUSED.
@@ -211,7 +215,7 @@ void TPipelineDevice::OpenPipeline(const QByteArray& path, bool pictures) {
     // size; a file that turns out to hold pictures after all moves there
     // when it first plays. Sound alone never takes the window sink up (nor
     // a connection to the X server with it).
-    const bool window = pictures && windowSink_ && videoWindow_;
+    const bool window = pictures && videoWindow_ && WindowSink();
     if (window) {
         ScaleVideo(fitFilter_, {});
         DrawInto(windowSink_, videoWindow_);
@@ -277,7 +281,7 @@ void TPipelineDevice::SetVideoWindow(quintptr window, const QSize& size) {
 // player's to draw into, the sink would open one of its own: the pictures
 // then stay unseen.
 void TPipelineDevice::MoveVideoToWindow(qint64 at) {
-    if (!hasVideo_ || !windowSink_ || !videoWindow_ || videoSink_ == windowSink_)
+    if (!hasVideo_ || !videoWindow_ || !WindowSink() || videoSink_ == windowSink_)
         return;
     seeker_.Wait();
     const auto deadline =

@@ -95,7 +95,9 @@ private:
     // A file whose type holds pictures opens into the window sink when the
     // window is known, anything else into a fake sink; a video there moves
     // to its window when it first plays. Without a display the fake sink is
-    // all there is.
+    // all there is. The window sink is made for the first video to go there
+    // (WindowSink): sound alone never waits for the display.
+    GstElement* WindowSink();
     GstElement* windowSink_ = nullptr;
     GstElement* hiddenSink_ = nullptr;
     GstElement* videoSink_ = nullptr;

@@ -152,7 +152,13 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
     // Made ready before the first command, which may be a while coming: the
     // first file's sink then finds the sound server's connection open.
     AudioSinkFactory();
-    VideoSinkFactory();
+    // Whether pictures reach the display is asked beside the first file,
+    // not before it: the X server may be busy drawing the player's windows
+    // as both start, or slow to answer at all (one the desktop starts on
+    // demand), and a file without pictures never needs to know. A video
+    // asks again and waits for this answer. Not waited for at the end: a
+    // display that never answers must not keep the child.
+    std::thread([] { VideoSinkFactory(); }).detach();
     loader.join();
     TPipelineDevice device(TMediaPlayer::Output::Real);
     try {
