@@ -2,8 +2,5 @@
 
 #include <QByteArray>
 
-// Where the programs that come with the player are: beside the running
-// program in a build folder, or in the player's own folder under libexec
-// once installed (the folder is fixed relative to the program's, so that an
-// installation may be moved as a whole).
+// HelperPath (platform/HelperPath.h) as the Qt side takes file names.
 QByteArray HelperFile(const char* name);

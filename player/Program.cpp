@@ -115,6 +115,8 @@ void AfterFirstPaint(QWidget* widget, std::function<void()> work, int latestMs) 
 }
 
 int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& started) {
+    // The child the program's start made for the first file, if it did.
+    TMediaPlayer::TakeStartedChild();
     // Read before Qt sees the arguments, so that --help and --version need
     // no display, and as bytes, so that any file name comes through.
     QByteArrayList arguments;
@@ -147,8 +149,9 @@ int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& 
 
     LimitMallocArenas();
     // The first file's child loads GStreamer (and the decoders the file's
-    // kind needs) while Qt starts and the windows are built. A copy that
-    // hands its files over to another lets it go as it ends.
+    // kind needs) while Qt starts and the windows are built; the program's
+    // start has made it already, unless the player was started otherwise. A
+    // copy that hands its files over to another lets it go as it ends.
     if (!command.paths.isEmpty())
         TMediaPlayer::PrepareToPlay(command.paths.first());
     char platformOption[] = "-platform";

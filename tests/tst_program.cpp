@@ -144,9 +144,15 @@ class ProgramTest : public QObject {
         top_ = std::make_unique<QTemporaryDir>();
         const QByteArray top = QFile::encodeName(top_->path());
         own(top, 0, 0755);
+        // The program and the player it becomes, without the child's program:
+        // files play in the player's own process.
         program_ = top + "/tolvane";
         QVERIFY(QFile::copy(QStringLiteral(TOLVANE_PROGRAM), QFile::decodeName(program_)));
         own(program_, 0, 0755);
+        const QString window = QFileInfo(QStringLiteral(TOLVANE_PROGRAM)).dir().filePath(
+            QStringLiteral("tolvane-window"));
+        QVERIFY(QFile::copy(window, QFile::decodeName(top + "/tolvane-window")));
+        own(top + "/tolvane-window", 0, 0755);
         home_ = top + "/home";
         for (const char* sub : {"", "/.local", "/.local/state", "/run"}) {
             QVERIFY(QDir().mkpath(QFile::decodeName(home_ + sub)));

@@ -72,11 +72,6 @@ void RunWithEveryDecoder(const std::function<void()>& work) {
     Rank(false);
 }
 
-bool NamedForFFmpeg(const QByteArray& path) {
-    const QByteArray name = path.toLower();
-    return name.endsWith(".wma") || name.endsWith(".wmv") || name.endsWith(".asf");
-}
-
 bool FFmpegLoadedHere() {
     if (!gst_is_initialized())
         return false;

@@ -24,7 +24,3 @@ void ApplyDecoderPolicy();
 void RunWithEveryDecoder(const std::function<void()>& work);
 // Whether FFmpeg's decoders have been loaded into this process.
 bool FFmpegLoadedHere();
-// Whether a file goes by a name whose kind only FFmpeg decodes here (Windows
-// Media): a child started for it loads FFmpeg ahead. Only a guess, for
-// loading early what the open would load anyway.
-bool NamedForFFmpeg(const QByteArray& path);

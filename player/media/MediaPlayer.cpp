@@ -1,5 +1,6 @@
 #include "player/media/MediaPlayer.h"
 
+#include "player/media/ChildStart.h"
 #include "player/media/DecoderPolicy.h"
 #include "player/media/PipelineDevice.h"
 #include "player/media/PipelineTeardown.h"
@@ -135,7 +136,12 @@ void TMediaPlayer::AllowEveryDecoder() {
 
 void TMediaPlayer::PrepareToPlay(const QByteArray& firstFile) {
     if (TPlayingWorker::Available())
-        TPlayingWorker::Prepare(NamedForFFmpeg(firstFile));
+        TPlayingWorker::Prepare(
+            NamedForFFmpeg(std::string_view(firstFile.constData(), size_t(firstFile.size()))));
+}
+
+void TMediaPlayer::TakeStartedChild() {
+    TPlayingWorker::TakeStartedChild();
 }
 
 void TMediaPlayer::TryFFmpegLast() {

@@ -1,14 +1,14 @@
 #include "player/media/PlayingWorker.h"
 
 #include "platform/HelperFiles.h"
+#include "player/media/ChildStart.h"
 #include "player/media/PlayingProtocol.h"
 #include "player/media/Probing.h"
 #include "player/media/Sinks.h"
 
-#include <QFile>
-#include <QFileInfo>
-
-
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -18,17 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// What the sound server shows of the player's own stream, for the child's to
-// look the same: the volume controls and the desktop find the player by its
-// name and process.
-std::vector<QByteArray> StreamIdentity() {
-    const QByteArray binary = QFile::encodeName(
-        QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).fileName());
-    return {QByteArray("PULSE_PROP_OVERRIDE_application.name=Tolvane"),
-            "PULSE_PROP_OVERRIDE_application.process.id=" + QByteArray::number(getpid()),
-            "PULSE_PROP_OVERRIDE_application.process.binary=" + binary};
-}
-
 // A child started ahead of the file that needs it, so that opening costs the
 // window no more than prerolling: starting the program and GStreamer takes
 // some 50 ms, loading FFmpeg's libraries as long again. It loads them when
@@ -37,10 +26,12 @@ std::vector<QByteArray> StreamIdentity() {
 TWorkerChannel spare;
 
 bool Spawn(TWorkerChannel& child, bool withDecoders) {
-    QList<QByteArray> arguments{"--play", QByteArray::number(getpid())};
-    if (withDecoders)
-        arguments << "--ffmpeg";
-    return child.Start(TPlayingWorker::Program(), arguments, StreamIdentity());
+    int socket = -1;
+    const pid_t pid = StartPlayingChild(withDecoders, socket);
+    if (pid <= 0)
+        return false;
+    child.Adopt(pid, socket);
+    return true;
 }
 
 void StartSpare(bool withDecoders) {
@@ -91,6 +82,29 @@ bool TPlayingWorker::Available() {
 
 void TPlayingWorker::Prepare(bool withDecoders) {
     StartSpare(withDecoders);
+}
+
+void TPlayingWorker::TakeStartedChild() {
+    const char* text = std::getenv(StartedChildVariable);
+    pid_t pid = 0;
+    int socket = -1;
+    const bool named = ReadStartedChild(text, pid, socket);
+    // Not for the programs the player starts.
+    ::unsetenv(StartedChildVariable);
+    if (!named)
+        return;
+    // Only a running child of this process; a descriptor named with
+    // anything else is left alone, it may be another's.
+    int status = 0;
+    const pid_t ended = ::waitpid(pid, &status, WNOHANG);
+    if (ended != 0) {
+        if (ended == pid)
+            ::close(socket);
+        return;
+    }
+    // The socket is not for the programs the player starts either.
+    ::fcntl(socket, F_SETFD, FD_CLOEXEC);
+    spare.Adopt(pid, socket);
 }
 
 void TPlayingWorker::Take(const QByteArray& frame, QString* error) {

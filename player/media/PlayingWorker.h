@@ -81,6 +81,10 @@ public:
     // Starts a child for the next file that opens, unless one is ready;
     // withDecoders: it loads FFmpeg's decoders before it says it is.
     static void Prepare(bool withDecoders);
+    // Takes the child the program's start made for the first file
+    // (StartedChildVariable, player/media/ChildStart.h) as the one ready for
+    // the next file, and clears the variable.
+    static void TakeStartedChild();
 
     // The child's side: carries out the commands read from input and
     // reports on output, until input ends. loadDecoders: loads FFmpeg's

@@ -1,6 +1,7 @@
 #include "player/media/WorkerChannel.h"
 
 #include "platform/FullTransfer.h"
+#include "player/media/ChildStart.h"
 #include "player/media/MediaPlayer.h"
 
 #include <cerrno>
@@ -8,15 +9,12 @@
 #include <csignal>
 #include <cstring>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
-
-extern char** environ;
 
 namespace {
 
@@ -70,56 +68,24 @@ TWorkerChannel& TWorkerChannel::operator=(TWorkerChannel&& other) noexcept {
 
 bool TWorkerChannel::Start(const QByteArray& program, const QList<QByteArray>& arguments,
                            const std::vector<QByteArray>& environment) {
-    Kill();
-    int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+    std::vector<std::string> words, entries;
+    for (const QByteArray& word : arguments)
+        words.push_back(word.toStdString());
+    for (const QByteArray& entry : environment)
+        entries.push_back(entry.toStdString());
+    int socket = -1;
+    const pid_t pid = SpawnWorker(program.toStdString(), words, entries, socket);
+    if (pid <= 0)
         return false;
-    std::vector<QByteArray> entries = environment;
-    for (char** entry = environ; *entry; ++entry) {
-        bool replaced = false;
-        for (const QByteArray& mine : environment)
-            replaced =
-                replaced || std::strncmp(*entry, mine.constData(), mine.indexOf('=') + 1) == 0;
-        if (!replaced)
-            entries.emplace_back(*entry);
-    }
-    std::vector<char*> envp;
-    for (QByteArray& entry : entries)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    QList<QByteArray> words = arguments;
-    words.prepend(program);
-    std::vector<char*> argv;
-    for (QByteArray& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    // A group of its own, so that what it starts is killed with it.
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
-    pid_t pid = 0;
-    const int failed =
-        posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), envp.data());
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(ends[1]);
-    if (failed != 0) {
-        ::close(ends[0]);
-        return false;
-    }
-    pid_ = pid;
-    socket_ = ends[0];
-    received_.clear();
+    Adopt(pid, socket);
     return true;
+}
+
+void TWorkerChannel::Adopt(pid_t pid, int socket) {
+    Kill();
+    pid_ = pid;
+    socket_ = socket;
+    received_.clear();
 }
 
 bool TWorkerChannel::Send(const QByteArray& body) {

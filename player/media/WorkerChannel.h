@@ -30,6 +30,9 @@ public:
     // be started.
     bool Start(const QByteArray& program, const QList<QByteArray>& arguments,
                const std::vector<QByteArray>& environment = {});
+    // Takes over a worker started elsewhere (SpawnWorker) with its end of
+    // the socket pair.
+    void Adopt(pid_t pid, int socket);
     bool Running() const { return pid_ > 0; }
     pid_t Pid() const { return pid_; }
     int Socket() const { return socket_; }
