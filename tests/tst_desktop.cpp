@@ -23,9 +23,11 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <csignal>
 #include <optional>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -231,8 +233,19 @@ class DesktopTest : public QObject {
         return run(u"playerctl -p tolvane "_s + command, busEnv);
     }
     // A second start in the same session: it must hand over and end.
+    // A copy that hands its files over ends, and with it the child its start
+    // made for the first file: the child comes to this process (a subreaper)
+    // only dead.
     void startAgain(const QByteArrayList& arguments, const QProcessEnvironment& env) {
         QCOMPARE(Player(arguments, env).exitCode(20000), std::optional<int>(0));
+        const auto alive = [] {
+            const QList<TestSupport::ChildProcess> left = TestSupport::ChildrenNamed("tolvane-tester");
+            return std::count_if(left.begin(), left.end(),
+                                 [](const TestSupport::ChildProcess& child) { return child.state != 'Z'; });
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(alive(), 0, 5000);
+        for (const TestSupport::ChildProcess& child : TestSupport::ChildrenNamed("tolvane-tester"))
+            ::waitpid(child.pid, nullptr, 0);
     }
 
 private slots:
@@ -246,6 +259,7 @@ private slots:
                                      .split(u'\n');
         QCOMPARE(info.size(), 2);
         busPid = pid_t(info[1].toInt());
+        QCOMPARE(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
         busEnv.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, info[0]);
         playerEnv = state.environment(busEnv);
     }

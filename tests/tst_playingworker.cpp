@@ -1,6 +1,7 @@
 #include "player/media/MediaPlayer.h"
 
 #include "TestSupport.h"
+#include "player/media/ChildStart.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -17,6 +18,7 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -337,6 +339,42 @@ private slots:
             player.PlayMedia();
             QTRY_VERIFY2_WITH_TIMEOUT(player.MediaPosition() >= 300, name, PatienceMs);
         }
+    }
+
+    // The program's start makes the first file's child before the player's
+    // libraries load and hands it over in the environment. That child plays
+    // the first file, and no other is started; neither the variable nor its
+    // socket reaches the programs the player starts. A variable that names
+    // no child of this process changes nothing and is cleared all the same.
+    void theChildMadeAtTheStartPlaysTheFirstFile() {
+        int stranger[2];
+        QCOMPARE(::pipe(stranger), 0);
+        qputenv(StartedChildVariable, "1 " + QByteArray::number(stranger[0]));
+        TMediaPlayer::TakeStartedChild();
+        QVERIFY(qgetenv(StartedChildVariable).isEmpty());
+        QVERIFY2(::fcntl(stranger[0], F_GETFD) == 0, "a descriptor not the player's was touched");
+        ::close(stranger[0]);
+        ::close(stranger[1]);
+        QVERIFY(Children().isEmpty());
+
+        int socket = -1;
+        const pid_t started = StartPlayingChild(true, socket);
+        QVERIFY(started > 0);
+        QCOMPARE(::fcntl(socket, F_SETFD, 0), 0);
+        qputenv(StartedChildVariable, QByteArray::fromStdString(DescribeStartedChild(started, socket)));
+        TMediaPlayer::TakeStartedChild();
+        QVERIFY(qgetenv(StartedChildVariable).isEmpty());
+        QVERIFY(::fcntl(socket, F_GETFD) & FD_CLOEXEC);
+        TMediaPlayer::PrepareToPlay(TestSupport::Media(QStringLiteral("tone.wma")));
+        TMediaPlayer player;
+        Open(player, QStringLiteral("tone.wma"));
+        QCOMPARE(PlayingChild(), started);
+        QCOMPARE(Children().size(), 1);
+        player.PlayMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() >= 300, PatienceMs);
+        QVERIFY(Maps("libavcodec", QString::number(started)));
+        player.CloseMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(Ended(started), ClosedChildWaitMs + PatienceMs);
     }
 
     void wmaPlaysInAChildThatStaysForTheNextFile() {

@@ -405,6 +405,48 @@ private slots:
         QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1String(", "))));
     }
 
+    // Started with a file, the program makes the child that plays it before
+    // it becomes the player, and the player plays with that one: one child,
+    // for FFmpeg's files one that loads FFmpeg, and no other beside it.
+    void theFirstFileHasOneChildFromTheStart() {
+        if (TestSupport::MediaDir().isEmpty())
+            QSKIP("needs the media of tools/with-test-env");
+        state.writePlaylist({});
+        QProcess player;
+        TestSupport::StartProgram(player, state.environment(),
+                                  {QFile::decodeName(TestSupport::Media(QStringLiteral("tone.wma")))});
+        QVERIFY(waitForWindow(player, "Tolvane"));
+        const pid_t pid = pid_t(player.processId());
+        const auto playing = [pid] {
+            QList<QByteArray> found;
+            for (pid_t child : childrenOf(pid))
+                if (commandOf(child).contains("--play"))
+                    found << commandOf(child);
+            return found;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!playing().isEmpty(), 10000);
+        // Long enough for a second child to show, were one started.
+        QTest::qWait(1000);
+        const QList<QByteArray> children = playing();
+        QCOMPARE(children.size(), 1);
+        QVERIFY2(children[0].contains("--ffmpeg"), children[0].constData());
+        player.terminate();
+        QVERIFY(player.waitForFinished(10000));
+    }
+
+    // A program without the player it becomes says what is missing and ends.
+    void withoutThePlayerTheProgramSaysWhatIsMissing() {
+        QTemporaryDir alone;
+        const QString program = alone.filePath(QStringLiteral("tolvane"));
+        QVERIFY(QFile::copy(QStringLiteral(TOLVANE_PROGRAM), program));
+        QProcess started;
+        started.start(program, {QStringLiteral("a.mp3")});
+        QVERIFY(started.waitForFinished(10000));
+        QCOMPARE(started.exitCode(), 127);
+        const QByteArray said = started.readAllStandardError();
+        QVERIFY2(said.contains("cannot start") && said.contains("tolvane-window"), said.constData());
+    }
+
     void firstRunStartsEmptyAndLeavesAnEmptyPlaylist() {
         QFile::remove(playlistPath());
         QProcess player;
