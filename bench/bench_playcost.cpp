@@ -18,10 +18,11 @@
 // each run's own would have it look at those plugins again at every start.
 // Rounds interleave the programs.
 //
-//   build/bench_playcost [rounds] [other player ...]
+//   build/bench_playcost [--first-sound] [rounds] [other player ...]
 //
 // The player next to the bench is measured, and each other player given
-// (say /work/before/build/tolvane). Run under tools/with-test-env: display,
+// (say /work/before/build/tolvane). With --first-sound, only the first
+// sound is (a few minutes instead of some ten for three programs). Run under tools/with-test-env: display,
 // private sound server.
 
 #include <QCoreApplication>
@@ -38,6 +39,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -365,10 +367,14 @@ double Median(std::vector<double> values) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    int first = 1;
+    const bool firstSoundOnly = argc > 1 && std::strcmp(argv[1], "--first-sound") == 0;
+    if (firstSoundOnly)
+        ++first;
+    const int rounds = argc > first ? std::max(1, std::atoi(argv[first])) : 3;
     std::vector<QByteArray> players{""};
     players.push_back(QFile::encodeName(QCoreApplication::applicationDirPath() + "/tolvane"));
-    for (int i = 2; i < argc; ++i)
+    for (int i = first + 1; i < argc; ++i)
         players.push_back(argv[i]);
 
     QTemporaryDir media;
@@ -414,11 +420,15 @@ int main(int argc, char* argv[]) {
     std::vector<Figures> figures(players.size());
     for (int round = 0; round < rounds; ++round)
         for (size_t p = 0; p < players.size(); ++p) {
-            const bool firstOnly = qEnvironmentVariableIsSet("FIRST_ONLY");
-            const Run cost = Play(players[p], wma, WmaSeconds, firstOnly ? Until::FirstSound : Until::End);
-            const Run wake = Play(players[p], mp3, Mp3Seconds, firstOnly ? Until::FirstSound : Until::WakeUpsCounted);
-            const Run video = firstOnly ? Run{} : Play(players[p], avi, AviSeconds, Until::WakeUpsCounted);
-            figures[p].cpu.push_back(cost.cpuMs);
+            const Run cost =
+                Play(players[p], wma, WmaSeconds, firstSoundOnly ? Until::FirstSound : Until::End);
+            const Run wake = Play(players[p], mp3, Mp3Seconds,
+                                  firstSoundOnly ? Until::FirstSound : Until::WakeUpsCounted);
+            const Run video = firstSoundOnly
+                                  ? Run{}
+                                  : Play(players[p], avi, AviSeconds, Until::WakeUpsCounted);
+            if (!firstSoundOnly)
+                figures[p].cpu.push_back(cost.cpuMs);
             figures[p].firstWma.push_back(cost.firstSoundMs);
             figures[p].firstMp3.push_back(wake.firstSoundMs);
             // The first sound swings by half between two runs of the same
@@ -461,12 +471,17 @@ int main(int argc, char* argv[]) {
         std::printf("%-34s %12.0f %14.0f %14.0f %12.1f %12.1f %6d\n", name.constData(),
                     Median(f.cpu), Median(f.firstWma), Median(f.firstMp3), Median(f.wakeups),
                     Median(f.videoWakeups), left);
+        // A figure not measured (-1) has no ratio.
+        const auto ratio = [](const std::vector<double>& mine, const std::vector<double>& theirs) {
+            const double a = Median(mine), b = Median(theirs);
+            return a < 0 || b <= 0 ? QByteArray("-") : QByteArray::number(a / b, 'f', 2);
+        };
         if (p > 0)
-            std::printf("%-34s %12.2f %14.2f %14.2f %12.2f %12.2f\n", "  ratio",
-                        Median(f.cpu) / Median(ref.cpu), Median(f.firstWma) / Median(ref.firstWma),
-                        Median(f.firstMp3) / Median(ref.firstMp3),
-                        Median(f.wakeups) / Median(ref.wakeups),
-                        Median(f.videoWakeups) / Median(ref.videoWakeups));
+            std::printf("%-34s %12s %14s %14s %12s %12s\n", "  ratio",
+                        ratio(f.cpu, ref.cpu).constData(), ratio(f.firstWma, ref.firstWma).constData(),
+                        ratio(f.firstMp3, ref.firstMp3).constData(),
+                        ratio(f.wakeups, ref.wakeups).constData(),
+                        ratio(f.videoWakeups, ref.videoWakeups).constData());
     }
     return 0;
 }
