@@ -115,14 +115,16 @@ void AfterFirstPaint(QWidget* widget, std::function<void()> work, int latestMs) 
 }
 
 int RunPlayer(int argc, char* argv[], const std::function<void(QApplication&)>& started) {
-    // The child the program's start made for the first file, if it did.
-    TMediaPlayer::TakeStartedChild();
     // Read before Qt sees the arguments, so that --help and --version need
     // no display, and as bytes, so that any file name comes through.
     QByteArrayList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QByteArray(argv[i]));
     const CommandLine command = ParseCommandLine(arguments, currentFolder());
+    // The child the program's start made for the first file, if it did: only
+    // a player with files has a use for it.
+    TMediaPlayer::TakeStartedChild(command.action == CommandLine::Action::Run &&
+                                   !command.paths.isEmpty());
     switch (command.action) {
     case CommandLine::Action::Help:
         std::fputs(HelpText().constData(), stdout);

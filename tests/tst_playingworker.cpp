@@ -344,25 +344,38 @@ private slots:
     // The program's start makes the first file's child before the player's
     // libraries load and hands it over in the environment. That child plays
     // the first file, and no other is started; neither the variable nor its
-    // socket reaches the programs the player starts. A variable that names
-    // no child of this process changes nothing and is cleared all the same.
+    // socket reaches the programs the player starts. A player with no file
+    // ends it. A variable that names no child of this process changes
+    // nothing and is cleared all the same.
     void theChildMadeAtTheStartPlaysTheFirstFile() {
         int stranger[2];
         QCOMPARE(::pipe(stranger), 0);
         qputenv(StartedChildVariable, "1 " + QByteArray::number(stranger[0]));
-        TMediaPlayer::TakeStartedChild();
+        TMediaPlayer::TakeStartedChild(true);
         QVERIFY(qgetenv(StartedChildVariable).isEmpty());
         QVERIFY2(::fcntl(stranger[0], F_GETFD) == 0, "a descriptor not the player's was touched");
         ::close(stranger[0]);
         ::close(stranger[1]);
         QVERIFY(Children().isEmpty());
 
+        const auto start = [](int& socket) {
+            const pid_t started = StartPlayingChild(true, socket);
+            if (started > 0 && ::fcntl(socket, F_SETFD, 0) == 0)
+                qputenv(StartedChildVariable,
+                         QByteArray::fromStdString(DescribeStartedChild(started, socket)));
+            return started;
+        };
+        // A player with nothing to play ends it.
         int socket = -1;
-        const pid_t started = StartPlayingChild(true, socket);
+        const pid_t unwanted = start(socket);
+        QVERIFY(unwanted > 0);
+        TMediaPlayer::TakeStartedChild(false);
+        QVERIFY(qgetenv(StartedChildVariable).isEmpty());
+        QVERIFY(Ended(unwanted));
+
+        const pid_t started = start(socket);
         QVERIFY(started > 0);
-        QCOMPARE(::fcntl(socket, F_SETFD, 0), 0);
-        qputenv(StartedChildVariable, QByteArray::fromStdString(DescribeStartedChild(started, socket)));
-        TMediaPlayer::TakeStartedChild();
+        TMediaPlayer::TakeStartedChild(true);
         QVERIFY(qgetenv(StartedChildVariable).isEmpty());
         QVERIFY(::fcntl(socket, F_GETFD) & FD_CLOEXEC);
         TMediaPlayer::PrepareToPlay(TestSupport::Media(QStringLiteral("tone.wma")));

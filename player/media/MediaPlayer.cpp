@@ -140,8 +140,8 @@ void TMediaPlayer::PrepareToPlay(const QByteArray& firstFile) {
             NamedForFFmpeg(std::string_view(firstFile.constData(), size_t(firstFile.size()))));
 }
 
-void TMediaPlayer::TakeStartedChild() {
-    TPlayingWorker::TakeStartedChild();
+void TMediaPlayer::TakeStartedChild(bool wanted) {
+    TPlayingWorker::TakeStartedChild(wanted);
 }
 
 void TMediaPlayer::TryFFmpegLast() {

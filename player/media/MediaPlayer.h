@@ -94,9 +94,10 @@ public:
     // file, the child loads ahead the decoders its kind needs.
     static void PrepareToPlay(const QByteArray& firstFile = {});
     // Takes the child the program's start made for the first file, before
-    // it was the player (see TPlayingWorker::TakeStartedChild); called
-    // before anything else starts a process.
-    static void TakeStartedChild();
+    // it was the player (see TPlayingWorker::TakeStartedChild), for a player
+    // that will play a file; any other ends it. Called before anything else
+    // starts a process.
+    static void TakeStartedChild(bool wanted);
     // Whether FFmpeg's decoders have been loaded into this process.
     static bool HoldsFFmpegDecoders();
     // For a process that tests files for a playing one: FFmpeg's decoders

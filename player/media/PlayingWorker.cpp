@@ -84,7 +84,7 @@ void TPlayingWorker::Prepare(bool withDecoders) {
     StartSpare(withDecoders);
 }
 
-void TPlayingWorker::TakeStartedChild() {
+void TPlayingWorker::TakeStartedChild(bool wanted) {
     const char* text = std::getenv(StartedChildVariable);
     pid_t pid = 0;
     int socket = -1;
@@ -104,7 +104,12 @@ void TPlayingWorker::TakeStartedChild() {
     }
     // The socket is not for the programs the player starts either.
     ::fcntl(socket, F_SETFD, FD_CLOEXEC);
-    spare.Adopt(pid, socket);
+    if (wanted) {
+        spare.Adopt(pid, socket);
+    } else {
+        TWorkerChannel unwanted;
+        unwanted.Adopt(pid, socket);
+    }
 }
 
 void TPlayingWorker::Take(const QByteArray& frame, QString* error) {

@@ -83,8 +83,9 @@ public:
     static void Prepare(bool withDecoders);
     // Takes the child the program's start made for the first file
     // (StartedChildVariable, player/media/ChildStart.h) as the one ready for
-    // the next file, and clears the variable.
-    static void TakeStartedChild();
+    // the next file, or ends it when it is not wanted, and clears the
+    // variable.
+    static void TakeStartedChild(bool wanted);
 
     // The child's side: carries out the commands read from input and
     // reports on output, until input ends. loadDecoders: loads FFmpeg's
