@@ -22,8 +22,8 @@
 //
 // The player next to the bench is measured, and each other player given
 // (say /work/before/build/tolvane). With --first-sound, only the first
-// sound is (a few minutes instead of some ten for three programs). Run under tools/with-test-env: display,
-// private sound server.
+// sound is (a few minutes instead of some ten for three programs). Run
+// under tools/with-test-env: display, private sound server.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -424,9 +424,8 @@ int main(int argc, char* argv[]) {
                 Play(players[p], wma, WmaSeconds, firstSoundOnly ? Until::FirstSound : Until::End);
             const Run wake = Play(players[p], mp3, Mp3Seconds,
                                   firstSoundOnly ? Until::FirstSound : Until::WakeUpsCounted);
-            const Run video = firstSoundOnly
-                                  ? Run{}
-                                  : Play(players[p], avi, AviSeconds, Until::WakeUpsCounted);
+            const Run video =
+                firstSoundOnly ? Run{} : Play(players[p], avi, AviSeconds, Until::WakeUpsCounted);
             if (!firstSoundOnly)
                 figures[p].cpu.push_back(cost.cpuMs);
             figures[p].firstWma.push_back(cost.firstSoundMs);
@@ -478,7 +477,8 @@ int main(int argc, char* argv[]) {
         };
         if (p > 0)
             std::printf("%-34s %12s %14s %14s %12s %12s\n", "  ratio",
-                        ratio(f.cpu, ref.cpu).constData(), ratio(f.firstWma, ref.firstWma).constData(),
+                        ratio(f.cpu, ref.cpu).constData(),
+                        ratio(f.firstWma, ref.firstWma).constData(),
                         ratio(f.firstMp3, ref.firstMp3).constData(),
                         ratio(f.wakeups, ref.wakeups).constData(),
                         ratio(f.videoWakeups, ref.videoWakeups).constData());

@@ -14,9 +14,9 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QDataStream>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QDataStream>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -239,9 +239,11 @@ class DesktopTest : public QObject {
     void startAgain(const QByteArrayList& arguments, const QProcessEnvironment& env) {
         QCOMPARE(Player(arguments, env).exitCode(20000), std::optional<int>(0));
         const auto alive = [] {
-            const QList<TestSupport::ChildProcess> left = TestSupport::ChildrenNamed("tolvane-tester");
-            return std::count_if(left.begin(), left.end(),
-                                 [](const TestSupport::ChildProcess& child) { return child.state != 'Z'; });
+            const QList<TestSupport::ChildProcess> left =
+                TestSupport::ChildrenNamed("tolvane-tester");
+            return std::count_if(
+                left.begin(), left.end(),
+                [](const TestSupport::ChildProcess& child) { return child.state != 'Z'; });
         };
         QTRY_COMPARE_WITH_TIMEOUT(alive(), 0, 5000);
         for (const TestSupport::ChildProcess& child : TestSupport::ChildrenNamed("tolvane-tester"))

@@ -362,7 +362,7 @@ private slots:
             const pid_t started = StartPlayingChild(true, socket);
             if (started > 0 && ::fcntl(socket, F_SETFD, 0) == 0)
                 qputenv(StartedChildVariable,
-                         QByteArray::fromStdString(DescribeStartedChild(started, socket)));
+                        QByteArray::fromStdString(DescribeStartedChild(started, socket)));
             return started;
         };
         // A player with nothing to play ends it.

@@ -149,8 +149,9 @@ class ProgramTest : public QObject {
         program_ = top + "/tolvane";
         QVERIFY(QFile::copy(QStringLiteral(TOLVANE_PROGRAM), QFile::decodeName(program_)));
         own(program_, 0, 0755);
-        const QString window = QFileInfo(QStringLiteral(TOLVANE_PROGRAM)).dir().filePath(
-            QStringLiteral("tolvane-window"));
+        const QString window = QFileInfo(QStringLiteral(TOLVANE_PROGRAM))
+                                   .dir()
+                                   .filePath(QStringLiteral("tolvane-window"));
         QVERIFY(QFile::copy(window, QFile::decodeName(top + "/tolvane-window")));
         own(top + "/tolvane-window", 0, 0755);
         home_ = top + "/home";
@@ -413,8 +414,9 @@ private slots:
             QSKIP("needs the media of tools/with-test-env");
         state.writePlaylist({});
         QProcess player;
-        TestSupport::StartProgram(player, state.environment(),
-                                  {QFile::decodeName(TestSupport::Media(QStringLiteral("tone.wma")))});
+        TestSupport::StartProgram(
+            player, state.environment(),
+            {QFile::decodeName(TestSupport::Media(QStringLiteral("tone.wma")))});
         QVERIFY(waitForWindow(player, "Tolvane"));
         const pid_t pid = pid_t(player.processId());
         const auto playing = [pid] {
@@ -444,7 +446,8 @@ private slots:
         QVERIFY(started.waitForFinished(10000));
         QCOMPARE(started.exitCode(), 127);
         const QByteArray said = started.readAllStandardError();
-        QVERIFY2(said.contains("cannot start") && said.contains("tolvane-window"), said.constData());
+        QVERIFY2(said.contains("cannot start") && said.contains("tolvane-window"),
+                 said.constData());
     }
 
     void firstRunStartsEmptyAndLeavesAnEmptyPlaylist() {

@@ -82,8 +82,9 @@ pid_t StartPlayingChild(bool withDecoders, int& socket) {
 bool NamedForFFmpeg(std::string_view path) {
     const auto endsWith = [path](std::string_view suffix) {
         return path.size() >= suffix.size() &&
-               std::equal(suffix.begin(), suffix.end(), path.end() - suffix.size(),
-                          [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+               std::equal(
+                   suffix.begin(), suffix.end(), path.end() - suffix.size(),
+                   [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
     };
     return endsWith(".wma") || endsWith(".wmv") || endsWith(".asf");
 }
@@ -96,7 +97,8 @@ bool ReadStartedChild(const char* text, pid_t& pid, int& socket) {
     long long id = 0;
     int fd = -1;
     char rest = 0;
-    if (!text || std::sscanf(text, "%lld %d%c", &id, &fd, &rest) != 2 || id <= 0 || fd <= STDERR_FILENO)
+    if (!text || std::sscanf(text, "%lld %d%c", &id, &fd, &rest) != 2 || id <= 0 ||
+        fd <= STDERR_FILENO)
         return false;
     pid = pid_t(id);
     socket = fd;
