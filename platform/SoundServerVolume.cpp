@@ -29,6 +29,8 @@ pa_proplist* clientProperties() {
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Tolvane");
     pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "tolvane");
+    // The program the user started, not the helper it became.
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_PROCESS_BINARY, "tolvane");
     return properties;
 }
 

@@ -616,6 +616,15 @@ private slots:
         QCOMPARE(streamProperty(player.pid, u"media.artist"_s), u"The Oscillators"_s);
         QCOMPARE(streamProperty(player.pid, u"application.name"_s), u"Tolvane"_s);
         QCOMPARE(streamProperty(player.pid, u"application.icon_name"_s), u"tolvane"_s);
+        // Every client of the player's on the sound server (the window's, for
+        // the volume, and the child's) names the program the user started.
+        const QStringList clients = run(u"pactl list clients"_s)
+                                        .split(u"Client #"_s)
+                                        .filter(u"application.process.id = \"%1\""_s.arg(player.pid));
+        QVERIFY(clients.size() >= 2);
+        for (const QString& client : clients)
+            QVERIFY2(client.contains(u"application.process.binary = \"tolvane\""_s),
+                     qPrintable(client));
 
         playerctl(u"next"_s);
         QTRY_COMPARE_WITH_TIMEOUT(name(), u"02 plain tone.wav"_s, 10000);
