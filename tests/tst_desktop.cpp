@@ -618,9 +618,10 @@ private slots:
         QCOMPARE(streamProperty(player.pid, u"application.icon_name"_s), u"tolvane"_s);
         // Every client of the player's on the sound server (the window's, for
         // the volume, and the child's) names the program the user started.
-        const QStringList clients = run(u"pactl list clients"_s)
-                                        .split(u"Client #"_s)
-                                        .filter(u"application.process.id = \"%1\""_s.arg(player.pid));
+        const QStringList clients =
+            run(u"pactl list clients"_s)
+                .split(u"Client #"_s)
+                .filter(u"application.process.id = \"%1\""_s.arg(player.pid));
         QVERIFY(clients.size() >= 2);
         for (const QString& client : clients)
             QVERIFY2(client.contains(u"application.process.binary = \"tolvane\""_s),
