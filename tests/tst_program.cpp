@@ -439,10 +439,11 @@ private slots:
         QCOMPARE(first.size(), 1);
         QCOMPARE(first.first().contains("--ffmpeg"), ffmpeg);
         QVERIFY(waitForWindow(player, "Tolvane"));
-        if (!ffmpeg) {
-            // A WAV opens within the player's first wait in any build (a
-            // sanitized one loads FFmpeg too slowly for it, and the file
-            // then goes to the tester and the next child).
+        // A file that does not open within the player's first wait goes to
+        // the tester and the next child: a WMA may not in a busy machine, and
+        // nothing does in a sanitized build (TOLVANE_TIME_SCALE), whose child
+        // starts too slowly for it.
+        if (!ffmpeg && qEnvironmentVariableIntValue("TOLVANE_TIME_SCALE") <= 1) {
             const auto sounds = [pid] {
                 for (const QByteArray& block :
                      run(QStringLiteral("pactl"),
