@@ -76,7 +76,7 @@ pid_t StartPlayingChild(bool withDecoders, int& socket) {
         "PULSE_PROP_OVERRIDE_application.name=Tolvane",
         "PULSE_PROP_OVERRIDE_application.process.id=" + player,
         "PULSE_PROP_OVERRIDE_application.process.binary=tolvane"};
-    return SpawnWorker(HelperPath("tolvane-tester"), arguments, identity, socket);
+    return SpawnWorker(HelperPath(WorkerProgram), arguments, identity, socket);
 }
 
 bool NamedForFFmpeg(std::string_view path) {

@@ -19,6 +19,9 @@
 pid_t SpawnWorker(const std::string& program, const std::vector<std::string>& arguments,
                   const std::vector<std::string>& environment, int& socket);
 
+// The helper program the children run, among the player's helpers.
+inline constexpr char WorkerProgram[] = "tolvane-tester";
+
 // Starts a child that plays files for the player process (this one, or the
 // one this process becomes); with decoders, it loads FFmpeg's ahead.
 pid_t StartPlayingChild(bool withDecoders, int& socket);

@@ -72,7 +72,7 @@ TPlayingWorker::~TPlayingWorker() {
 }
 
 QByteArray TPlayingWorker::Program() {
-    return HelperFile("tolvane-tester");
+    return HelperFile(WorkerProgram);
 }
 
 bool TPlayingWorker::Available() {
