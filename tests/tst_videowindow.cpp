@@ -188,6 +188,46 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(lit(window), PatienceMs);
     }
 
+    // A window the user makes larger (through the window manager, which
+    // sets its size on the X server) shows the picture at its new size,
+    // while the video plays and while it is paused; the sound plays on.
+    void thePictureFollowsTheWindowTheUserResizes() {
+        if (!tools({}))
+            QSKIP("needs the X display of tools/with-test-env");
+        const XScreen x;
+        TMediaPlayer player;
+        TVideoWindow video(&player, nullptr);
+        open(player, Media(QStringLiteral("long.avi")));
+        player.PlayMedia();
+        QWindow* window = video.window();
+        QVERIFY(window && window->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(lit(window), PatienceMs);
+        const QSize own = window->size();
+
+        const auto resize = [&](const QSize& size) {
+            const uint32_t values[] = {uint32_t(size.width()), uint32_t(size.height())};
+            xcb_configure_window(x.c, xcb_window_t(window->winId()),
+                                 XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
+            xcb_flush(x.c);
+            QTRY_COMPARE_WITH_TIMEOUT(window->size(), size, PatienceMs);
+        };
+        // Twice as wide and high: the picture at its former size would light
+        // a quarter of the window.
+        resize(own * 2);
+        QTRY_VERIFY_WITH_TIMEOUT(lit(window), PatienceMs);
+        QCOMPARE(player.MediaMode(), TMPModes::mpPlaying);
+
+        player.PauseMedia();
+        const qint64 held = player.MediaPosition();
+        resize(own * 3);
+        QTRY_VERIFY_WITH_TIMEOUT(lit(window), PatienceMs);
+        QCOMPARE(player.MediaMode(), TMPModes::mpPaused);
+        QCOMPARE(player.MediaPosition(), held);
+        player.PauseMedia();
+        QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() > held + 300, PatienceMs);
+        QVERIFY(lit(window));
+    }
+
     // The window is made as the first file opens, whatever it holds: the
     // first video too draws its picture there as it opens, and plays on
     // there.

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 
 #include <xcb/xcb.h>
 
@@ -38,7 +39,8 @@ namespace {
 // only hides: the device's own window did the same, and the sound plays on.
 class VideoSurface : public QWindow {
 public:
-    VideoSurface(QScreen* screen, TMediaPlayer* player) : QWindow(screen), player_(player) {}
+    VideoSurface(QScreen* screen, TMediaPlayer* player, std::function<void()> resized)
+        : QWindow(screen), player_(player), resized_(std::move(resized)) {}
 
 protected:
     void closeEvent(QCloseEvent* event) override {
@@ -49,9 +51,11 @@ protected:
         if (isExposed() && player_)
             player_->RedrawVideo();
     }
+    void resizeEvent(QResizeEvent*) override { resized_(); }
 
 private:
     QPointer<TMediaPlayer> player_;
+    std::function<void()> resized_;
 };
 
 // The child draws through a connection of its own to the X server, which
@@ -61,6 +65,9 @@ void WaitForTheServer() {
     if (xcb_connection_t* connection = XConnection())
         std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
 }
+
+// How long the window keeps one size before the picture is scaled to it.
+constexpr int SettleMs = 100;
 
 } // namespace
 
@@ -73,6 +80,9 @@ TVideoWindow::TVideoWindow(TMediaPlayer* player, QWidget* owner)
     connect(player, &TMediaPlayer::videoAboutToShow, this, &TVideoWindow::Show,
             Qt::DirectConnection);
     connect(player, &TMediaPlayer::videoHidden, this, &TVideoWindow::Hide, Qt::DirectConnection);
+    settle_.setSingleShot(true);
+    settle_.setInterval(SettleMs);
+    connect(&settle_, &QTimer::timeout, this, &TVideoWindow::NameSize);
 }
 
 // The player names this window for the videos it opens later; they must
@@ -100,7 +110,7 @@ QScreen* TVideoWindow::Screen() const {
 }
 
 void TVideoWindow::Make(QScreen* screen) {
-    window_ = std::make_unique<VideoSurface>(screen, player_);
+    window_ = std::make_unique<VideoSurface>(screen, player_, [this] { Resized(); });
     // The keys stay with the player's windows, where they mean something.
     window_->setFlags(Qt::Window | Qt::WindowDoesNotAcceptFocus);
     window_->setIcon(owner_ ? owner_->windowIcon() : QApplication::windowIcon());
@@ -130,12 +140,31 @@ void TVideoWindow::Show(const QSize& video) {
     window_->show();
     WaitForTheServer();
     // The child counts in the screen's own pixels.
-    player_->SetVideoWindow(window_->winId(), size * window_->devicePixelRatio());
+    named_ = size * window_->devicePixelRatio();
+    player_->SetVideoWindow(window_->winId(), named_);
 }
 
 void TVideoWindow::Hide() {
+    settle_.stop();
     if (window_)
         window_->hide();
+}
+
+void TVideoWindow::Resized() {
+    if (window_->isVisible())
+        settle_.start();
+}
+
+// A size of the user's while the picture shows: the child scales the
+// picture to it, playing or not.
+void TVideoWindow::NameSize() {
+    if (!window_ || !window_->isVisible() || !player_)
+        return;
+    const QSize size = window_->size() * window_->devicePixelRatio();
+    if (size.isEmpty() || size == named_)
+        return;
+    named_ = size;
+    player_->SetVideoWindow(window_->winId(), named_);
 }
 
 // Said after the track has started, not in the middle of starting it, and

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSize>
+#include <QTimer>
 #include <memory>
 
 class QScreen;
@@ -40,12 +41,19 @@ private:
     void Make(QScreen* screen);
     void Show(const QSize& video);
     void Hide();
+    void Resized();
+    void NameSize();
     void SayNoDisplay();
 
     // The player may go first: the window then has no one left to tell.
     QPointer<TMediaPlayer> player_;
     QWidget* owner_;
     std::unique_ptr<QWindow> window_;
+    // The size the player was last told the window shows the picture at.
+    QSize named_;
+    // A user dragging the frame makes many sizes in a row; the picture is
+    // scaled to the one the window comes to rest at.
+    QTimer settle_;
     // A message about the missing display is up or on its way.
     bool saying_ = false;
 };
