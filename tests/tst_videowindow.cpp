@@ -53,14 +53,16 @@ void run(const QString& program, const QStringList& arguments, const QProcessEnv
     process.waitForFinished(10000);
 }
 
-// Drawn into: most of the window's pixels are not black.
-bool lit(QWindow* window) {
+// Drawn into: most of the window's pixels are not black; with a part given,
+// most of that part's (in the window's own coordinates).
+bool lit(QWindow* window, QRect part = {}) {
     const QImage image = window->screen()->grabWindow(window->winId()).toImage();
+    part = part.isNull() ? image.rect() : part.intersected(image.rect());
     qsizetype dark = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
+    for (int y = part.top(); y <= part.bottom(); ++y)
+        for (int x = part.left(); x <= part.right(); ++x)
             dark += (image.pixel(x, y) & 0xffffff) == 0;
-    return !image.isNull() && dark < image.width() * image.height() / 2;
+    return !image.isNull() && !part.isEmpty() && dark < part.width() * part.height() / 2;
 }
 
 // The threads of this process's playing child (the one child that plays
@@ -226,6 +228,16 @@ private slots:
         player.PauseMedia();
         QTRY_VERIFY_WITH_TIMEOUT(player.MediaPosition() > held + 300, PatienceMs);
         QVERIFY(lit(window));
+
+        // Wider than the picture's shape: the picture keeps its shape, at
+        // the window's height, between black bars.
+        const QSize wide(own.width() * 4, own.height() * 2);
+        resize(wide);
+        const QRect middle(wide.width() / 4 + 4, 0, wide.width() / 2 - 8, wide.height());
+        QTRY_VERIFY_WITH_TIMEOUT(lit(window, middle), PatienceMs);
+        QVERIFY(!lit(window, QRect(0, 0, wide.width() / 4 - 4, wide.height())));
+        QVERIFY(
+            !lit(window, QRect(wide.width() * 3 / 4 + 4, 0, wide.width() / 4 - 4, wide.height())));
     }
 
     // The window is made as the first file opens, whatever it holds: the
