@@ -476,6 +476,19 @@ private slots:
                  said.constData());
     }
 
+    // The program becomes the player among its helpers, and goes on by the
+    // name the user started it by, where ps, top, killall and a system
+    // monitor look for it: its command name.
+    void theProgramGoesByTheNameTheUserStartedItBy() {
+        QProcess player;
+        start(player);
+        QFile command(QStringLiteral("/proc/%1/comm").arg(player.processId()));
+        QVERIFY(command.open(QIODevice::ReadOnly));
+        QCOMPARE(command.readAll(), QByteArray("tolvane\n"));
+        player.terminate();
+        QVERIFY(player.waitForFinished(10000));
+    }
+
     void firstRunStartsEmptyAndLeavesAnEmptyPlaylist() {
         QFile::remove(playlistPath());
         QProcess player;
