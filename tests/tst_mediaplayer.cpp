@@ -215,12 +215,23 @@ private slots:
     void aTestingPlayerOpensNoSoundStream() {
         if (QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty())
             QSKIP("pactl (pulseaudio-utils) is not installed");
+        // The streams of this process and its children, not those of tests
+        // running beside this one.
         const auto streams = [] {
+            QList<pid_t> ours{getpid()};
+            for (const TestSupport::ChildProcess& child :
+                 TestSupport::ChildrenNamed("tolvane-tester"))
+                ours.append(child.pid);
             QProcess pactl;
-            pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("short"),
-                                                  QStringLiteral("sink-inputs")});
+            pactl.start(QStringLiteral("pactl"),
+                        {QStringLiteral("list"), QStringLiteral("sink-inputs")});
             pactl.waitForFinished(5000);
-            return pactl.readAllStandardOutput().count('\n');
+            int count = 0;
+            for (const QByteArray& stream : pactl.readAllStandardOutput().split('#'))
+                for (pid_t pid : ours)
+                    count += stream.contains("application.process.id = \"" +
+                                             QByteArray::number(pid) + '"');
+            return count;
         };
         const int before = streams();
         TMediaPlayer tester(nullptr, TMediaPlayer::Output::None);
