@@ -215,22 +215,16 @@ private slots:
     void aTestingPlayerOpensNoSoundStream() {
         if (QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty())
             QSKIP("pactl (pulseaudio-utils) is not installed");
-        // The streams of this process and its children, not those of tests
-        // running beside this one.
+        // Of this process and its children, not of tests running beside it.
         const auto streams = [] {
-            QList<pid_t> ours{getpid()};
-            for (const TestSupport::ChildProcess& child :
-                 TestSupport::ChildrenNamed("tolvane-tester"))
-                ours.append(child.pid);
             QProcess pactl;
             pactl.start(QStringLiteral("pactl"),
                         {QStringLiteral("list"), QStringLiteral("sink-inputs")});
             pactl.waitForFinished(5000);
-            int count = 0;
-            for (const QByteArray& stream : pactl.readAllStandardOutput().split('#'))
-                for (pid_t pid : ours)
-                    count += stream.contains("application.process.id = \"" +
-                                             QByteArray::number(pid) + '"');
+            const QByteArray listing = pactl.readAllStandardOutput();
+            qsizetype count = listing.count("process.id = \"" + QByteArray::number(getpid()) + '"');
+            for (const auto& child : TestSupport::ChildrenNamed("tolvane-tester"))
+                count += listing.count("process.id = \"" + QByteArray::number(child.pid) + '"');
             return count;
         };
         const int before = streams();
