@@ -1,5 +1,7 @@
 #include "platform/SoundServerVolume.h"
 
+#include "platform/HelperPath.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -30,7 +32,7 @@ pa_proplist* clientProperties() {
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Tolvane");
     pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "tolvane");
     // The program the user started, not the helper it became.
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_PROCESS_BINARY, "tolvane");
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_PROCESS_BINARY, ProgramName);
     return properties;
 }
 

@@ -1,6 +1,7 @@
 // The program entry; all of it is in RunPlayer, which the start benchmark
 // runs as well.
 
+#include "platform/HelperPath.h"
 #include "player/Program.h"
 
 #include <sys/prctl.h>
@@ -10,6 +11,6 @@ int main(int argc, char* argv[]) {
     // name and find processes by their command (ps, top, killall, a system
     // monitor) show it under the name the user knows. Threads started from
     // here on take the name too, unless they give themselves one.
-    ::prctl(PR_SET_NAME, "tolvane");
+    ::prctl(PR_SET_NAME, ProgramName);
     return RunPlayer(argc, argv);
 }

@@ -75,7 +75,7 @@ pid_t StartPlayingChild(bool withDecoders, int& socket) {
     const std::vector<std::string> identity{
         "PULSE_PROP_OVERRIDE_application.name=Tolvane",
         "PULSE_PROP_OVERRIDE_application.process.id=" + player,
-        "PULSE_PROP_OVERRIDE_application.process.binary=tolvane"};
+        std::string("PULSE_PROP_OVERRIDE_application.process.binary=") + ProgramName};
     return SpawnWorker(HelperPath(WorkerProgram), arguments, identity, socket);
 }
 
