@@ -46,7 +46,11 @@ const char* FirstFile(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
     if (const char* first = FirstFile(argc, argv)) {
         int socket = -1;
-        const pid_t child = StartPlayingChild(NamedForFFmpeg(first), socket);
+        // The child opens the file while the player starts; a file: URL is
+        // the player's to read.
+        const bool url = strncasecmp(first, "file:", 5) == 0;
+        const pid_t child = StartPlayingChild(NamedForFFmpeg(first), socket,
+                                              url ? std::string() : AbsolutePath(first));
         // Kept open across the exec below; the player marks it close-on-exec
         // as it takes the child.
         if (child > 0 && ::fcntl(socket, F_SETFD, 0) == 0)

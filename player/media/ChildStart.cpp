@@ -64,11 +64,15 @@ pid_t SpawnWorker(const std::string& program, const std::vector<std::string>& ar
     return pid;
 }
 
-pid_t StartPlayingChild(bool withDecoders, int& socket) {
+pid_t StartPlayingChild(bool withDecoders, int& socket, const std::string& first) {
     const std::string player = std::to_string(getpid());
     std::vector<std::string> arguments{"--play", player};
     if (withDecoders)
         arguments.emplace_back("--ffmpeg");
+    if (!first.empty()) {
+        arguments.emplace_back("--open");
+        arguments.push_back(first);
+    }
     // What the sound server shows of the child's stream is the player's: the
     // volume controls and the desktop find the player by its name, process
     // and program.
@@ -77,6 +81,15 @@ pid_t StartPlayingChild(bool withDecoders, int& socket) {
         "PULSE_PROP_OVERRIDE_application.process.id=" + player,
         std::string("PULSE_PROP_OVERRIDE_application.process.binary=") + ProgramName};
     return SpawnWorker(HelperPath(WorkerProgram), arguments, identity, socket);
+}
+
+std::string AbsolutePath(std::string_view path) {
+    if (path.empty() || path.front() == '/')
+        return std::string(path);
+    char here[4096];
+    if (!::getcwd(here, sizeof here))
+        return std::string(path);
+    return std::string(here) + '/' + std::string(path);
 }
 
 bool NamedForFFmpeg(std::string_view path) {

@@ -23,8 +23,14 @@ pid_t SpawnWorker(const std::string& program, const std::vector<std::string>& ar
 inline constexpr char WorkerProgram[] = "tolvane-tester";
 
 // Starts a child that plays files for the player process (this one, or the
-// one this process becomes); with decoders, it loads FFmpeg's ahead.
-pid_t StartPlayingChild(bool withDecoders, int& socket);
+// one this process becomes); with decoders, it loads FFmpeg's ahead. Given
+// the first file (an absolute path), the child opens it as soon as it can,
+// before the player asks for it.
+pid_t StartPlayingChild(bool withDecoders, int& socket, const std::string& first = {});
+
+// path made absolute against the current folder, so that it names the same
+// file in a process started in another; empty stays empty.
+std::string AbsolutePath(std::string_view path);
 
 // Whether a file goes by a name whose kind only FFmpeg decodes here (Windows
 // Media): a child started for it loads FFmpeg ahead. Only a guess, for

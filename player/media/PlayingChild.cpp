@@ -2,6 +2,7 @@
 // the player's commands, reporting its state as it changes.
 
 #include "player/media/DecoderPolicy.h"
+#include "player/media/FileStamp.h"
 #include "player/media/LogCap.h"
 #include "player/media/PipelineDevice.h"
 #include "player/media/PlayingProtocol.h"
@@ -9,9 +10,10 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <future>
 #include <poll.h>
 #include <thread>
+#include <utility>
 
 using namespace PlayingProtocol;
 
@@ -47,7 +49,10 @@ bool Same(const TPlayingWorker::State& a, const TPlayingWorker::State& b) {
            a.length == b.length && a.lastError == b.lastError;
 }
 
-QString Carry(TPipelineDevice& device, char command, const QByteArray& argument) {
+// opened: the stamp of the file opened before the player asked for it, as it
+// was then (all zero when none was).
+QString Carry(TPipelineDevice& device, char command, const QByteArray& argument,
+              const std::array<qint64, 5>& opened) {
     QDataStream in(argument);
     try {
         switch (command) {
@@ -55,6 +60,13 @@ QString Carry(TPipelineDevice& device, char command, const QByteArray& argument)
             QByteArray path;
             quint64 window = 0;
             in >> path >> window;
+            // The same file, however its name is spelled, and unchanged; a
+            // video opens again, into the window it is to be shown in.
+            if (device.IsOpen() && opened[1] != 0 && FileStamp(path) == opened &&
+                !(window && device.HasVideo())) {
+                device.SetVideoWindow(quintptr(window), {});
+                break;
+            }
             StartFileLog();
             device.SetVideoWindow(quintptr(window), {});
             device.Open(path);
@@ -133,21 +145,27 @@ int WaitForWork(int input, GstBus* bus, int timeoutMs) {
 
 } // namespace
 
-int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
+int TPlayingWorker::Run(int input, int output, bool loadDecoders, const char* first) {
     AllowEveryDecoderHere();
     CapLogPerFile();
     InitGStreamer();
-    // The plugins every file here needs; FFmpeg's when asked for. Loading
-    // them is most of the first open's time, and goes on beside the waits
-    // for the sound server and the display below.
-    std::thread loader([loadDecoders] {
+    // The plugins every file here needs, then FFmpeg's when asked for.
+    // Loading them is most of the first open's time, and goes on beside the
+    // waits for the sound server and the display below, and beside the
+    // first file's open: its typefinding and demuxer need FFmpeg's plugin
+    // no more than the waits do, and its decoder waits in GStreamer until
+    // the plugin is in.
+    std::promise<void> common;
+    std::future<void> commonLoaded = common.get_future();
+    std::thread loader([loadDecoders, common = std::move(common)]() mutable {
         for (const char* name : {"playback", "typefindfunctions", "coreelements", "audioconvert",
-                                 "audioresample", "volume", "videoconvertscale", "asf", "libav"}) {
-            if (!loadDecoders && std::strcmp(name, "libav") == 0)
-                continue;
+                                 "audioresample", "volume", "videoconvertscale", "asf"})
             if (GstPlugin* plugin = gst_plugin_load_by_name(name))
                 gst_object_unref(plugin);
-        }
+        common.set_value();
+        if (loadDecoders)
+            if (GstPlugin* plugin = gst_plugin_load_by_name("libav"))
+                gst_object_unref(plugin);
     });
     // Made ready before the first command, which may be a while coming: the
     // first file's sink then finds the sound server's connection open.
@@ -159,13 +177,28 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
     // asks again and waits for this answer. Not waited for at the end: a
     // display that never answers must not keep the child.
     std::thread([] { VideoSinkFactory(); }).detach();
-    loader.join();
+    commonLoaded.wait();
     TPipelineDevice device(TMediaPlayer::Output::Real);
     try {
         device.MakePipeline();
     } catch (const EMCIDeviceError&) {
         // The open says why.
     }
+    // The file the program was started with, opened while the player's
+    // window still starts: the player's open of it then finds it open. Not
+    // yet in a window of the player's: a video opens there again. One that
+    // fails fails again when the player opens it, and says why then.
+    std::array<qint64, 5> opened{};
+    if (first) {
+        StartFileLog();
+        const std::array<qint64, 5> stamp = FileStamp(QByteArray(first));
+        try {
+            device.Open(QByteArray(first));
+            opened = stamp;
+        } catch (const EMCIDeviceError&) {
+        }
+    }
+    loader.join();
     if (!TWorkerChannel::WriteFrame(output, QByteArray(1, Ready)))
         return 0;
     State reported;
@@ -193,7 +226,9 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders) {
             QByteArray command;
             if (!TWorkerChannel::ReadFrame(input, command) || command.isEmpty())
                 break;
-            const QString error = Carry(device, command[0], command.mid(1));
+            // Only the player's first command may find its file open.
+            const QString error =
+                Carry(device, command[0], command.mid(1), std::exchange(opened, {}));
             reported = StateOf(device);
             if (command[0] == PlayCommand) {
                 playedFrom = reported.position;

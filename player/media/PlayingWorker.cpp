@@ -204,20 +204,9 @@ void TPlayingWorker::BreakOff() {
     state_.lastError = TWorkerChannel::StoppedText();
 }
 
-namespace {
-
-// The child kept ready was started in the folder that was current then.
-QByteArray Absolute(const QByteArray& path) {
-    if (path.isEmpty() || path.startsWith('/'))
-        return path;
-    char here[4096];
-    return ::getcwd(here, sizeof here) ? QByteArray(here) + '/' + path : path;
-}
-
-} // namespace
-
 void TPlayingWorker::Open(const QByteArray& given) {
-    const QByteArray path = Absolute(given);
+    // The child kept ready was started in the folder that was current then.
+    const QByteArray path = QByteArray::fromStdString(AbsolutePath(given.toStdString()));
     // The next track goes to the child that played the last one, whose
     // plugins and pipeline are warm: a track change then costs what it did
     // when files played in the player itself. A child is let go now and

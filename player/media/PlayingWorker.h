@@ -89,8 +89,9 @@ public:
 
     // The child's side: carries out the commands read from input and
     // reports on output, until input ends. loadDecoders: loads FFmpeg's
-    // decoders before the first command.
-    static int Run(int input, int output, bool loadDecoders);
+    // decoders before the first command. first: the file the player will
+    // ask for first, opened before it asks (null: none).
+    static int Run(int input, int output, bool loadDecoders, const char* first = nullptr);
 
 private:
     // Sends a command and waits for the child's answer within timeoutMs;
