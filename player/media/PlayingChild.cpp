@@ -152,9 +152,9 @@ int TPlayingWorker::Run(int input, int output, bool loadDecoders, const char* fi
     // The plugins every file here needs, then FFmpeg's when asked for.
     // Loading them is most of the first open's time, and goes on beside the
     // waits for the sound server and the display below, and beside the
-    // first file's open: its typefinding and demuxer need FFmpeg's plugin
-    // no more than the waits do, and its decoder waits in GStreamer until
-    // the plugin is in.
+    // start of the first file's open. (Only its start: no thread can start
+    // while the C library loads FFmpeg's libraries, and the pipeline's
+    // streaming threads wait for the load's end.)
     std::promise<void> common;
     std::future<void> commonLoaded = common.get_future();
     std::thread loader([loadDecoders, common = std::move(common)]() mutable {
