@@ -405,8 +405,9 @@ private slots:
     }
 
     // Given a file, the program starts the child that plays it (one that
-    // loads FFmpeg, for a WMA), then becomes the player, which goes by the
-    // name the user knows, where ps, killall and system monitors look.
+    // loads FFmpeg, for a WMA), hands it the file to open at once, then
+    // becomes the player, which goes by the name the user knows, where ps,
+    // killall and system monitors look.
     void theProgramStartsTheFirstFilesChildAndKeepsItsName() {
         if (TestSupport::MediaDir().isEmpty())
             QSKIP("needs the media of tools/with-test-env");
@@ -423,8 +424,9 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(started(), 10000);
         QCOMPARE(playing.size(), 1);
-        QVERIFY(
-            playing[0].contains("--play " + QByteArray::number(player.processId()) + " --ffmpeg"));
+        // The child opens the file itself while the window starts.
+        QVERIFY(playing[0].contains("--play " + QByteArray::number(player.processId()) +
+                                    " --ffmpeg --open " + TestSupport::Media("tone.wma")));
         QVERIFY(waitForWindow(player, "Tolvane"));
         QFile command(QStringLiteral("/proc/%1/comm").arg(player.processId()));
         QVERIFY(command.open(QIODevice::ReadOnly));
