@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <functional>
 
 #include <xcb/xcb.h>
 
@@ -39,8 +38,7 @@ namespace {
 // only hides: the device's own window did the same, and the sound plays on.
 class VideoSurface : public QWindow {
 public:
-    VideoSurface(QScreen* screen, TMediaPlayer* player, std::function<void()> resized)
-        : QWindow(screen), player_(player), resized_(std::move(resized)) {}
+    VideoSurface(QScreen* screen, TMediaPlayer* player) : QWindow(screen), player_(player) {}
 
 protected:
     void closeEvent(QCloseEvent* event) override {
@@ -51,11 +49,9 @@ protected:
         if (isExposed() && player_)
             player_->RedrawVideo();
     }
-    void resizeEvent(QResizeEvent*) override { resized_(); }
 
 private:
     QPointer<TMediaPlayer> player_;
-    std::function<void()> resized_;
 };
 
 // The child draws through a connection of its own to the X server, which
@@ -110,7 +106,9 @@ QScreen* TVideoWindow::Screen() const {
 }
 
 void TVideoWindow::Make(QScreen* screen) {
-    window_ = std::make_unique<VideoSurface>(screen, player_, [this] { Resized(); });
+    window_ = std::make_unique<VideoSurface>(screen, player_);
+    connect(window_.get(), &QWindow::widthChanged, this, &TVideoWindow::Resized);
+    connect(window_.get(), &QWindow::heightChanged, this, &TVideoWindow::Resized);
     // The keys stay with the player's windows, where they mean something.
     window_->setFlags(Qt::Window | Qt::WindowDoesNotAcceptFocus);
     window_->setIcon(owner_ ? owner_->windowIcon() : QApplication::windowIcon());
