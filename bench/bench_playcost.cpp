@@ -22,8 +22,16 @@
 //
 // The player next to the bench is measured, and each other player given
 // (say /work/before/build/tolvane). With --first-sound, only the first
-// sound is (a few minutes instead of some ten for three programs). Run
-// under tools/with-test-env: display, private sound server.
+// sound is (a few minutes instead of some ten for three programs), and
+// also that of the player's sound path without its window: the child
+// started as `tolvane FILE` starts it, and a player in the bench's own
+// process that opens the file and plays it, as the window would. The
+// difference from `tolvane FILE` is what the window's start costs the
+// first sound on this machine. Run under tools/with-test-env: display,
+// private sound server.
+
+#include "player/media/ChildStart.h"
+#include "player/media/MediaPlayer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -291,12 +299,45 @@ int ReapOrphans(double& cpuMs) {
     return count;
 }
 
+// The row of the sound path without the window.
+const QByteArray WithoutWindow = "(sound path, no window)";
+
+// Until the first sound only: the child started as the program's start
+// starts it, handed to a player here, which opens the file and plays it.
+Run PlayWithoutWindow(const QByteArray& file) {
+    Run run;
+    const auto start = Clock::now();
+    watch.Watch(getpid());
+    const std::string path = file.toStdString();
+    int socket = -1;
+    const pid_t child = StartPlayingChild(NamedForFFmpeg(path), socket, path);
+    if (child <= 0)
+        return run;
+    qputenv(StartedChildVariable, QByteArray::fromStdString(DescribeStartedChild(child, socket)));
+    TMediaPlayer::TakeStartedChild(true);
+    TMediaPlayer player;
+    player.FileName = file;
+    player.OpenMedia();
+    player.PlayMedia();
+    const auto limit = start + std::chrono::seconds(20);
+    while (run.firstSoundMs < 0 && Clock::now() < limit) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const auto running = watch.FirstRunning();
+        if (running != Clock::time_point{})
+            run.firstSoundMs = Ms(running - start);
+    }
+    return run;
+}
+
 // Plays file with a player (the reference when player is empty).
 // How long a run lasts: until the stream ends, until the wake-ups are
 // counted (after the stream has run SettleSeconds), or until it first runs.
 enum class Until { End, WakeUpsCounted, FirstSound };
 
 Run Play(const QByteArray& player, const QByteArray& file, int seconds, Until until) {
+    if (player == WithoutWindow)
+        return PlayWithoutWindow(file);
     const bool wakeups = until == Until::WakeUpsCounted;
     Run run;
     QTemporaryDir folders;
@@ -376,6 +417,8 @@ int main(int argc, char* argv[]) {
     players.push_back(QFile::encodeName(QCoreApplication::applicationDirPath() + "/tolvane"));
     for (int i = first + 1; i < argc; ++i)
         players.push_back(argv[i]);
+    if (firstSoundOnly)
+        players.push_back(WithoutWindow);
 
     QTemporaryDir media;
     const QByteArray wma = QFile::encodeName(media.filePath(QStringLiteral("tone.wma")));
